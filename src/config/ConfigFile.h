@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// Replaces the file at path with bytes, all or nothing: the bytes go to a temporary file
+// beside it that is renamed over the target only once complete. On failure the target is
+// left as it was and the system's reason is returned.
+[[nodiscard]] std::optional<QString> writeFileAtomically(const QString& path,
+                                                         const QByteArray& bytes);
+
+// The bytes of the config file: the script followed by one line end, a byte per
+// character in ISO-8859-1.
+QByteArray configFileBytes(const QString& strCfg);
+
+// Writes the script to the config file at path, used exactly as typed. On failure the
+// returned message names the file and the reason, and an existing file is left unchanged.
+[[nodiscard]] std::optional<QString> writeConfigFile(const QString& path, const QString& strCfg);

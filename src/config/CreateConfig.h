@@ -1,0 +1,12 @@
+#pragma once
+
+#include "ConfigScript.h"
+#include "ServerSettings.h"
+
+#include <QStringList>
+
+// The "Create Config" command: checks the settings and, when they pass, builds the script
+// into script and writes it to the output path. Returns what stopped it: the problems the
+// check found, or the reason the file could not be written. Empty means the file holds the
+// new script.
+QStringList createConfig(const ServerSettings& settings, ConfigScript& script);

@@ -1,0 +1,210 @@
+#include "config/ConfigFile.h"
+#include "config/CreateConfig.h"
+#include "config/TestSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace
+{
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QStringList entries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+const QByteArray kOldContent = QByteArray("old script\r\n").repeated(400);
+
+// Keeps this process's file size limit low for its lifetime, as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = m_saved;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
+
+private:
+    rlimit m_saved{};
+};
+
+} // namespace
+
+class TestConfigFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void writesTheScriptWithOneByteACharacter()
+    {
+        QTemporaryDir dir;
+        ServerSettings s = designSettings(dir.filePath("server.cfg"));
+        s.serverName = "Café ÿ";
+        ConfigScript script;
+        QCOMPARE(createConfig(s, script), QStringList());
+
+        const QByteArray bytes = readAll(s.outputPath);
+        QCOMPARE(bytes, script.strCfg().toLatin1() + "\r\n");
+        QVERIFY(bytes.startsWith("// =====================================\r\n//   CREATED BY"));
+        QVERIFY(bytes.endsWith("\r\n\r\n// Sets your initial map\r\nmap quorvexmap1\r\n"));
+        QVERIFY(bytes.contains("set sv_hostname \"Caf\xe9 \xff\"\r\n"));
+        QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
+    }
+
+    void replacesALongerFileEntirely()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("server.cfg");
+        writeBytes(path, kOldContent);
+        ConfigScript script;
+        QCOMPARE(createConfig(designSettings(path), script), QStringList());
+        QCOMPARE(readAll(path), configFileBytes(script.strCfg()));
+        QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
+    }
+
+    void twoWritesGiveIdenticalFiles()
+    {
+        QTemporaryDir dir;
+        ServerSettings s = designSettings(dir.filePath("a.cfg"));
+        ConfigScript script;
+        QCOMPARE(createConfig(s, script), QStringList());
+        const QByteArray first = readAll(s.outputPath);
+        QCOMPARE(createConfig(s, script), QStringList());
+        QCOMPARE(readAll(s.outputPath), first);
+    }
+
+    void refusedSettingsLeaveTheOldFile_data()
+    {
+        QTest::addColumn<SettingsMember>("member");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("quote") << &ServerSettings::rconPassword << "x\";quit;\"";
+        QTest::newRow("line break") << &ServerSettings::motd << "one\r\ntwo";
+        QTest::newRow("semicolon unquoted") << &ServerSettings::initialMap << "m;quit";
+        QTest::newRow("backslash in name") << &ServerSettings::serverName << "a\\b";
+        QTest::newRow("too long") << &ServerSettings::motd << QString(256, u'x');
+        QTest::newRow("outside Latin-1") << &ServerSettings::adminPassword << "€";
+        QTest::newRow("region") << &ServerSettings::region << "x";
+    }
+
+    void refusedSettingsLeaveTheOldFile()
+    {
+        QFETCH(SettingsMember, member);
+        QFETCH(QString, value);
+        QTemporaryDir dir;
+        ServerSettings s = designSettings(dir.filePath("server.cfg"));
+        writeBytes(s.outputPath, kOldContent);
+        s.*member = value;
+        ConfigScript script;
+        const QStringList problems = createConfig(s, script);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY(problems.first().startsWith(fieldCaption(member)));
+        QCOMPARE(readAll(s.outputPath), kOldContent);
+        QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
+    }
+
+    void designOutputTextWritesNothing()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir::setCurrent(dir.path()));
+        ConfigScript script;
+        QCOMPARE(createConfig(designSettings(kOutputPathPlaceholder), script).size(), 1);
+        QCOMPARE(entries(dir.path()), QStringList());
+    }
+
+    void failedWritesLeaveEverythingAsItWas_data()
+    {
+        QTest::addColumn<QString>("target"); // relative to a temporary directory
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing directory") << "missing/server.cfg"
+                                           << "No such file or directory";
+        QTest::newRow("parent is a file") << "server.cfg/inner.cfg"
+                                          << "Not a directory";
+        QTest::newRow("directory in the way") << "folder"
+                                              << "directory";
+    }
+
+    void failedWritesLeaveEverythingAsItWas()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        writeBytes(dir.filePath("server.cfg"), kOldContent);
+        QVERIFY(QDir(dir.path()).mkdir("folder"));
+        const QString path = dir.filePath(target);
+
+        ConfigScript script;
+        const QStringList problems = createConfig(designSettings(path), script);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems.first().startsWith("Could not write the config file \"" + path + "\": "),
+                 qPrintable(problems.first()));
+        QVERIFY2(problems.first().contains(reason, Qt::CaseInsensitive),
+                 qPrintable(problems.first()));
+        QCOMPARE(readAll(dir.filePath("server.cfg")), kOldContent);
+        QCOMPARE(entries(dir.path()), (QStringList{"folder", "server.cfg"}));
+        QCOMPARE(entries(dir.filePath("folder")), QStringList());
+    }
+
+    void fullDiskLeavesTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("server.cfg");
+        writeBytes(path, kOldContent);
+        QStringList problems;
+        {
+            const FileSizeLimit limit(100);
+            ConfigScript script;
+            problems = createConfig(designSettings(path), script);
+        }
+        QCOMPARE(problems,
+                 QStringList("Could not write the config file \"" + path + "\": File too large."));
+        QCOMPARE(readAll(path), kOldContent);
+        QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
+    }
+
+    void readOnlyDirectoryLeavesTheOldFile()
+    {
+        if (geteuid() == 0)
+            QSKIP("Permissions do not bind the superuser.");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("server.cfg");
+        writeBytes(path, kOldContent);
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+        ConfigScript script;
+        const QStringList problems = createConfig(designSettings(path), script);
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY(problems.first().contains(path));
+        QCOMPARE(readAll(path), kOldContent);
+        QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfigFile)
+#include "tst_configfile.moc"
