@@ -6,7 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
+namespace
+{
 
 ServerSettings filledSettings(const QString& outputPath)
 {
@@ -23,7 +24,8 @@ ServerSettings filledSettings(const QString& outputPath)
 
 } // namespace
 
-class BenchConfig : public QObject {
+class BenchConfig : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -31,7 +33,8 @@ private slots:
     {
         const ServerSettings s = filledSettings(QStringLiteral("/tmp/unused.cfg"));
         ConfigScript script;
-        QBENCHMARK {
+        QBENCHMARK
+        {
             script.build(s);
         }
     }
@@ -39,7 +42,8 @@ private slots:
     void check()
     {
         const ServerSettings s = filledSettings(QStringLiteral("/tmp/unused.cfg"));
-        QBENCHMARK {
+        QBENCHMARK
+        {
             QVERIFY(checkSettings(s).isEmpty());
         }
     }
@@ -49,7 +53,8 @@ private slots:
         QTemporaryDir dir;
         const ServerSettings s = filledSettings(dir.filePath(QStringLiteral("server.cfg")));
         ConfigScript script;
-        QBENCHMARK {
+        QBENCHMARK
+        {
             QVERIFY(createConfig(s, script).isEmpty());
         }
     }
