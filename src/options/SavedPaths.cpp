@@ -1,0 +1,58 @@
+#include "SavedPaths.h"
+
+#include "config/ServerSettings.h"
+
+#include <QSettings>
+
+namespace
+{
+
+const QString kOptions = QStringLiteral("OPTIONS");
+const QString kGameDirKey = QStringLiteral("Q3DIR");
+const QString kOutputPathKey = QStringLiteral("SAVECFG");
+
+// On Windows the registry key HKEY_CURRENT_USER\Software\VELDORIQUE; elsewhere the file
+// VELDORIQUE.conf in the user's configuration directory.
+QSettings openStore()
+{
+    return QSettings(QStringLiteral("VELDORIQUE"), QString());
+}
+
+QString storedText(const QSettings& store, const QString& key, const QString& fallback)
+{
+    const QVariant value = store.value(kOptions + u'/' + key);
+    return value.typeId() == QMetaType::QString ? value.toString() : fallback;
+}
+
+} // namespace
+
+SavedPaths loadSavedPaths()
+{
+    const SavedPaths designTexts{kGameDirPlaceholder, kOutputPathPlaceholder};
+    const QSettings store = openStore();
+    if (store.status() != QSettings::NoError)
+        return designTexts;
+    return {storedText(store, kGameDirKey, designTexts.gameDir),
+            storedText(store, kOutputPathKey, designTexts.outputPath)};
+}
+
+std::optional<QString> storeSavedPaths(const SavedPaths& paths)
+{
+    QSettings store = openStore();
+    store.setValue(kOptions + u'/' + kGameDirKey, paths.gameDir);
+    store.setValue(kOptions + u'/' + kOutputPathKey, paths.outputPath);
+    store.sync();
+    switch (store.status()) {
+    case QSettings::NoError:
+        return std::nullopt;
+    case QSettings::AccessError:
+        return QStringLiteral("Could not save the game directory and the config output path: "
+                              "\"%1\" cannot be written.")
+            .arg(store.fileName());
+    case QSettings::FormatError:
+        break;
+    }
+    return QStringLiteral("Could not save the game directory and the config output path: "
+                          "\"%1\" is damaged. Repair or delete it.")
+        .arg(store.fileName());
+}

@@ -1,0 +1,140 @@
+#include "options/SavedPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestSavedPaths : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_configHome;
+
+    QString storeFile() const { return m_configHome.filePath("VELDORIQUE.conf"); }
+
+    void writeStoreFile(const QByteArray& bytes)
+    {
+        QFile file(storeFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    static void compareToDesignTexts(const SavedPaths& paths)
+    {
+        QCOMPARE(paths.gameDir, QStringLiteral("Q3 DIR HERE"));
+        QCOMPARE(paths.outputPath, QStringLiteral("CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_configHome.path());
+    }
+
+    void cleanup()
+    {
+        QFile::remove(storeFile());
+        QDir(storeFile()).removeRecursively();
+    }
+
+    void firstRunGivesTheDesignTexts() { compareToDesignTexts(loadSavedPaths()); }
+
+    void pathsComeBackCharacterForCharacter_data()
+    {
+        QTest::addColumn<QString>("gameDir");
+        QTest::addColumn<QString>("outputPath");
+        QTest::newRow("plain") << "/opt/quake3"
+                               << "/home/op/server.cfg";
+        QTest::newRow("spaces and backslash") << "C:\\Program Files\\Quake III Arena\\"
+                                              << "C:\\My Configs\\server one.cfg";
+        QTest::newRow("surrounding spaces") << "  /opt/q3  "
+                                            << " x ";
+        QTest::newRow("ini syntax") << "a;b#c=d[e]"
+                                    << "\"quoted\" 'single' ; # =";
+        QTest::newRow("commas") << "a, b, c"
+                                << ",";
+        QTest::newRow("variant look-alike") << "@Variant(x)"
+                                            << "@String(y)";
+        QTest::newRow("non-ASCII") << "/home/zoë/Quake Ⅲ/日本"
+                                   << "C:\\Ünïcødé\\€.cfg";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("tab") << "a\tb"
+                             << "\t";
+    }
+
+    void pathsComeBackCharacterForCharacter()
+    {
+        QFETCH(QString, gameDir);
+        QFETCH(QString, outputPath);
+        QCOMPARE(storeSavedPaths({gameDir, outputPath}), std::nullopt);
+        const SavedPaths loaded = loadSavedPaths();
+        QCOMPARE(loaded.gameDir, gameDir);
+        QCOMPARE(loaded.outputPath, outputPath);
+        QSettings raw(storeFile(), QSettings::IniFormat);
+        QCOMPARE(raw.value("OPTIONS/Q3DIR").toString(), gameDir);
+        QCOMPARE(raw.value("OPTIONS/SAVECFG").toString(), outputPath);
+    }
+
+    void storingKeepsOtherEntries()
+    {
+        writeStoreFile("[OTHERTOOL]\nkey=value\n\n[OPTIONS]\nQ3DIR=old\n");
+        QCOMPARE(storeSavedPaths({"new", "out"}), std::nullopt);
+        QSettings raw(storeFile(), QSettings::IniFormat);
+        QCOMPARE(raw.value("OTHERTOOL/key").toString(), QStringLiteral("value"));
+        QCOMPARE(raw.value("OPTIONS/Q3DIR").toString(), QStringLiteral("new"));
+    }
+
+    void oneMissingKeyGivesItsDesignText()
+    {
+        writeStoreFile("[OPTIONS]\nSAVECFG=/srv/q3.cfg\n");
+        const SavedPaths loaded = loadSavedPaths();
+        QCOMPARE(loaded.gameDir, QStringLiteral("Q3 DIR HERE"));
+        QCOMPARE(loaded.outputPath, QStringLiteral("/srv/q3.cfg"));
+    }
+
+    void damagedStoreGivesTheDesignTexts_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[[[\x01\n=\n\x80", 12);
+        QTest::newRow("lists instead of text")
+            << QByteArray("[OPTIONS]\nQ3DIR=a, b\nSAVECFG=c, d\n");
+        QTest::newRow("non-text values")
+            << QByteArray("[OPTIONS]\nQ3DIR=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\n"
+                          "SAVECFG=@ByteArray(xyz)\n");
+    }
+
+    void damagedStoreGivesTheDesignTexts()
+    {
+        QFETCH(QByteArray, content);
+        writeStoreFile(content);
+        compareToDesignTexts(loadSavedPaths());
+    }
+
+    void unreadableStoreGivesTheDesignTextsAndCannotBeWritten()
+    {
+        QVERIFY(QDir().mkdir(storeFile()));
+        compareToDesignTexts(loadSavedPaths());
+        const std::optional<QString> error = storeSavedPaths({"a", "b"});
+        QVERIFY(error);
+        QVERIFY2(error->contains(storeFile()), qPrintable(*error));
+    }
+
+    void readOnlyConfigDirectoryIsReported()
+    {
+        if (geteuid() == 0)
+            QSKIP("Permissions do not bind the superuser.");
+        QFile::setPermissions(m_configHome.path(), QFile::ReadOwner | QFile::ExeOwner);
+        const std::optional<QString> error = storeSavedPaths({"a", "b"});
+        QFile::setPermissions(m_configHome.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(error);
+        QVERIFY(error->contains(storeFile()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSavedPaths)
+#include "tst_savedpaths.moc"
