@@ -1,11 +1,14 @@
+#include "ui/frmQuorvexConfigCreator.h"
+
 #include <QApplication>
-#include <QWidget>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Quorvex Server Config Creator"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorvex-config-creator"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvex-config-creator.png")));
+    frmQuorvexConfigCreator window;
     window.show();
     return app.exec();
 }

@@ -22,9 +22,8 @@ struct ServerSettings {
 };
 
 // The design texts of the two path boxes; they are hints, never real paths.
-inline const QString kGameDirPlaceholder = QStringLiteral("Q3 DIR HERE");
-inline const QString kOutputPathPlaceholder =
-    QStringLiteral("CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)");
+inline constexpr QLatin1String kGameDirPlaceholder{"Q3 DIR HERE"};
+inline constexpr QLatin1String kOutputPathPlaceholder{"CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)"};
 
 using SettingsMember = QString ServerSettings::*;
 

@@ -81,7 +81,7 @@ private slots:
         QTest::newRow("output empty") << &ServerSettings::outputPath << ""
                                       << "path";
         QTest::newRow("output design text")
-            << &ServerSettings::outputPath << kOutputPathPlaceholder << "path";
+            << &ServerSettings::outputPath << QString(kOutputPathPlaceholder) << "path";
     }
 
     void refused()

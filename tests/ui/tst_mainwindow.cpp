@@ -1,0 +1,445 @@
+#include "config/ConfigFile.h"
+#include "config/ConfigScript.h"
+#include "config/RegionCodeTable.h"
+#include "launch/FakeGameTree.h"
+#include "ui/ColourButton.h"
+#include "ui/MessageBoxCatcher.h"
+#include "ui/frmQuorvexConfigCreator.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace
+{
+
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_configHome;
+    std::unique_ptr<frmQuorvexConfigCreator> m_window;
+
+    template <typename T = QWidget> T* control(const char* name) const
+    {
+        T* found = m_window->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+
+    void setText(const char* box, const QString& text) { control<QLineEdit>(box)->setText(text); }
+
+    void click(const char* button) { QTest::mouseClick(control(button), Qt::LeftButton); }
+
+    // Clicks a button whose handler may show message boxes, and returns what they showed.
+    QList<SeenMessageBox> clickAndCatch(const char* button)
+    {
+        MessageBoxCatcher catcher;
+        click(button);
+        QCoreApplication::processEvents();
+        return catcher.seen();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_configHome.path());
+    }
+
+    void init()
+    {
+        QFile::remove(m_configHome.filePath("VELDORIQUE.conf"));
+        m_window = std::make_unique<frmQuorvexConfigCreator>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void cleanup() { m_window.reset(); }
+
+    void windowHasItsDesignSize()
+    {
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Quorvex Server Config Creator"));
+        QCOMPARE(m_window->objectName(), QStringLiteral("frmQuorvexConfigCreator"));
+        QCOMPARE(m_window->size(), QSize(449, 506));
+        QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+        QCOMPARE(m_window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(),
+                 30);
+    }
+
+    void boxesAndButtonsFollowTheDesign_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QRect>("place");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Text1") << "Text1"
+                               << "QLineEdit" << twips(1560, 120, 5055, 285) << "";
+        QTest::newRow("Text2") << "Text2"
+                               << "QPlainTextEdit" << twips(1560, 480, 5055, 1095) << "";
+        QTest::newRow("Text3") << "Text3"
+                               << "QLineEdit" << twips(1560, 1680, 5055, 285) << "16";
+        QTest::newRow("Text4") << "Text4"
+                               << "QLineEdit" << twips(1560, 2040, 5055, 285) << "30";
+        QTest::newRow("Text12") << "Text12"
+                                << "QLineEdit" << twips(1800, 2640, 4815, 285) << "";
+        QTest::newRow("Text5") << "Text5"
+                               << "QLineEdit" << twips(1560, 3120, 5055, 285) << "0";
+        QTest::newRow("Text6") << "Text6"
+                               << "QLineEdit" << twips(1560, 3720, 5055, 285) << "";
+        QTest::newRow("Text7") << "Text7"
+                               << "QLineEdit" << twips(1560, 4320, 5055, 285) << "";
+        QTest::newRow("Text8") << "Text8"
+                               << "QLineEdit" << twips(1560, 4920, 5055, 285) << "";
+        QTest::newRow("Text9") << "Text9"
+                               << "QLineEdit" << twips(1560, 5520, 5055, 285) << "0";
+        QTest::newRow("Text10") << "Text10"
+                                << "QLineEdit" << twips(2520, 5880, 4095, 285) << "quorvexmap1";
+        QTest::newRow("Command1") << "Command1"
+                                  << "ColourButton" << twips(120, 6120, 1455, 615)
+                                  << "Click here for Region Numbers";
+        QTest::newRow("Command2") << "Command2"
+                                  << "ColourButton" << twips(1680, 6240, 1455, 495)
+                                  << "Create Config";
+        QTest::newRow("Command3") << "Command3"
+                                  << "ColourButton" << twips(3240, 6240, 1215, 495) << "Run Config";
+        QTest::newRow("Text11") << "Text11"
+                                << "QLineEdit" << twips(120, 6840, 6495, 285) << "Q3 DIR HERE";
+        QTest::newRow("txtSaveCfg") << "txtSaveCfg"
+                                    << "QLineEdit" << twips(120, 7200, 6495, 285)
+                                    << "CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)";
+    }
+
+    void boxesAndButtonsFollowTheDesign()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(QRect, place);
+        QFETCH(QString, text);
+        QWidget* widget = control(qPrintable(name));
+        QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), kind);
+        QCOMPARE(widget->geometry(), place);
+        QVERIFY(widget->isEnabled());
+        if (auto* box = qobject_cast<QLineEdit*>(widget)) {
+            QCOMPARE(box->text(), text);
+            QCOMPARE(box->echoMode(), QLineEdit::Normal);
+            QVERIFY(!box->isReadOnly());
+            QVERIFY(box->alignment() & Qt::AlignLeft);
+            QVERIFY(box->maxLength() >= 1 << 30);
+        } else if (auto* multiLine = qobject_cast<QPlainTextEdit*>(widget)) {
+            QCOMPARE(multiLine->toPlainText(), text);
+            QCOMPARE(multiLine->lineWrapMode(), QPlainTextEdit::NoWrap);
+            QCOMPARE(multiLine->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+            QCOMPARE(multiLine->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        } else {
+            QCOMPARE(qobject_cast<QPushButton*>(widget)->text(), text);
+        }
+        // Every box ends 120 twips short of the window's right edge.
+        if (kind != "ColourButton")
+            QCOMPARE(widget->geometry().right() + 1, (6735 - 120) / 15);
+    }
+
+    void controlsCarryTheirColours()
+    {
+        QCOMPARE(control<ColourButton>("Command1")->fill(), QColor(255, 128, 128));
+        QCOMPARE(control<ColourButton>("Command2")->fill(), QColor(192, 192, 0));
+        QCOMPARE(control<ColourButton>("Command3")->fill(), QColor(192, 0, 192));
+        const QPalette gameDir = control("Text11")->palette();
+        QCOMPARE(gameDir.color(QPalette::Base), QColor(192, 0, 192));
+        QCOMPARE(gameDir.color(QPalette::Text), QColor(0, 0, 0));
+        QCOMPARE(control("txtSaveCfg")->palette().color(QPalette::Text), QColor(255, 0, 0));
+        QCOMPARE(control("txtSaveCfg")->palette().color(QPalette::Base),
+                 control("Text1")->palette().color(QPalette::Base));
+
+        // The fill is what the operator sees, caption and all.
+        const QImage face = control("Command2")->grab().toImage();
+        QCOMPARE(face.pixelColor(10, 10), QColor(192, 192, 0));
+    }
+
+    void labelsFollowTheDesign_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("place"); // size empty: fits its caption
+        QTest::addColumn<QString>("describes");
+        QTest::newRow("Label1") << "Label1"
+                                << "Server Name:" << twips(120, 120, 0, 0) << "Text1";
+        QTest::newRow("Label2") << "Label2"
+                                << "Server Description:" << twips(120, 480, 0, 0) << "Text2";
+        QTest::newRow("Label4") << "Label4"
+                                << "(Message of the Day)" << twips(120, 720, 1335, 495) << "Text2";
+        QTest::newRow("Label3") << "Label3"
+                                << "Maximum Clients:" << twips(120, 1680, 0, 0) << "Text3";
+        QTest::newRow("Label5") << "Label5"
+                                << "Time Limit in minutes:" << twips(120, 2040, 1335, 435)
+                                << "Text4";
+        QTest::newRow("Label12") << "Label12"
+                                 << "Connection password:" << twips(120, 2640, 0, 0) << "Text12";
+        QTest::newRow("Label6") << "Label6"
+                                << "Reserved Client Spaces (only with password):"
+                                << twips(120, 3000, 1335, 615) << "Text5";
+        QTest::newRow("Label7") << "Label7"
+                                << "Reserved Client Password:" << twips(120, 3720, 1215, 375)
+                                << "Text6";
+        QTest::newRow("Label8") << "Label8"
+                                << "Administrator Password:" << twips(120, 4320, 1095, 375)
+                                << "Text7";
+        QTest::newRow("Label9") << "Label9"
+                                << "Remote Console Password:" << twips(120, 4920, 1335, 375)
+                                << "Text8";
+        QTest::newRow("Label10") << "Label10"
+                                 << "Server Region/Location:" << twips(120, 5520, 1335, 495)
+                                 << "Text9";
+        QTest::newRow("Label11") << "Label11"
+                                 << "Initial Map:" << twips(1680, 5880, 0, 0) << "Text10";
+    }
+
+    void labelsFollowTheDesign()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QRect, place);
+        QFETCH(QString, describes);
+        auto* label = control<QLabel>(qPrintable(name));
+        QCOMPARE(label->text(), caption);
+        QCOMPARE(label->buddy(), control(qPrintable(describes)));
+        QCOMPARE(label->geometry().topLeft(), place.topLeft());
+        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+
+        const QFontMetrics metrics(label->font());
+        if (place.isEmpty()) {
+            // One line, exactly as large as its caption, clear of the box it describes.
+            QVERIFY(!label->wordWrap());
+            QCOMPARE(label->size(), metrics.size(Qt::TextSingleLine, caption));
+            QVERIFY(label->geometry().right() < control(qPrintable(describes))->x());
+        } else {
+            // Its given box, holding the whole caption on two lines (three for Label6).
+            QVERIFY(label->wordWrap());
+            QCOMPARE(label->size(), place.size());
+            const int lines = name == "Label6" ? 3 : 2;
+            QCOMPARE(label->heightForWidth(label->width()), lines * metrics.lineSpacing());
+            QVERIFY((lines - 1) * metrics.lineSpacing() + metrics.ascent() <= label->height());
+        }
+    }
+
+    void designFontKeepsTheDesignLineHeight()
+    {
+        QVERIFY(QFontMetrics(m_window->font()).lineSpacing() <= 13);
+        QVERIFY(QFontMetrics(m_window->font()).lineSpacing() >= 10);
+    }
+
+    void linesMeetBesideTheButtons()
+    {
+        auto* horizontal = control<QFrame>("Line4");
+        auto* vertical = control<QFrame>("Line1");
+        QCOMPARE(horizontal->frameShape(), QFrame::HLine);
+        QCOMPARE(vertical->frameShape(), QFrame::VLine);
+        QCOMPARE(horizontal->geometry(), QRect(QPoint(312, 432), QPoint(416, 432)));
+        QCOMPARE(vertical->geometry(), QRect(QPoint(416, 416), QPoint(416, 432)));
+        QCOMPARE(horizontal->focusPolicy(), Qt::NoFocus);
+    }
+
+    void boxesAreNamedForScreenReaders()
+    {
+        QCOMPARE(control("Text1")->accessibleName(), QStringLiteral("Server Name"));
+        QCOMPARE(control("Text2")->accessibleName(),
+                 QStringLiteral("Server Description (Message of the Day)"));
+        QCOMPARE(control("Text12")->accessibleName(), QStringLiteral("Connection password"));
+        QCOMPARE(control("Text11")->accessibleName(), QStringLiteral("Game directory"));
+        QCOMPARE(control("txtSaveCfg")->accessibleName(), QStringLiteral("Config output path"));
+    }
+
+    void tabVisitsTheBoxesInScreenOrder()
+    {
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        const QStringList order = {"Text1",      "Text2",    "Text3",    "Text4",    "Text12",
+                                   "Text5",      "Text6",    "Text7",    "Text8",    "Text9",
+                                   "Text10",     "Command1", "Command2", "Command3", "Text11",
+                                   "txtSaveCfg", "Text1"};
+        QCOMPARE(QApplication::focusWidget()->objectName(), order.first());
+        for (const QString& next : order.mid(1)) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), next);
+        }
+        for (qsizetype i = order.size() - 2; i >= 0; --i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(QApplication::focusWidget()->objectName(), order[i]);
+        }
+        QCOMPARE(control<QPlainTextEdit>("Text2")->toPlainText(), QString());
+    }
+
+    void enterInTheMessageOfTheDayStartsALine()
+    {
+        auto* motd = control<QPlainTextEdit>("Text2");
+        motd->setFocus();
+        QTest::keyClicks(motd, "Welcome");
+        QTest::keyClick(motd, Qt::Key_Return);
+        QTest::keyClicks(motd, "have fun");
+        QCOMPARE(m_window->currentSettings().motd, QStringLiteral("Welcome\r\nhave fun"));
+    }
+
+    void enterAndEscapeClickNothing()
+    {
+        QTemporaryDir dir;
+        setText("txtSaveCfg", dir.filePath("server.cfg"));
+        MessageBoxCatcher catcher;
+        for (const char* box : {"Text1", "Text3", "Text9", "Text10", "Text11", "txtSaveCfg"}) {
+            control(box)->setFocus();
+            QTest::keyClick(control(box), Qt::Key_Return);
+            QTest::keyClick(control(box), Qt::Key_Enter);
+            QTest::keyClick(control(box), Qt::Key_Escape);
+        }
+        QTest::qWait(50);
+        QVERIFY(catcher.seen().isEmpty());
+        QVERIFY(!QFile::exists(dir.filePath("server.cfg")));
+        QVERIFY(m_window->isVisible());
+    }
+
+    void regionNumbersShowInAnInformationBox()
+    {
+        QList<SeenMessageBox> seen = clickAndCatch("Command1");
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].title, QStringLiteral("Region Codes"));
+        QCOMPARE(seen[0].text, RegionCodeTable::dialogText());
+        QCOMPARE(seen[0].icon, QMessageBox::Information);
+        QCOMPARE(seen[0].buttons.size(), 1);
+        QCOMPARE(seen[0].buttons[0].remove(u'&'), QStringLiteral("OK"));
+    }
+
+    void createConfigWritesTheTypedSettings()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("server.cfg");
+        QTest::keyClicks(control("Text1"), "Grelt's Arena");
+        QTest::keyClicks(control("Text8"), "rcon pass");
+        control<QLineEdit>("Text9")->clear();
+        QTest::keyClicks(control("Text9"), "7");
+        setText("txtSaveCfg", path);
+
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        const QByteArray bytes = readAll(path);
+        QVERIFY(bytes.contains("\r\nset sv_hostname \"Grelt's Arena\"\r\n"));
+        QVERIFY(bytes.contains("\r\nset rconPassword \"rcon pass\"\r\n"));
+        QVERIFY(bytes.contains("\r\nset location 7\r\n"));
+        QVERIFY(bytes.endsWith("\r\nmap quorvexmap1\r\n"));
+        ConfigScript script;
+        script.build(m_window->currentSettings());
+        QCOMPARE(bytes, configFileBytes(script.strCfg()));
+    }
+
+    void createConfigShowsEveryProblemAndWritesNothing()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("server.cfg");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old");
+        old.close();
+        setText("txtSaveCfg", path);
+        setText("Text7", "x\";quit;\"");
+        auto* motd = control<QPlainTextEdit>("Text2");
+        QTest::keyClicks(motd, "one");
+        QTest::keyClick(motd, Qt::Key_Return);
+
+        const QList<SeenMessageBox> seen = clickAndCatch("Command2");
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].title, QStringLiteral("Create Config"));
+        QCOMPARE(seen[0].icon, QMessageBox::Warning);
+        QVERIFY(seen[0].text.contains("Server Description (Message of the Day): remove the "
+                                      "line breaks"));
+        QVERIFY(seen[0].text.contains("Administrator Password: remove the double quotes"));
+        QCOMPARE(readAll(path), QByteArray("old"));
+    }
+
+    void createConfigReportsAFailedWrite()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("missing/server.cfg");
+        setText("txtSaveCfg", path);
+        const QList<SeenMessageBox> seen = clickAndCatch("Command2");
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].title, QStringLiteral("Create Config"));
+        QVERIFY(seen[0].text.startsWith("Could not write the config file \"" + path + "\""));
+    }
+
+    void runConfigStartsTheServerWithTheWrittenScript()
+    {
+        FakeGameTree tree;
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        QCOMPARE(clickAndCatch("Command3").size(), 0);
+        QTRY_COMPARE(tree.launches().size(), 1);
+        const QStringList launch = tree.launches().first();
+        QCOMPARE(launch.first(), QDir(tree.gameDir).canonicalPath());
+        const QString installed = launch.last() + ".cfg";
+        QCOMPARE(tree.arena(), QStringList{installed});
+        QCOMPARE(readAll(tree.gameDir + "/arena/" + installed), readAll(tree.outputPath));
+    }
+
+    void runConfigReportsWhyNothingStarted()
+    {
+        const QList<SeenMessageBox> seen = clickAndCatch("Command3");
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].title, QStringLiteral("Run Config"));
+        QCOMPARE(seen[0].icon, QMessageBox::Warning);
+        QVERIFY(seen[0].text.startsWith("Game directory: type the folder"));
+    }
+
+    void savedPathsSurviveARestart()
+    {
+        QCOMPARE(control<QLineEdit>("Text11")->text(), QStringLiteral("Q3 DIR HERE"));
+        QCOMPARE(control<QLineEdit>("txtSaveCfg")->text(),
+                 QStringLiteral("CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)"));
+        setText("Text11", "C:\\Games\\Quake III Arena\\");
+        setText("txtSaveCfg", " /srv/my server;#1.cfg ");
+        setText("Text1", "not remembered");
+        setText("Text3", "64");
+        QVERIFY(m_window->close());
+
+        m_window = std::make_unique<frmQuorvexConfigCreator>();
+        QCOMPARE(control<QLineEdit>("Text11")->text(),
+                 QStringLiteral("C:\\Games\\Quake III Arena\\"));
+        QCOMPARE(control<QLineEdit>("txtSaveCfg")->text(),
+                 QStringLiteral(" /srv/my server;#1.cfg "));
+        QCOMPARE(control<QLineEdit>("Text1")->text(), QString());
+        QCOMPARE(control<QLineEdit>("Text3")->text(), QStringLiteral("16"));
+    }
+
+    void closingWithAnUnwritableStoreWarnsAndCloses()
+    {
+        const QString store = m_configHome.filePath("VELDORIQUE.conf");
+        QVERIFY(QDir().mkdir(store));
+        MessageBoxCatcher catcher;
+        QVERIFY(m_window->close());
+        QCoreApplication::processEvents();
+        QVERIFY(QDir(store).removeRecursively());
+        QCOMPARE(catcher.seen().size(), 1);
+        QCOMPARE(catcher.seen()[0].title, QStringLiteral("Quorvex Server Config Creator"));
+        QCOMPARE(catcher.seen()[0].icon, QMessageBox::Warning);
+        QVERIFY(catcher.seen()[0].text.contains(store));
+        QVERIFY(!m_window->isVisible());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
