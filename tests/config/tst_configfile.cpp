@@ -1,6 +1,7 @@
 #include "config/ConfigFile.h"
 #include "config/CreateConfig.h"
 #include "config/TestSettings.h"
+#include "support/ChildProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -188,20 +189,56 @@ private slots:
         QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
     }
 
-    void readOnlyDirectoryLeavesTheOldFile()
+    void permissionsLeaveTheOldFile_data()
     {
-        if (geteuid() == 0)
-            QSKIP("Permissions do not bind the superuser.");
+        QTest::addColumn<bool>("directoryWritable");
+        QTest::addColumn<bool>("fileWritable");
+        QTest::newRow("read-only directory") << false << true;
+        QTest::newRow("read-only file") << true << false;
+    }
+
+    void permissionsLeaveTheOldFile()
+    {
+        QFETCH(bool, directoryWritable);
+        QFETCH(bool, fileWritable);
         QTemporaryDir dir;
         const QString path = dir.filePath("server.cfg");
         writeBytes(path, kOldContent);
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-        ConfigScript script;
-        const QStringList problems = createConfig(designSettings(path), script);
+        const QFile::Permissions read = QFile::ReadOwner | QFile::ExeOwner;
+        QVERIFY(handOver(path, fileWritable ? read | QFile::WriteOwner : read));
+        QVERIFY(handOver(dir.path(), directoryWritable ? read | QFile::WriteOwner : read));
+
+        const ChildResult child = runUnprivileged([&] {
+            ConfigScript script;
+            const QStringList problems = createConfig(designSettings(path), script);
+            return problems.size() == 1 && problems.first().contains(path) ? 0 : 1;
+        });
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QCOMPARE(problems.size(), 1);
-        QVERIFY(problems.first().contains(path));
+        QCOMPARE(child.exitCode, 0);
         QCOMPARE(readAll(path), kOldContent);
+        QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
+    }
+
+    void killedWriteLeavesTheOldFileAndNoTemporaryFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("server.cfg");
+        writeBytes(path, kOldContent);
+        // Past the limit the system kills the writer with SIGXFSZ in the middle of its write.
+        const ChildResult child = runInChild([&] {
+            const rlimit limit{100, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            ConfigScript script;
+            createConfig(designSettings(path), script);
+            return 0;
+        });
+        QCOMPARE(child.signal, SIGXFSZ);
+        QCOMPARE(readAll(path), kOldContent);
+        QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
+
+        ConfigScript script;
+        QCOMPARE(createConfig(designSettings(path), script), QStringList());
+        QCOMPARE(readAll(path), configFileBytes(script.strCfg()));
         QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
     }
 };

@@ -47,6 +47,8 @@ public:
         return result;
     }
 
+    QString root() const { return m_root.path(); }
+
     QStringList arena() const
     {
         return QDir(gameDir + QStringLiteral("/arena"))

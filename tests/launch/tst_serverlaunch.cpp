@@ -3,6 +3,7 @@
 #include "launch/LaunchPlan.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerLaunch.h"
+#include "support/ChildProcess.h"
 
 #include <QProcess>
 #include <QTest>
@@ -155,6 +156,31 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(tree.launches(), QList<QStringList>());
         QCOMPARE(tree.arena(), arenaBefore);
+    }
+
+    void readOnlyArenaInstallsAndStartsNothing()
+    {
+        FakeGameTree tree;
+        writeBytes(tree.outputPath, kScript);
+        const QFile::Permissions all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        const QFile::Permissions readOnly = QFile::ReadOwner | QFile::ExeOwner;
+        QVERIFY(handOver(tree.root(), all));
+        QVERIFY(handOver(tree.gameDir, all));
+        QVERIFY(handOver(tree.gameDir + "/arena", readOnly));
+        QVERIFY(handOver(tree.gameDir + "/quake3.exe", readOnly));
+
+        const ChildResult child = runUnprivileged([&] {
+            const std::optional<QString> error = launchServer(tree.gameDir, tree.outputPath, 5);
+            return error && error->startsWith("Could not install the config file as \"" +
+                                              tree.gameDir + "/arena/conf5.cfg\": ")
+                       ? 0
+                       : 1;
+        });
+        QFile::setPermissions(tree.gameDir + "/arena", all);
+        QCOMPARE(child.exitCode, 0);
+        QTest::qWait(100);
+        QCOMPARE(tree.launches(), QList<QStringList>());
+        QCOMPARE(tree.arena(), QStringList());
     }
 
     void failedStartIsReported()
