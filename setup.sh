@@ -1,18 +1,20 @@
 #!/bin/sh
-# Builds Quorvex Server Config Creator and starts it (run) or runs every test (test).
-# Installs the Debian packages the build needs when they are missing.
+# Builds Quorvex Server Config Creator and starts it (run), or builds it twice and runs
+# every test (test): once with GCC, once with Clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer, where a bounded fuzzing run joins the tests.
+# Installs the Debian packages each needs when they are missing.
 set -eu
 cd "$(dirname "$0")"
 
 case "${1:-}" in
-run | test) ;;
+run) packages="cmake make g++ qt6-base-dev fonts-dejavu-core" ;;
+test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev" ;;
 *)
     echo "usage: $0 run|test" >&2
     exit 2
     ;;
 esac
 
-packages="cmake make g++ qt6-base-dev fonts-dejavu-core"
 missing=""
 for package in $packages; do
     dpkg-query -W -f '${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -23,11 +25,18 @@ if [ -n "$missing" ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
 fi
 
+jobs="$(nproc)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build --parallel "$(nproc)"
+cmake --build build --parallel "$jobs"
 
 if [ "$1" = run ]; then
     exec build/src/quorvex-config-creator
 fi
-cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)"
+
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir build --output-on-failure --parallel "$jobs"
+
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER=clang++-14 -DQUORVEX_SANITIZE=ON
+cmake --build build-sanitize --parallel "$jobs"
+UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-failure --parallel "$jobs"
