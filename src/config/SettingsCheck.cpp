@@ -94,15 +94,16 @@ void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
                         .arg(caption, all);
     }
 
-    QString outsideLatin1;
-    for (const QChar ch : text) {
-        if (ch.unicode() > 0xff && !outsideLatin1.contains(ch))
-            outsideLatin1 += ch;
+    QList<char32_t> outsideLatin1;
+    for (const char32_t codePoint : text.toUcs4()) {
+        if (codePoint > 0xff && !outsideLatin1.contains(codePoint))
+            outsideLatin1 << codePoint;
     }
     if (!outsideLatin1.isEmpty())
         problems << QStringLiteral("%1: replace the characters \"%2\"; the config file can only "
                                    "hold Western European (ISO-8859-1) characters.")
-                        .arg(caption, outsideLatin1);
+                        .arg(caption,
+                             QString::fromUcs4(outsideLatin1.constData(), outsideLatin1.size()));
 
     if (text.size() > kMaxValueLength)
         problems << QStringLiteral("%1: shorten it to %2 characters or fewer (it has %3); the "

@@ -70,8 +70,8 @@ private slots:
         QTest::newRow("256 characters") << &ServerSettings::motd << QString(256, u'm') << "255";
         QTest::newRow("outside Latin-1") << &ServerSettings::adminPassword << "pass€"
                                          << "\"€\"";
-        QTest::newRow("emoji") << &ServerSettings::serverName << "a😀"
-                               << "ISO-8859-1";
+        QTest::newRow("emoji") << &ServerSettings::serverName << "😀a😁😀"
+                               << "\"😀😁\"";
         QTest::newRow("region word") << &ServerSettings::region << "Europe"
                                      << "whole number";
         QTest::newRow("region empty") << &ServerSettings::region << ""
