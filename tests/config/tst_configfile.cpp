@@ -2,6 +2,7 @@
 #include "config/CreateConfig.h"
 #include "config/TestSettings.h"
 #include "support/ChildProcess.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,24 +14,6 @@
 
 namespace
 {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QStringList entries(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
 
 const QByteArray kOldContent = QByteArray("old script\r\n").repeated(400);
 

@@ -4,6 +4,7 @@
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerLaunch.h"
 #include "support/ChildProcess.h"
+#include "support/Files.h"
 
 #include <QProcess>
 #include <QTest>
@@ -12,19 +13,6 @@ namespace
 {
 
 const QByteArray kScript = "// script\r\nset sv_hostname \"x\"\r\nmap quorvexmap1\r\n";
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList launchRecord(const QString& gameDir, int n)
 {

@@ -2,6 +2,7 @@
 #include "config/ConfigScript.h"
 #include "config/RegionCodeTable.h"
 #include "launch/FakeGameTree.h"
+#include "support/Files.h"
 #include "ui/ColourButton.h"
 #include "ui/MessageBoxCatcher.h"
 #include "ui/frmQuorvexConfigCreator.h"
@@ -20,12 +21,6 @@ namespace
 QRect twips(int left, int top, int width, int height)
 {
     return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
