@@ -6,8 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace
-{
+namespace {
 
 ServerSettings filledSettings(const QString& outputPath)
 {
@@ -24,8 +23,7 @@ ServerSettings filledSettings(const QString& outputPath)
 
 } // namespace
 
-class BenchConfig : public QObject
-{
+class BenchConfig : public QObject {
     Q_OBJECT
 
 private slots:

@@ -10,8 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace
-{
+namespace {
 
 struct Sample {
     double milliseconds;

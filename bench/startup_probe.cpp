@@ -13,8 +13,7 @@
 using Window = frmQuorvexConfigCreator;
 #elif defined(PROBE_TEXT_WINDOW)
 #include <QLabel>
-class Window : public QWidget
-{
+class Window : public QWidget {
     QLabel m_label{QStringLiteral("Quorvex Server Config Creator"), this};
 };
 #else
@@ -22,8 +21,7 @@ class Window : public QWidget
 using Window = QWidget;
 #endif
 
-namespace
-{
+namespace {
 
 long residentKiB()
 {
@@ -37,8 +35,7 @@ long residentKiB()
     return -1;
 }
 
-class FirstExpose : public QObject
-{
+class FirstExpose : public QObject {
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {

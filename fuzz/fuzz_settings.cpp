@@ -12,8 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace
-{
+namespace {
 
 void require(bool condition, const char* what)
 {

@@ -5,8 +5,7 @@
 #include <cmath>
 #include <limits>
 
-namespace
-{
+namespace {
 
 const QString kLineEnd = QStringLiteral("\r\n");
 const QString kBannerRule = QStringLiteral("// =====================================");

@@ -13,8 +13,7 @@ std::optional<qint16> toInteger16(const QString& text);
 
 // Builds the commented server configuration script from the settings. The script text,
 // strCfg, lives as long as this object and is replaced by every build.
-class ConfigScript
-{
+class ConfigScript {
 public:
     void build(const ServerSettings& settings);
     const QString& strCfg() const { return m_strCfg; }

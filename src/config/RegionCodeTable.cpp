@@ -1,9 +1,7 @@
 #include "RegionCodeTable.h"
 
-namespace RegionCodeTable
-{
-namespace
-{
+namespace RegionCodeTable {
+namespace {
 
 QString render(const QString& heading, const QString& entryPrefix)
 {

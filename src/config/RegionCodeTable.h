@@ -4,8 +4,7 @@
 #include <array>
 
 // The server region numbers that the "location" setting expects.
-namespace RegionCodeTable
-{
+namespace RegionCodeTable {
 
 struct Entry {
     int number;

@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <array>
 
-namespace
-{
+namespace {
 
 // What the game server does with a value decides what it must not hold. Every value is
 // read up to the end of its line, and a double quote ends a quoted one. Values written

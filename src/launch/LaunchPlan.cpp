@@ -1,7 +1,6 @@
 #include "LaunchPlan.h"
 
-namespace
-{
+namespace {
 
 QChar separator(PathStyle style)
 {

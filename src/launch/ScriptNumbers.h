@@ -4,8 +4,7 @@
 
 // The numbers that name installed scripts, 0 to 5001. The sequence is never seeded from
 // the clock, so every run of the program draws the same numbers in the same order.
-class ScriptNumberSequence
-{
+class ScriptNumberSequence {
 public:
     static constexpr int kCount = 5002;
 

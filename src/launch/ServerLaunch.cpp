@@ -9,8 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
-namespace
-{
+namespace {
 
 // Why the game tree at gameDir cannot take a script and start a server, if it cannot.
 std::optional<QString> checkGameDir(const QString& gameDir)

@@ -4,8 +4,7 @@
 
 #include <QSettings>
 
-namespace
-{
+namespace {
 
 const QString kOptions = QStringLiteral("OPTIONS");
 const QString kGameDirKey = QStringLiteral("Q3DIR");

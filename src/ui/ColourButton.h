@@ -4,8 +4,7 @@
 
 // A push button filled with a colour of its own, whose caption wraps onto more lines
 // when it does not fit, centred in the default text colour.
-class ColourButton : public QPushButton
-{
+class ColourButton : public QPushButton {
     Q_OBJECT
 
 public:

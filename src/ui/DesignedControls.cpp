@@ -11,8 +11,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace
-{
+namespace {
 
 using namespace WindowDesign;
 

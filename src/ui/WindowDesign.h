@@ -10,8 +10,7 @@
 // The design of the main window: every control with its name, kind, place and text. Places
 // are in twips, 15 to the pixel at 96 dots per inch, from the top-left corner of the
 // window's client area.
-namespace WindowDesign
-{
+namespace WindowDesign {
 
 inline constexpr int kTwipsPerPixel = 15;
 

@@ -6,8 +6,7 @@
 #include <QWidget>
 
 // The tool's only window: the form of server settings and its five handlers.
-class frmQuorvexConfigCreator : public QWidget
-{
+class frmQuorvexConfigCreator : public QWidget {
     Q_OBJECT
 
 public:

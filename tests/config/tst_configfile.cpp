@@ -12,14 +12,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 const QByteArray kOldContent = QByteArray("old script\r\n").repeated(400);
 
 // Keeps this process's file size limit low for its lifetime, as on a full disk.
-class FileSizeLimit
-{
+class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes)
     {
@@ -41,8 +39,7 @@ private:
 
 } // namespace
 
-class TestConfigFile : public QObject
-{
+class TestConfigFile : public QObject {
     Q_OBJECT
 
 private slots:

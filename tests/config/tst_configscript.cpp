@@ -4,8 +4,7 @@
 
 #include <QTest>
 
-namespace
-{
+namespace {
 
 QString crlfJoined(const QStringList& lines)
 {
@@ -94,8 +93,7 @@ QString built(const ServerSettings& settings)
 
 } // namespace
 
-class TestConfigScript : public QObject
-{
+class TestConfigScript : public QObject {
     Q_OBJECT
 
 private slots:

@@ -6,8 +6,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-namespace
-{
+namespace {
 
 // The problem reported for one box, or an empty string.
 QString problemFor(const QStringList& problems, SettingsMember member)
@@ -24,8 +23,7 @@ QString problemFor(const QStringList& problems, SettingsMember member)
 
 Q_DECLARE_METATYPE(SettingsMember)
 
-class TestSettingsCheck : public QObject
-{
+class TestSettingsCheck : public QObject {
     Q_OBJECT
 
 private slots:

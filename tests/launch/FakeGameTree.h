@@ -7,8 +7,7 @@
 // A temporary game directory with an arena folder and a quake3.exe that stands in for the
 // dedicated server: each start writes a record file holding the working directory and
 // then one argument a line.
-class FakeGameTree
-{
+class FakeGameTree {
 public:
     explicit FakeGameTree(const QString& name = QStringLiteral("Quake III Arena"))
         : gameDir(m_root.filePath(name)), outputPath(m_root.filePath(QStringLiteral("my.cfg"))),

@@ -4,8 +4,7 @@
 #include <QTest>
 #include <cmath>
 
-class TestLaunchPlan : public QObject
-{
+class TestLaunchPlan : public QObject {
     Q_OBJECT
 
 private slots:

@@ -9,8 +9,7 @@
 #include <QProcess>
 #include <QTest>
 
-namespace
-{
+namespace {
 
 const QByteArray kScript = "// script\r\nset sv_hostname \"x\"\r\nmap quorvexmap1\r\n";
 
@@ -21,8 +20,7 @@ QStringList launchRecord(const QString& gameDir, int n)
 
 } // namespace
 
-class TestServerLaunch : public QObject
-{
+class TestServerLaunch : public QObject {
     Q_OBJECT
 
 private slots:

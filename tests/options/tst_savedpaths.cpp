@@ -7,8 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestSavedPaths : public QObject
-{
+class TestSavedPaths : public QObject {
     Q_OBJECT
 
 private:

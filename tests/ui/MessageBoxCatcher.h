@@ -15,8 +15,7 @@ struct SeenMessageBox {
 
 // Watches from a timer for the next modal message box, records it and clicks its first
 // button, so that a handler that shows one can run to its end inside a test.
-class MessageBoxCatcher : public QObject
-{
+class MessageBoxCatcher : public QObject {
 public:
     MessageBoxCatcher()
     {

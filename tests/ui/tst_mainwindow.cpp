@@ -15,8 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace
-{
+namespace {
 
 QRect twips(int left, int top, int width, int height)
 {
@@ -25,8 +24,7 @@ QRect twips(int left, int top, int width, int height)
 
 } // namespace
 
-class TestMainWindow : public QObject
-{
+class TestMainWindow : public QObject {
     Q_OBJECT
 
 private:
