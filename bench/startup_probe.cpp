@@ -57,7 +57,7 @@ int main(int argc, char* argv[])
     FirstExpose firstExpose;
     app.installEventFilter(&firstExpose);
 #ifdef PROBE_TOOL_WINDOW
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvex-config-creator.png")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvex-config-creator-48.png")));
 #endif
     Window window;
     window.show();
