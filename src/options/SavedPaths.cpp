@@ -37,21 +37,24 @@ SavedPaths loadSavedPaths()
 
 std::optional<QString> storeSavedPaths(const SavedPaths& paths)
 {
-    QSettings store = openStore();
-    store.setValue(kOptions + u'/' + kGameDirKey, paths.gameDir);
-    store.setValue(kOptions + u'/' + kOutputPathKey, paths.outputPath);
-    store.sync();
-    switch (store.status()) {
-    case QSettings::NoError:
-        return std::nullopt;
-    case QSettings::AccessError:
-        return QStringLiteral("Could not save the game directory and the config output path: "
-                              "\"%1\" cannot be written.")
-            .arg(store.fileName());
-    case QSettings::FormatError:
-        break;
+    QString fileName;
+    {
+        QSettings store = openStore();
+        fileName = store.fileName();
+        store.setValue(kOptions + u'/' + kGameDirKey, paths.gameDir);
+        store.setValue(kOptions + u'/' + kOutputPathKey, paths.outputPath);
+        store.sync();
+        if (store.status() == QSettings::AccessError)
+            return QStringLiteral("Could not save the game directory and the config output "
+                                  "path: \"%1\" cannot be written.")
+                .arg(fileName);
     }
+    // A store that could not be parsed still reports a format error after it has been
+    // rewritten, so what counts is whether the paths read back.
+    const SavedPaths stored = loadSavedPaths();
+    if (stored.gameDir == paths.gameDir && stored.outputPath == paths.outputPath)
+        return std::nullopt;
     return QStringLiteral("Could not save the game directory and the config output path: "
                           "\"%1\" is damaged. Repair or delete it.")
-        .arg(store.fileName());
+        .arg(fileName);
 }

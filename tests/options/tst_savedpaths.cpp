@@ -114,6 +114,15 @@ private slots:
         compareToDesignTexts(loadSavedPaths());
     }
 
+    void storingOverADamagedStoreKeepsThePaths()
+    {
+        writeStoreFile(QByteArray("\x00\xff\xfe[[[\x01\n=\n\x80", 12));
+        QCOMPARE(storeSavedPaths({"/opt/q3", "/srv/q3.cfg"}), std::nullopt);
+        const SavedPaths loaded = loadSavedPaths();
+        QCOMPARE(loaded.gameDir, QStringLiteral("/opt/q3"));
+        QCOMPARE(loaded.outputPath, QStringLiteral("/srv/q3.cfg"));
+    }
+
     void unreadableStoreGivesTheDesignTextsAndCannotBeWritten()
     {
         QVERIFY(QDir().mkdir(storeFile()));
