@@ -25,6 +25,12 @@ struct ServerSettings {
 inline constexpr QLatin1String kGameDirPlaceholder{"Q3 DIR HERE"};
 inline constexpr QLatin1String kOutputPathPlaceholder{"CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)"};
 
+// Whether a path box holds a path the operator typed: neither empty nor its design text.
+inline bool isTypedPath(const QString& text, QLatin1String placeholder)
+{
+    return !text.isEmpty() && text != placeholder;
+}
+
 using SettingsMember = QString ServerSettings::*;
 
 // How the operator knows each box: the caption of the label beside it, or for the two

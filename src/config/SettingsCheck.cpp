@@ -40,27 +40,21 @@ constexpr std::array<ScriptValue, 11> kScriptValues{{
 }};
 
 struct Forbidden {
-    const char* text;
+    QLatin1String text;
     const char* description;
     unsigned placements; // 0: forbidden everywhere
 };
 
 const std::array<Forbidden, 8> kForbidden{{
-    {"\"", "double quotes (\")", 0},
-    {"\r", "line breaks", 0},
-    {"\n", "line breaks", 0},
-    {"\0", "NUL characters", 0},
-    {";", "semicolons (;)", Unquoted | InfoString},
-    {"\\", "backslashes (\\)", InfoString},
-    {"//", "double slashes (//)", Unquoted},
-    {"/*", "comment openings (/*)", Unquoted},
+    {QLatin1String("\""), "double quotes (\")", 0},
+    {QLatin1String("\r"), "line breaks", 0},
+    {QLatin1String("\n"), "line breaks", 0},
+    {QLatin1String("\0", 1), "NUL characters", 0},
+    {QLatin1String(";"), "semicolons (;)", Unquoted | InfoString},
+    {QLatin1String("\\"), "backslashes (\\)", InfoString},
+    {QLatin1String("//"), "double slashes (//)", Unquoted},
+    {QLatin1String("/*"), "comment openings (/*)", Unquoted},
 }};
-
-QString forbiddenText(const Forbidden& forbidden)
-{
-    // "\0" must keep its length of one.
-    return forbidden.text[0] == '\0' ? QString(QChar(u'\0')) : QString::fromLatin1(forbidden.text);
-}
 
 void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
                       QStringList& problems)
@@ -80,7 +74,7 @@ void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
         const bool applies =
             forbidden.placements == 0 || (forbidden.placements & value.placement) != 0;
         const QString description = QString::fromLatin1(forbidden.description);
-        if (applies && text.contains(forbiddenText(forbidden)) && !found.contains(description))
+        if (applies && text.contains(forbidden.text) && !found.contains(description))
             found << description;
     }
     if (!found.isEmpty()) {
@@ -120,7 +114,7 @@ QStringList checkSettings(const ServerSettings& settings)
     for (const ScriptValue& value : kScriptValues)
         checkScriptValue(settings, value, problems);
 
-    if (settings.outputPath.isEmpty() || settings.outputPath == kOutputPathPlaceholder)
+    if (!isTypedPath(settings.outputPath, kOutputPathPlaceholder))
         problems << QStringLiteral("%1: type the full path of the config file to create into "
                                    "the bottom box.")
                         .arg(fieldCaption(&ServerSettings::outputPath));

@@ -15,7 +15,7 @@ namespace {
 std::optional<QString> checkGameDir(const QString& gameDir)
 {
     const PathStyle style = nativePathStyle();
-    if (gameDir.isEmpty() || gameDir == kGameDirPlaceholder)
+    if (!isTypedPath(gameDir, kGameDirPlaceholder))
         return QStringLiteral("%1: type the folder where Quake III Arena is installed, the one "
                               "that holds quake3.exe, into the box below the buttons.")
             .arg(fieldCaption(&ServerSettings::gameDir));
@@ -40,7 +40,7 @@ std::optional<QString> checkGameDir(const QString& gameDir)
 
 std::optional<QString> readConfigFile(const QString& outputPath, QByteArray& bytes)
 {
-    if (outputPath.isEmpty() || outputPath == kOutputPathPlaceholder)
+    if (!isTypedPath(outputPath, kOutputPathPlaceholder))
         return QStringLiteral("%1: type the path of the config file into the bottom box and "
                               "click Create Config first.")
             .arg(fieldCaption(&ServerSettings::outputPath));
@@ -49,14 +49,13 @@ std::optional<QString> readConfigFile(const QString& outputPath, QByteArray& byt
                               "write it first.")
             .arg(outputPath);
     QFile file(outputPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("Could not read the config file \"%1\": %2.")
-            .arg(outputPath, file.errorString());
-    bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return QStringLiteral("Could not read the config file \"%1\": %2.")
-            .arg(outputPath, file.errorString());
-    return std::nullopt;
+    if (file.open(QIODevice::ReadOnly)) {
+        bytes = file.readAll();
+        if (file.error() == QFileDevice::NoError)
+            return std::nullopt;
+    }
+    return QStringLiteral("Could not read the config file \"%1\": %2.")
+        .arg(outputPath, file.errorString());
 }
 
 } // namespace

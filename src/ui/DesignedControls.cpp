@@ -133,7 +133,6 @@ void createDesignedControls(QWidget& window)
         widget->setObjectName(QLatin1String(line.name));
         widget->setFrameShape(line.y1 == line.y2 ? QFrame::HLine : QFrame::VLine);
         widget->setFrameShadow(QFrame::Plain);
-        widget->setLineWidth(1);
         // Both end points belong to the line.
         const QPoint from(std::min(line.x1, line.x2), std::min(line.y1, line.y2));
         const QPoint to(std::max(line.x1, line.x2), std::max(line.y1, line.y2));
