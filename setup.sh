@@ -1,14 +1,14 @@
 #!/bin/sh
 # Builds Quorvex Server Config Creator and starts it (run), or builds it twice and runs
-# every test (test): once with GCC, once with Clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer, where a bounded fuzzing run joins the tests.
+# every test (test) against the real game server: once with GCC, once with Clang under
+# AddressSanitizer and UndefinedBehaviorSanitizer, where a bounded fuzzing run joins the tests.
 # Installs the Debian packages each needs when they are missing.
 set -eu
 cd "$(dirname "$0")"
 
 case "${1:-}" in
 run) packages="cmake make g++ qt6-base-dev fonts-dejavu-core" ;;
-test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev" ;;
+test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev ioquake3-server" ;;
 *)
     echo "usage: $0 run|test" >&2
     exit 2

@@ -2,21 +2,31 @@
 
 #include "ConfigScript.h"
 
-#include <algorithm>
 #include <array>
 
 namespace {
 
-// What the game server does with a value decides what it must not hold. Every value is
-// read up to the end of its line, and a double quote ends a quoted one. Values written
-// without quotes also end at a semicolon or a comment, and values that the server copies
-// into its info strings lose a backslash or semicolon there.
-// The region is written as the number it converts to, so only the conversion matters.
+// Where a value goes decides what it must not hold.
 enum Placement : unsigned {
+    // Written between double quotes: the value runs to the next quote or line end.
     Quoted = 0,
+    // Written bare: the game server's parser ends the value at a semicolon or a comment,
+    // and splits it at every byte up to a space and every byte above 127 (it compares
+    // signed characters), which it reads as separators.
     Unquoted = 1u << 0,
+    // Copied into the server's info strings, where a backslash or semicolon cuts it.
     InfoString = 1u << 1,
-    Number = 1u << 2
+    // A password that players send in their connect packets; the server's network code
+    // turns each '%' and each byte above 127 of a packet into '.' before it compares.
+    PlayerPassword = 1u << 2,
+    // The remote console password: the game's client sends it bare in front of the
+    // command, through the same conversion, so separators and comments end it too.
+    Rcon = 1u << 3,
+    // The first map's name: players read it from the server info, and the server builds
+    // "maps/NAME.bsp" in a 64-byte buffer.
+    Map = 1u << 4,
+    // Written as the number it converts to, so only the conversion matters.
+    Number = 1u << 5,
 };
 
 struct ScriptValue {
@@ -30,31 +40,126 @@ constexpr std::array<ScriptValue, 11> kScriptValues{{
     {&ServerSettings::motd, Quoted},
     {&ServerSettings::maxClients, Unquoted},
     {&ServerSettings::timeLimit, Unquoted},
-    {&ServerSettings::connectionPassword, Quoted | InfoString},
+    {&ServerSettings::connectionPassword, Quoted | InfoString | PlayerPassword},
     {&ServerSettings::reservedSlots, Unquoted},
-    {&ServerSettings::reservedPassword, Quoted | InfoString},
+    {&ServerSettings::reservedPassword, Quoted | InfoString | PlayerPassword},
     {&ServerSettings::adminPassword, Quoted},
-    {&ServerSettings::rconPassword, Quoted},
+    {&ServerSettings::rconPassword, Quoted | Rcon},
     {&ServerSettings::region, Number},
-    {&ServerSettings::initialMap, Unquoted},
+    {&ServerSettings::initialMap, Unquoted | Map},
 }};
 
-struct Forbidden {
-    QLatin1String text;
-    const char* description;
-    unsigned placements; // 0: forbidden everywhere
+// The longest map name whose "maps/NAME.bsp" fits the server's 64-byte path.
+constexpr qsizetype kMaxMapLength = 64 - int(sizeof("maps/.bsp"));
+
+// The characters of text for which select holds, each named once: a visible one as itself
+// in quotes, an invisible one by its code point.
+template <typename Select> QStringList namedCharacters(const QString& text, Select select)
+{
+    QStringList names;
+    for (const char32_t c : text.toUcs4()) {
+        if (!select(c))
+            continue;
+        const QString ch = QString::fromUcs4(&c, 1);
+        const bool visible = QChar::isPrint(c) && !QChar::isSpace(c);
+        const QString name =
+            visible ? u'"' + ch + u'"'
+                    : QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+        if (!names.contains(name))
+            names << name;
+    }
+    return names;
+}
+
+// One kind of text that a setting must not hold: how the message names it, or nothing
+// when the value holds none.
+using Mark = QString (*)(const QString& text);
+
+template <char32_t... Cs> QString characters(const QString& text, const char* description)
+{
+    for (const char32_t c : text.toUcs4()) {
+        if (((c == Cs) || ...))
+            return QString::fromLatin1(description);
+    }
+    return {};
+}
+
+QString substring(const QString& text, const char* sub, const char* description)
+{
+    return text.contains(QLatin1String(sub)) ? QString::fromLatin1(description) : QString();
+}
+
+QString withNames(const char* description, const QStringList& names)
+{
+    return names.isEmpty() ? QString()
+                           : QStringLiteral("%1 (%2)").arg(QLatin1String(description),
+                                                           names.join(QStringLiteral(", ")));
+}
+
+constexpr Mark kQuotes = [](const QString& t) { return characters<'"'>(t, "double quotes (\")"); };
+constexpr Mark kLineBreaks = [](const QString& t) {
+    return characters<'\r', '\n'>(t, "line breaks");
+};
+constexpr Mark kNul = [](const QString& t) { return characters<0>(t, "NUL characters"); };
+constexpr Mark kSemicolons = [](const QString& t) { return characters<';'>(t, "semicolons (;)"); };
+constexpr Mark kBackslashes = [](const QString& t) {
+    return characters<'\\'>(t, "backslashes (\\)");
+};
+constexpr Mark kPercents = [](const QString& t) { return characters<'%'>(t, "percent signs (%)"); };
+constexpr Mark kSpaces = [](const QString& t) { return characters<' '>(t, "spaces"); };
+constexpr Mark kTabs = [](const QString& t) { return characters<'\t'>(t, "tabs"); };
+constexpr Mark kLineComments = [](const QString& t) {
+    return substring(t, "//", "double slashes (//)");
+};
+constexpr Mark kBlockComments = [](const QString& t) {
+    return substring(t, "/*", "comment openings (/*)");
+};
+constexpr Mark kControls = [](const QString& t) {
+    return withNames("control characters", namedCharacters(t, [](char32_t c) {
+                         return c > 0 && c < 0x20 && c != '\t' && c != '\r' && c != '\n';
+                     }));
+};
+constexpr Mark kBeyondAscii = [](const QString& t) {
+    return withNames("characters beyond plain ASCII",
+                     namedCharacters(t, [](char32_t c) { return c >= 0x80 && c <= 0xff; }));
 };
 
-const std::array<Forbidden, 8> kForbidden{{
-    {QLatin1String("\""), "double quotes (\")", 0},
-    {QLatin1String("\r"), "line breaks", 0},
-    {QLatin1String("\n"), "line breaks", 0},
-    {QLatin1String("\0", 1), "NUL characters", 0},
-    {QLatin1String(";"), "semicolons (;)", Unquoted | InfoString},
-    {QLatin1String("\\"), "backslashes (\\)", InfoString},
-    {QLatin1String("//"), "double slashes (//)", Unquoted},
-    {QLatin1String("/*"), "comment openings (/*)", Unquoted},
+// What each placement forbids, and why; a value gets one problem for each rule it breaks.
+struct Rule {
+    unsigned placements; // Quoted: every value that is written as text
+    std::array<Mark, 7> marks;
+    const char* reason;
+};
+
+const std::array<Rule, 7> kRules{{
+    {Quoted, {kQuotes, kLineBreaks, kNul}, "the config file cannot hold them in a setting"},
+    {Unquoted,
+     {kSemicolons, kLineComments, kBlockComments},
+     "the game server would end the setting there"},
+    {Unquoted,
+     {kSpaces, kTabs, kControls, kBeyondAscii},
+     "the game server takes them for gaps between words, and would cut the setting there "
+     "or drop it"},
+    {InfoString,
+     {kBackslashes, kSemicolons},
+     "the game server's info strings, which players read, cannot hold them"},
+    {PlayerPassword,
+     {kPercents, kBeyondAscii},
+     "the game server turns them into dots in what players send, so no player could ever "
+     "give this password"},
+    {Rcon,
+     {kSpaces, kTabs, kControls, kBeyondAscii, kPercents, kLineComments, kBlockComments},
+     "the remote console sends the password bare, so these would break or change it and "
+     "it could never be used"},
+    {Map, {kBackslashes}, "players would not see the map's name in the server info"},
 }};
+
+QString listed(QStringList items)
+{
+    const QString last = items.takeLast();
+    return items.isEmpty() ? last
+                           : items.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
 
 void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
                       QStringList& problems)
@@ -63,47 +168,47 @@ void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
     const QString caption = fieldCaption(value.member);
     if (value.placement == Number) {
         if (!toInteger16(text))
-            problems << QStringLiteral("%1: type a whole number from the list of region numbers, "
-                                       "such as 0 for Unspecified Region.")
+            problems << QStringLiteral("%1: type a number from the list of region numbers, such "
+                                       "as 0 for Unspecified Region.")
                             .arg(caption);
         return;
     }
 
-    QStringList found;
-    for (const Forbidden& forbidden : kForbidden) {
-        const bool applies =
-            forbidden.placements == 0 || (forbidden.placements & value.placement) != 0;
-        const QString description = QString::fromLatin1(forbidden.description);
-        if (applies && text.contains(forbidden.text) && !found.contains(description))
-            found << description;
-    }
-    if (!found.isEmpty()) {
-        const QString last = found.takeLast();
-        const QString all = found.isEmpty()
-                                ? last
-                                : found.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
-        problems << QStringLiteral("%1: remove the %2; the game server cannot read them in this "
-                                   "setting.")
-                        .arg(caption, all);
+    for (const Rule& rule : kRules) {
+        if (rule.placements != Quoted && (rule.placements & value.placement) == 0)
+            continue;
+        QStringList found;
+        for (const Mark mark : rule.marks) {
+            if (!mark)
+                break;
+            if (const QString description = mark(text); !description.isEmpty())
+                found << description;
+        }
+        if (!found.isEmpty())
+            problems << QStringLiteral("%1: remove the %2; %3.")
+                            .arg(caption, listed(found), QLatin1String(rule.reason));
     }
 
-    QList<char32_t> outsideLatin1;
-    for (const char32_t codePoint : text.toUcs4()) {
-        if (codePoint > 0xff && !outsideLatin1.contains(codePoint))
-            outsideLatin1 << codePoint;
-    }
+    const QStringList outsideLatin1 = namedCharacters(text, [](char32_t c) { return c > 0xff; });
     if (!outsideLatin1.isEmpty())
-        problems << QStringLiteral("%1: replace the characters \"%2\"; the config file can only "
-                                   "hold Western European (ISO-8859-1) characters.")
-                        .arg(caption,
-                             QString::fromUcs4(outsideLatin1.constData(), outsideLatin1.size()));
+        problems << QStringLiteral("%1: replace the characters %2; the config file can only hold "
+                                   "Western European (ISO-8859-1) characters.")
+                        .arg(caption, outsideLatin1.join(QStringLiteral(", ")));
 
-    if (text.size() > kMaxValueLength)
+    if (value.placement & Map) {
+        if (text.size() > kMaxMapLength)
+            problems << QStringLiteral("%1: shorten it to %2 characters or fewer (it has %3); the "
+                                       "game server cannot load a map with a longer name.")
+                            .arg(caption)
+                            .arg(kMaxMapLength)
+                            .arg(text.size());
+    } else if (text.size() > kMaxValueLength) {
         problems << QStringLiteral("%1: shorten it to %2 characters or fewer (it has %3); the "
                                    "game server rejects longer settings.")
                         .arg(caption)
                         .arg(kMaxValueLength)
                         .arg(text.size());
+    }
 }
 
 } // namespace

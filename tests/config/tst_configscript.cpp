@@ -1,6 +1,9 @@
+#include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
 #include "config/RegionCodeTable.h"
+#include "config/SettingsCheck.h"
 #include "config/TestSettings.h"
+#include "support/GameEngine.h"
 
 #include <QTest>
 
@@ -91,6 +94,15 @@ QString built(const ServerSettings& settings)
     return script.strCfg();
 }
 
+// The real game server runs the script and must end up holding exactly the typed values.
+void verifyInTheEngine(const ServerSettings& settings)
+{
+    QCOMPARE(checkSettings(settings), QStringList());
+    EngineTree tree;
+    const QList<ServerState> states = tree.runScripts({configFileBytes(built(settings))});
+    QCOMPARE(states.first(), expectedState(settings));
+}
+
 } // namespace
 
 class TestConfigScript : public QObject {
@@ -114,6 +126,7 @@ private slots:
         QCOMPARE(built(designSettings()), expected);
         QCOMPARE(expected.count(QStringLiteral("\r\n")), 52);
         QVERIFY(!expected.endsWith(QStringLiteral("\r\n")));
+        verifyInTheEngine(designSettings());
     }
 
     void filledFormGivesTheTemplate()
@@ -123,17 +136,18 @@ private slots:
         s.motd = "Welcome; have fun";
         s.maxClients = "24";
         s.timeLimit = "";
-        s.reservedSlots = " ";
+        s.reservedSlots = "2";
         s.reservedPassword = "res";
         s.adminPassword = " ";
-        s.rconPassword = "r c/o*n";
+        s.rconPassword = "rc/o*n;";
         s.connectionPassword = "join";
         s.region = " 7.5 ";
         s.initialMap = "";
         const QStringList passwords = {"set sv_privatePassword \"res\"", "set g_adminPass \" \"",
-                                       "set rconPassword \"r c/o*n\"", "set Password \"join\""};
-        QCOMPARE(built(s), scriptFor("Grelt's Arena", "Welcome; have fun", "24", "0", " ",
+                                       "set rconPassword \"rc/o*n;\"", "set Password \"join\""};
+        QCOMPARE(built(s), scriptFor("Grelt's Arena", "Welcome; have fun", "24", "0", "2",
                                      passwords, "set location 8", ""));
+        verifyInTheEngine(s);
     }
 
     void unconvertibleRegionLeavesTheLocationLineOut_data()
@@ -221,9 +235,11 @@ private slots:
         ServerSettings s = designSettings();
         s.motd = "line one\r\nline two";
         s.maxClients = "abc";
+        s.reservedSlots = " ";
         const QString text = built(s);
         QVERIFY(text.contains(QStringLiteral("\r\nset g_motd \"line one\r\nline two\"\r\n")));
         QVERIFY(text.contains(QStringLiteral("\r\nset sv_maxclients abc\r\n")));
+        QVERIFY(text.contains(QStringLiteral("\r\nset sv_privateClients  \r\n")));
     }
 };
 

@@ -1,7 +1,8 @@
+#include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
-#include "config/ServerScriptModel.h"
 #include "config/SettingsCheck.h"
 #include "config/TestSettings.h"
+#include "support/GameEngine.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -35,51 +36,54 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("mentions");
 
-        QTest::newRow("quote in name") << &ServerSettings::serverName << "a\"b"
-                                       << "double quotes";
-        QTest::newRow("quote injection in rcon") << &ServerSettings::rconPassword << "x\";quit;\""
-                                                 << "double quotes";
-        QTest::newRow("Enter in motd") << &ServerSettings::motd << "one\r\ntwo"
-                                       << "line breaks";
-        QTest::newRow("LF in admin") << &ServerSettings::adminPassword << "a\nb"
-                                     << "line breaks";
-        QTest::newRow("CR in map") << &ServerSettings::initialMap << "a\rb"
-                                   << "line breaks";
-        QTest::newRow("NUL in motd") << &ServerSettings::motd << QString("a") + QChar(0) + "b"
-                                     << "NUL characters";
-        QTest::newRow("semicolon in max clients") << &ServerSettings::maxClients << "16;quit"
-                                                  << "semicolons";
-        QTest::newRow("comment in time limit") << &ServerSettings::timeLimit << "30//"
-                                               << "(//)";
-        QTest::newRow("block comment in reserved") << &ServerSettings::reservedSlots << "0/*"
-                                                   << "(/*)";
-        QTest::newRow("semicolon in map") << &ServerSettings::initialMap << "m;quit"
-                                          << "semicolons";
-        QTest::newRow("backslash in name") << &ServerSettings::serverName << "a\\b"
-                                           << "backslashes";
-        QTest::newRow("semicolon in name") << &ServerSettings::serverName << "a;b"
-                                           << "semicolons";
-        QTest::newRow("backslash in reserved password")
-            << &ServerSettings::reservedPassword << "a\\b"
-            << "backslashes";
-        QTest::newRow("semicolon in connection password")
-            << &ServerSettings::connectionPassword << "a;b"
-            << "semicolons";
-        QTest::newRow("256 characters") << &ServerSettings::motd << QString(256, u'm') << "255";
-        QTest::newRow("outside Latin-1") << &ServerSettings::adminPassword << "pass€"
-                                         << "\"€\"";
-        QTest::newRow("emoji") << &ServerSettings::serverName << "😀a😁😀"
-                               << "\"😀😁\"";
-        QTest::newRow("region word") << &ServerSettings::region << "Europe"
-                                     << "whole number";
-        QTest::newRow("region empty") << &ServerSettings::region << ""
-                                      << "whole number";
-        QTest::newRow("region too big") << &ServerSettings::region << "99999"
-                                        << "whole number";
-        QTest::newRow("output empty") << &ServerSettings::outputPath << ""
-                                      << "path";
-        QTest::newRow("output design text")
-            << &ServerSettings::outputPath << QString(kOutputPathPlaceholder) << "path";
+        const QList<std::tuple<const char*, SettingsMember, QString, QString>> rows = {
+            {"quote in name", &ServerSettings::serverName, "a\"b", "double quotes"},
+            {"quote injection in rcon", &ServerSettings::rconPassword, "x\";quit;\"",
+             "double quotes"},
+            {"Enter in motd", &ServerSettings::motd, "one\r\ntwo", "line breaks"},
+            {"LF in admin", &ServerSettings::adminPassword, "a\nb", "line breaks"},
+            {"NUL in motd", &ServerSettings::motd, QString("a") + QChar(0) + "b", "NUL"},
+            {"semicolon in max clients", &ServerSettings::maxClients, "16;quit", "semicolons"},
+            {"comment in time limit", &ServerSettings::timeLimit, "30//", "(//)"},
+            {"block comment in reserved", &ServerSettings::reservedSlots, "0/*", "(/*)"},
+            {"space in max clients", &ServerSettings::maxClients, " 16 ", "remove the spaces;"},
+            {"only a space in reserved", &ServerSettings::reservedSlots, " ", "spaces"},
+            {"tab in time limit", &ServerSettings::timeLimit, "3\t0", "tabs"},
+            {"control in map", &ServerSettings::initialMap, "q3\x1b", "(U+001B)"},
+            {"letter beyond ASCII in max clients", &ServerSettings::maxClients, "3é0",
+             "beyond plain ASCII (\"é\")"},
+            {"no-break space in map", &ServerSettings::initialMap, "my\u00a0map", "(U+00A0)"},
+            {"space in map", &ServerSettings::initialMap, "my map", "cut the setting"},
+            {"backslash in map", &ServerSettings::initialMap, "a\\b", "backslashes"},
+            {"55-character map", &ServerSettings::initialMap, QString(55, u'm'), "54"},
+            {"backslash in name", &ServerSettings::serverName, "a\\b", "backslashes"},
+            {"semicolon in name", &ServerSettings::serverName, "a;b", "semicolons"},
+            {"backslash in reserved password", &ServerSettings::reservedPassword, "a\\b",
+             "backslashes"},
+            {"semicolon in connection password", &ServerSettings::connectionPassword, "a;b",
+             "semicolons"},
+            {"percent in connection password", &ServerSettings::connectionPassword, "100%",
+             "percent signs"},
+            {"Latin-1 in reserved password", &ServerSettings::reservedPassword, "clé",
+             "no player could ever"},
+            {"space in rcon", &ServerSettings::rconPassword, "r c", "spaces"},
+            {"Latin-1 in rcon", &ServerSettings::rconPassword, "pässword", "\"ä\""},
+            {"percent in rcon", &ServerSettings::rconPassword, "%s", "percent"},
+            {"comment in rcon", &ServerSettings::rconPassword, "a//b", "(//)"},
+            {"block comment in rcon", &ServerSettings::rconPassword, "a/*b", "(/*)"},
+            {"256 characters", &ServerSettings::motd, QString(256, u'm'), "255"},
+            {"outside Latin-1", &ServerSettings::adminPassword, "pass€", "\"€\""},
+            {"emoji and zero-width space", &ServerSettings::serverName, "😀a\u200b😀",
+             "\"😀\", U+200B"},
+            {"region word", &ServerSettings::region, "Europe", "type a number"},
+            {"region empty", &ServerSettings::region, "", "type a number"},
+            {"region too big", &ServerSettings::region, "99999", "type a number"},
+            {"output empty", &ServerSettings::outputPath, "", "path"},
+            {"output design text", &ServerSettings::outputPath, QString(kOutputPathPlaceholder),
+             "path"},
+        };
+        for (const auto& [name, member, value, mentions] : rows)
+            QTest::newRow(name) << member << value << mentions;
     }
 
     void refused()
@@ -103,8 +107,11 @@ private slots:
         QTest::newRow("empty time limit") << &ServerSettings::timeLimit << "";
         QTest::newRow("semicolon in quoted motd") << &ServerSettings::motd << "hi; there";
         QTest::newRow("backslash in motd") << &ServerSettings::motd << "C:\\q3";
-        QTest::newRow("comment marks in rcon") << &ServerSettings::rconPassword << "a//b/*c;d\\";
+        QTest::newRow("comment marks in admin")
+            << &ServerSettings::adminPassword << " a//b/*c;d\\%é\t";
+        QTest::newRow("punctuation in rcon") << &ServerSettings::rconPassword << "a/b*c;d\\^$";
         QTest::newRow("single slash in map") << &ServerSettings::initialMap << "maps/a*b";
+        QTest::newRow("54-character map") << &ServerSettings::initialMap << QString(54, u'm');
         QTest::newRow("255 characters") << &ServerSettings::serverName << QString(255, u'n');
         QTest::newRow("Latin-1 accents") << &ServerSettings::serverName << "Café Ünïcødé ÿ";
         QTest::newRow("space password") << &ServerSettings::adminPassword << " ";
@@ -128,85 +135,121 @@ private slots:
         ServerSettings s = designSettings();
         s.serverName = "\"";
         s.motd = "a\"b\nc";
-        s.initialMap = QString(300, u'x') + ";";
+        s.initialMap = QString(300, u'x') + "; x";
         s.region = "x";
         s.outputPath.clear();
         const QStringList problems = checkSettings(s);
-        QCOMPARE(problems.size(), 6);
+        QCOMPARE(problems.size(), 7);
         QVERIFY(problems[0].startsWith("Server Name: remove the double quotes"));
         QVERIFY(problems[1].startsWith("Server Description (Message of the Day): remove the "
                                        "double quotes (\") and line breaks;"));
         QVERIFY(problems[2].startsWith("Server Region/Location: "));
         QVERIFY(problems[3].startsWith("Initial Map: remove the semicolons"));
-        QVERIFY(problems[4].startsWith("Initial Map: shorten it to 255 characters or fewer "
-                                       "(it has 301)"));
-        QVERIFY(problems[5].startsWith("Config output path: "));
+        QVERIFY(problems[4].startsWith("Initial Map: remove the spaces"));
+        QVERIFY(problems[5].startsWith("Initial Map: shorten it to 54 characters or fewer "
+                                       "(it has 303)"));
+        QVERIFY(problems[6].startsWith("Config output path: "));
     }
 
-    // Values built from everything the check lets through must reach the game server as
-    // exactly the commands the form describes, carrying exactly the typed values.
-    void acceptedValuesKeepTheScriptStructure()
+    // Random forms, most of them made of what the game server reads back exactly and some
+    // with one box of anything, run through the real engine. The model must agree with the
+    // engine on every form, and every form that the check accepts must arrive exactly.
+    void formsAgainstTheEngine()
     {
         QRandomGenerator random(20261207);
-        const QString anywhere = QStringLiteral("aZ09 _-.,:!?#$%&'()*+<=>@[]^`{|}~\té\xff");
-        const auto text = [&](const QString& pool) {
+        const QString anything = QStringLiteral("aZ09 _-.,:!?#$%&'()*+<=>@[]^`{|}~;\\/\t\x01\x1f"
+                                                "\x7f\u00e9\u00a0\u00bd\u00ff");
+        const auto without = [&](const QString& remove) {
+            QString pool = anything;
+            return pool.removeIf([&](QChar c) { return remove.contains(c); });
+        };
+        const QString separators = QStringLiteral(" \t\x01\x1f\u00e9\u00a0\u00bd\u00ff");
+        const QString quoted = anything;
+        const QString info = without(QStringLiteral("\\;"));
+        const QString playerPassword = without(QStringLiteral("\\;%\u00e9\u00a0\u00bd\u00ff"));
+        const QString rcon = without(separators + QStringLiteral("%"));
+        const QString unquoted = without(separators + QStringLiteral(";"));
+        const QString map = without(separators + QStringLiteral(";\\"));
+        const auto text = [&](const QString& pool, bool bare) {
+            const int length =
+                random.bounded(8) == 0 ? int(random.bounded(250, 256)) : int(random.bounded(0, 12));
             QString value;
-            const int length = random.bounded(0, 12);
             for (int i = 0; i < length; ++i)
                 value += pool[random.bounded(pool.size())];
-            return value;
-        };
-        const QString quoted = anywhere + QStringLiteral(";\\/");
-        const QString info = anywhere + QStringLiteral("/");
-        // A slash is allowed in unquoted values as long as it starts no comment.
-        const auto unquoted = [&] {
-            QString value = text(anywhere);
-            if (random.bounded(3) == 0)
-                value.insert(random.bounded(value.size() + 1), u'/');
-            while (value.contains(QStringLiteral("//")) || value.contains(QStringLiteral("/*")))
+            while (bare &&
+                   (value.contains(QStringLiteral("//")) || value.contains(QStringLiteral("/*"))))
                 value.replace(QStringLiteral("//"), QStringLiteral("/"))
                     .replace(QStringLiteral("/*"), QStringLiteral("*"));
             return value;
         };
 
-        for (int round = 0; round < 2000; ++round) {
+        QList<ServerSettings> forms;
+        QList<QByteArray> scripts;
+        for (int round = 0; round < 6000; ++round) {
             ServerSettings s = designSettings();
-            s.serverName = text(info);
-            s.motd = text(quoted);
-            s.maxClients = unquoted();
-            s.timeLimit = unquoted();
-            s.reservedSlots = unquoted();
-            s.reservedPassword = text(info);
-            s.adminPassword = text(quoted);
-            s.rconPassword = text(quoted);
-            s.connectionPassword = text(info);
-            const qint16 location = qint16(random.bounded(-32768, 32768));
-            s.region = QString::number(location);
-            s.initialMap = unquoted();
-
-            const QStringList problems = checkSettings(s);
-            QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
+            s.serverName = text(info, false);
+            s.motd = text(quoted, false);
+            s.maxClients = text(unquoted, true);
+            s.timeLimit = text(unquoted, true);
+            s.reservedSlots = text(unquoted, true);
+            s.reservedPassword = text(playerPassword, false);
+            s.adminPassword = text(quoted, false);
+            s.rconPassword = text(rcon, true);
+            s.connectionPassword = text(playerPassword, false);
+            s.region = random.bounded(2) ? QString::number(random.bounded(-40000, 40000))
+                                         : QStringLiteral(" %1.5 ").arg(random.bounded(-9, 9));
+            s.initialMap = text(map, true).left(54);
+            if (random.bounded(8) == 0) {
+                const SettingsField& wild = kSettingsFields[random.bounded(11)];
+                s.*wild.member = text(anything, false);
+            }
             ConfigScript script;
             script.build(s);
-            const QStringList commands = serverCommands(script.strCfg());
-            QCOMPARE(commands, expectedCommands(s, location));
-            for (const QString& command : commands) {
-                if (command.endsWith(u'"'))
-                    QCOMPARE(serverArguments(command).size(), 3);
+            forms << s;
+            scripts << configFileBytes(script.strCfg());
+        }
+
+        EngineTree tree;
+        const QList<ServerState> states = tree.runScripts(scripts);
+        int accepted = 0;
+        for (qsizetype i = 0; i < forms.size(); ++i) {
+            QCOMPARE(states[i], ServerModel::run(scripts[i] + "//*/\n"));
+            if (checkSettings(forms[i]).isEmpty()) {
+                ++accepted;
+                QCOMPARE(states[i], expectedState(forms[i]));
             }
         }
+        qInfo("%d of %lld forms accepted, all of them arrived exactly", accepted, forms.size());
+        QVERIFY(accepted >= 5000);
     }
 
-    // The model itself must see the injections that the check refuses.
-    void modelSeesInjections()
+    // What the check refuses in the script's own text really changes what the server holds.
+    void refusedValuesChangeInTheEngine()
     {
-        ServerSettings s = designSettings();
-        s.rconPassword = "x\";quit;\"";
-        ConfigScript script;
-        script.build(s);
-        QVERIFY(serverCommands(script.strCfg()).contains(QStringLiteral("quit")));
-        QCOMPARE(serverArguments(QStringLiteral("set a \"b; c\"")),
-                 (QStringList{"set", "a", "b; c"}));
+        const QList<std::pair<SettingsMember, QString>> refused = {
+            {&ServerSettings::maxClients, "3\u00e90"},
+            {&ServerSettings::timeLimit, " 16 "},
+            {&ServerSettings::reservedSlots, " "},
+            {&ServerSettings::initialMap, "my map"},
+            {&ServerSettings::initialMap, QString(55, u'm')},
+            {&ServerSettings::maxClients, "8;set sv_hostname x"},
+            {&ServerSettings::timeLimit, "30//"},
+        };
+        QList<ServerSettings> forms;
+        QList<QByteArray> scripts;
+        for (const auto& [member, value] : refused) {
+            ServerSettings s = designSettings();
+            s.*member = value;
+            QVERIFY(!checkSettings(s).isEmpty());
+            ConfigScript script;
+            script.build(s);
+            forms << s;
+            scripts << configFileBytes(script.strCfg());
+        }
+        EngineTree tree;
+        const QList<ServerState> states = tree.runScripts(scripts);
+        for (qsizetype i = 0; i < forms.size(); ++i)
+            QVERIFY2(states[i] != expectedState(forms[i]), qPrintable(describe(states[i])));
     }
 };
 

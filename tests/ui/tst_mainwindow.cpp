@@ -323,7 +323,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("server.cfg");
         QTest::keyClicks(control("Text1"), "Grelt's Arena");
-        QTest::keyClicks(control("Text8"), "rcon pass");
+        QTest::keyClicks(control("Text8"), "rcon;pass");
         control<QLineEdit>("Text9")->clear();
         QTest::keyClicks(control("Text9"), "7");
         setText("txtSaveCfg", path);
@@ -331,7 +331,7 @@ private slots:
         QCOMPARE(clickAndCatch("Command2").size(), 0);
         const QByteArray bytes = readAll(path);
         QVERIFY(bytes.contains("\r\nset sv_hostname \"Grelt's Arena\"\r\n"));
-        QVERIFY(bytes.contains("\r\nset rconPassword \"rcon pass\"\r\n"));
+        QVERIFY(bytes.contains("\r\nset rconPassword \"rcon;pass\"\r\n"));
         QVERIFY(bytes.contains("\r\nset location 7\r\n"));
         QVERIFY(bytes.endsWith("\r\nmap quorvexmap1\r\n"));
         ConfigScript script;
