@@ -1,5 +1,8 @@
 #include "LaunchPlan.h"
 
+#include <QDir>
+#include <QSysInfo>
+
 namespace {
 
 QChar separator(PathStyle style)
@@ -25,20 +28,48 @@ QString installedScriptPath(const QString& gameDir, int scriptNumber, PathStyle 
            QString::number(scriptNumber) + QStringLiteral(".cfg");
 }
 
-QString serverProgram(const QString& gameDir, PathStyle style)
+QString absoluteGameDir(const QString& typed, PathStyle style)
 {
-    return basePath(gameDir, style) + QStringLiteral("quake3.exe");
+    const bool absolute = style == PathStyle::Windows
+                              ? QDir::isAbsolutePath(QDir::fromNativeSeparators(typed))
+                              : typed.startsWith(u'/');
+    if (absolute)
+        return typed;
+    const QString current = style == PathStyle::Windows
+                                ? QDir::toNativeSeparators(QDir::currentPath())
+                                : QDir::currentPath();
+    return basePath(current, style) + typed;
+}
+
+QStringList serverProgramNames(PathStyle style)
+{
+    if (style == PathStyle::Windows)
+        return {QStringLiteral("quake3.exe")};
+    // The engine names its builds after the architecture as its own build does.
+    QString arch = QSysInfo::buildCpuArchitecture();
+    if (arch == u"i386")
+        arch = QStringLiteral("x86");
+    else if (arch == u"arm64")
+        arch = QStringLiteral("aarch64");
+    return {QStringLiteral("quake3.exe"), QStringLiteral("ioq3ded.") + arch,
+            QStringLiteral("ioq3ded"), QStringLiteral("q3ded")};
+}
+
+QString serverProgram(const QString& gameDir, PathStyle style, const QString& name)
+{
+    return basePath(gameDir, style) + name;
 }
 
 QStringList serverArguments(int scriptNumber)
 {
     return QStringLiteral("+set fs_game arena +set sv_pure 0 +set bot_enable 0 +set dedicated 2 "
-                          "+set net_port 27960 +exec conf%1")
+                          "+set net_port %1 +exec conf%2")
+        .arg(kServerPort)
         .arg(scriptNumber)
         .split(u' ');
 }
 
-QString serverCommandLine(const QString& gameDir, int scriptNumber, PathStyle style)
+QString serverCommandLine(const QString& program, int scriptNumber)
 {
-    return serverProgram(gameDir, style) + u' ' + serverArguments(scriptNumber).join(u' ');
+    return program + u' ' + serverArguments(scriptNumber).join(u' ');
 }

@@ -15,10 +15,25 @@ QString basePath(const QString& gameDir, PathStyle style);
 QString installedScriptPath(const QString& gameDir, int scriptNumber, PathStyle style);
 
 QString arenaPath(const QString& gameDir, PathStyle style);
-QString serverProgram(const QString& gameDir, PathStyle style);
+
+// The typed game directory made absolute against the current directory, once, so that
+// the checks, the installed script, the program and its working directory all mean the
+// same folder.
+QString absoluteGameDir(const QString& typed, PathStyle style);
+
+// The names the dedicated server may have in the game directory, in the order they are
+// looked for: quake3.exe, and on POSIX systems then the engine's own dedicated-server names,
+// for this machine's architecture first.
+QStringList serverProgramNames(PathStyle style);
+
+QString serverProgram(const QString& gameDir, PathStyle style,
+                      const QString& name = QStringLiteral("quake3.exe"));
+
+// The UDP port the dedicated server is started on.
+inline constexpr quint16 kServerPort = 27960;
 
 // The dedicated server's options; the script is named without its .cfg extension.
 QStringList serverArguments(int scriptNumber);
 
 // The whole command line as one string, for messages.
-QString serverCommandLine(const QString& gameDir, int scriptNumber, PathStyle style);
+QString serverCommandLine(const QString& program, int scriptNumber);

@@ -1,41 +1,56 @@
 #include "ServerLaunch.h"
 
 #include "LaunchPlan.h"
-#include "ServerProcess.h"
 #include "config/ConfigFile.h"
 #include "config/ServerSettings.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+#include <QUdpSocket>
 
 namespace {
 
-// Why the game tree at gameDir cannot take a script and start a server, if it cannot.
-std::optional<QString> checkGameDir(const QString& gameDir)
+// The dedicated server in the game tree at gameDir, or why the tree cannot take a script
+// and start one.
+std::variant<QString, QString> findServer(const QString& typedGameDir, const QString& gameDir)
 {
+    using Problem = std::variant<QString, QString>;
+    const auto problem = [](const QString& text) { return Problem(std::in_place_index<1>, text); };
     const PathStyle style = nativePathStyle();
-    if (!isTypedPath(gameDir, kGameDirPlaceholder))
-        return QStringLiteral("%1: type the folder where Quake III Arena is installed, the one "
-                              "that holds quake3.exe, into the box below the buttons.")
-            .arg(fieldCaption(&ServerSettings::gameDir));
+    if (!isTypedPath(typedGameDir, kGameDirPlaceholder))
+        return problem(QStringLiteral("%1: type the folder where Quake III Arena is installed, "
+                                      "the one that holds quake3.exe, into the box below the "
+                                      "buttons.")
+                           .arg(fieldCaption(&ServerSettings::gameDir)));
     if (!QFileInfo(gameDir).isDir())
-        return QStringLiteral("The game directory \"%1\" does not exist. Type the folder where "
-                              "Quake III Arena is installed.")
-            .arg(gameDir);
+        return problem(QStringLiteral("The game directory \"%1\" does not exist. Type the folder "
+                                      "where Quake III Arena is installed.")
+                           .arg(gameDir));
     if (!QFileInfo(arenaPath(gameDir, style)).isDir())
-        return QStringLiteral("The game directory \"%1\" has no arena folder. Install the "
-                              "Quorvex modification there, or type the right game directory.")
-            .arg(gameDir);
-    const QFileInfo program(serverProgram(gameDir, style));
-    if (!program.isFile())
-        return QStringLiteral("The game directory \"%1\" has no quake3.exe. Type the folder where "
-                              "Quake III Arena is installed.")
-            .arg(gameDir);
-    if (!program.isExecutable())
-        return QStringLiteral("\"%1\" cannot be run: it is not marked as a program.")
-            .arg(program.filePath());
-    return std::nullopt;
+        return problem(QStringLiteral("The game directory \"%1\" has no arena folder. Install the "
+                                      "Quorvex modification there, or type the right game "
+                                      "directory.")
+                           .arg(gameDir));
+    const QStringList names = serverProgramNames(style);
+    for (const QString& name : names) {
+        const QFileInfo program(serverProgram(gameDir, style, name));
+        if (!program.isFile())
+            continue;
+        if (!program.isExecutable())
+            return problem(QStringLiteral("\"%1\" cannot be run: it is not marked as a program.")
+                               .arg(program.filePath()));
+        return Problem(std::in_place_index<0>, program.filePath());
+    }
+    if (names.size() == 1)
+        return problem(QStringLiteral("The game directory \"%1\" has no quake3.exe. Type the "
+                                      "folder where Quake III Arena is installed.")
+                           .arg(gameDir));
+    return problem(QStringLiteral("The game directory \"%1\" has no dedicated server: none of %2 "
+                                  "is there. Type the folder where Quake III Arena is installed, "
+                                  "or make a link named quake3.exe there to the dedicated "
+                                  "server, for example: ln -s /usr/lib/ioquake3/ioq3ded "
+                                  "quake3.exe")
+                       .arg(gameDir, names.join(QStringLiteral(", "))));
 }
 
 std::optional<QString> readConfigFile(const QString& outputPath, QByteArray& bytes)
@@ -58,30 +73,45 @@ std::optional<QString> readConfigFile(const QString& outputPath, QByteArray& byt
         .arg(outputPath, file.errorString());
 }
 
+// Whether something already holds the game's UDP port, so that a new server would move to
+// another one.
+bool gamePortTaken()
+{
+    QUdpSocket probe;
+    return !probe.bind(QHostAddress::AnyIPv4, kServerPort, QUdpSocket::DontShareAddress) &&
+           probe.error() == QAbstractSocket::AddressInUseError;
+}
+
 } // namespace
 
-std::optional<QString> launchServer(const QString& gameDir, const QString& outputPath,
-                                    int scriptNumber)
+std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
+                                                  const QString& outputPath, int scriptNumber)
 {
-    if (std::optional<QString> problem = checkGameDir(gameDir))
-        return problem;
+    const PathStyle style = nativePathStyle();
+    const QString gameDir = absoluteGameDir(typedGameDir, style);
+    const std::variant<QString, QString> found = findServer(typedGameDir, gameDir);
+    if (found.index() == 1)
+        return std::get<1>(found);
     QByteArray script;
     if (std::optional<QString> problem = readConfigFile(outputPath, script))
-        return problem;
+        return *problem;
 
-    const PathStyle style = nativePathStyle();
     const QString installed = installedScriptPath(gameDir, scriptNumber, style);
     if (std::optional<QString> reason = writeFileAtomically(installed, script))
         return QStringLiteral("Could not install the config file as \"%1\": %2.")
             .arg(installed, *reason);
 
-    QProcess server;
-    server.setProgram(serverProgram(gameDir, style));
-    server.setArguments(serverArguments(scriptNumber));
-    server.setWorkingDirectory(basePath(gameDir, style));
-    prepareServerProcess(server);
-    if (!server.startDetached())
+    StartedServer server;
+    server.program = std::get<0>(found);
+    server.scriptNumber = scriptNumber;
+    if (serverLogsToFile())
+        server.logPath = installed.chopped(4) + QStringLiteral(".log");
+    server.portWasTaken = gamePortTaken();
+    auto started = startServerProcess(
+        {server.program, serverArguments(scriptNumber), basePath(gameDir, style), server.logPath});
+    if (started.index() == 1)
         return QStringLiteral("Could not start the game server (%1): %2.")
-            .arg(serverCommandLine(gameDir, scriptNumber, style), server.errorString());
-    return std::nullopt;
+            .arg(serverCommandLine(server.program, scriptNumber), std::get<1>(started));
+    server.process = std::move(std::get<0>(started));
+    return server;
 }

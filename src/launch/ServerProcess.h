@@ -1,6 +1,32 @@
 #pragma once
 
-class QProcess;
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <variant>
 
-// Sets up how the server's process starts on this system, before it is started detached.
-void prepareServerProcess(QProcess& process);
+// A dedicated server started as a process of its own: it outlives this object and the
+// tool, which only learn whether and how it ended.
+class ServerProcess {
+public:
+    virtual ~ServerProcess() = default;
+
+    // How the server ended, such as "exited with status 1"; nothing while it runs.
+    virtual std::optional<QString> ended() = 0;
+};
+
+struct ServerStart {
+    QString program;
+    QStringList arguments;
+    QString workingDirectory;
+    // Where the server's console output goes, on systems where it has no window of its own;
+    // empty where it keeps its own console.
+    QString logPath;
+};
+
+// Whether this system's servers write their console output to a log file.
+bool serverLogsToFile();
+
+// Starts the server, or says why it could not be started.
+std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const ServerStart& start);

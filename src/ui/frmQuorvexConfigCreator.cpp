@@ -6,6 +6,7 @@
 #include "config/RegionCodeTable.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerLaunch.h"
+#include "launch/ServerWatch.h"
 #include "options/SavedPaths.h"
 
 #include <QCloseEvent>
@@ -56,6 +57,8 @@ void frmQuorvexConfigCreator::warn(const QString& title, const QStringList& prob
 
 void frmQuorvexConfigCreator::closeEvent(QCloseEvent* event)
 {
+    // Closing ends the watch of a starting server, never the server.
+    qDeleteAll(findChildren<ServerWatch*>());
     Form_Unload();
     event->accept();
 }
@@ -83,9 +86,19 @@ void frmQuorvexConfigCreator::Command2_Click()
 void frmQuorvexConfigCreator::Command3_Click()
 {
     const ServerSettings settings = currentSettings();
-    if (const std::optional<QString> error =
-            launchServer(settings.gameDir, settings.outputPath, processScriptNumbers().next()))
+    auto launched =
+        launchServer(settings.gameDir, settings.outputPath, processScriptNumbers().next());
+    if (const QString* error = std::get_if<QString>(&launched)) {
         warn(QStringLiteral("Run Config"), {*error});
+        return;
+    }
+    // The start is confirmed, or its failure reported, while the window stays usable.
+    auto* watch = new ServerWatch(std::move(std::get<StartedServer>(launched)), this);
+    connect(watch, &ServerWatch::finished, this, [this, watch](const QStringList& problems) {
+        watch->deleteLater();
+        if (!problems.isEmpty())
+            warn(QStringLiteral("Run Config"), problems);
+    });
 }
 
 void frmQuorvexConfigCreator::Form_Unload()

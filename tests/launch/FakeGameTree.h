@@ -1,31 +1,59 @@
 #pragma once
 
+#include "support/GameEngine.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <csignal>
 
 // A temporary game directory with an arena folder and a quake3.exe that stands in for the
 // dedicated server: each start writes a record file holding the working directory and
-// then one argument a line.
+// then one argument a line. With the real engine, quake3.exe then runs Debian's dedicated
+// server in its place, on the tests' small map, and the tree stops it when it goes.
 class FakeGameTree {
 public:
-    explicit FakeGameTree(const QString& name = QStringLiteral("Quake III Arena"))
+    enum Server { Recorder, RealEngine };
+
+    explicit FakeGameTree(Server server = Recorder,
+                          const QString& name = QStringLiteral("Quake III Arena"))
         : gameDir(m_root.filePath(name)), outputPath(m_root.filePath(QStringLiteral("my.cfg"))),
           m_records(m_root.filePath(QStringLiteral("records")))
     {
         QDir().mkpath(gameDir + QStringLiteral("/arena"));
         QDir().mkpath(m_records);
-        writeServer(QStringLiteral("#!/bin/sh\n"
-                                   "record=\"%1/launch.$$\"\n"
-                                   "{ pwd -P; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } "
-                                   "> \"$record.tmp\"\n"
-                                   "mv \"$record.tmp\" \"$record\"\n")
-                        .arg(m_records));
+        QString script = QStringLiteral("#!/bin/sh\n"
+                                        "record=\"%1/launch.$$\"\n"
+                                        "{ pwd -P; for a in \"$@\"; do printf '%s\\n' \"$a\"; "
+                                        "done; } > \"$record.tmp\"\n"
+                                        "mv \"$record.tmp\" \"$record\"\n")
+                             .arg(m_records);
+        if (server == RealEngine) {
+            m_engine.emplace(gameDir);
+            // Every start gets a home path of its own.
+            QStringList options = m_engine->engineOptions();
+            const qsizetype home = options.indexOf(QStringLiteral("fs_homepath")) + 1;
+            for (QString& option : options)
+                option = u'\'' + option + u'\'';
+            options[home] = QStringLiteral("\"$home\"");
+            script += QStringLiteral("echo $$ > \"%1/pid.$$\"\n"
+                                     "home=$(mktemp -d \"%1/home.XXXXXX\")\n"
+                                     "exec %2 %3 +set net_ip 127.0.0.1 \"$@\"\n")
+                          .arg(m_records, kEngineProgram, options.join(u' '));
+        }
+        writeServer(script);
     }
 
-    void writeServer(const QString& script) const
+    ~FakeGameTree()
     {
-        QFile file(gameDir + QStringLiteral("/quake3.exe"));
+        for (const QString& name : QDir(m_records).entryList({QStringLiteral("pid.*")}))
+            ::kill(name.mid(4).toInt(), SIGKILL);
+    }
+
+    void writeServer(const QString& script,
+                     const QString& name = QStringLiteral("quake3.exe")) const
+    {
+        QFile file(gameDir + u'/' + name);
         file.open(QIODevice::WriteOnly | QIODevice::Truncate);
         file.write(script.toUtf8());
         file.close();
@@ -48,6 +76,7 @@ public:
 
     QString root() const { return m_root.path(); }
 
+    // The arena folder's scripts and logs.
     QStringList arena() const
     {
         return QDir(gameDir + QStringLiteral("/arena"))
@@ -63,4 +92,5 @@ public:
 
 private:
     const QString m_records;
+    std::optional<EngineTree> m_engine;
 };

@@ -53,7 +53,7 @@ private slots:
         QFETCH(QString, installed);
         QFETCH(QString, commandLine);
         QCOMPARE(installedScriptPath(gameDir, 17, PathStyle(style)), installed);
-        QCOMPARE(serverCommandLine(gameDir, 17, PathStyle(style)), commandLine);
+        QCOMPARE(serverCommandLine(serverProgram(gameDir, PathStyle(style)), 17), commandLine);
     }
 
     void argumentsNameTheScriptWithoutExtension()

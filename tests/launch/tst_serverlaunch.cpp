@@ -3,6 +3,7 @@
 #include "launch/LaunchPlan.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerLaunch.h"
+#include "launch/ServerProcess.h"
 #include "support/ChildProcess.h"
 #include "support/Files.h"
 
@@ -16,6 +17,20 @@ const QByteArray kScript = "// script\r\nset sv_hostname \"x\"\r\nmap quorvexmap
 QStringList launchRecord(const QString& gameDir, int n)
 {
     return QStringList{QDir(gameDir).canonicalPath()} + serverArguments(n);
+}
+
+// The started server, or a failure with the reason.
+StartedServer started(std::variant<StartedServer, QString> launched)
+{
+    if (const QString* error = std::get_if<QString>(&launched))
+        qFatal("launch failed: %s", qPrintable(*error));
+    return std::move(std::get<StartedServer>(launched));
+}
+
+QString refusal(const std::variant<StartedServer, QString>& launched)
+{
+    const QString* error = std::get_if<QString>(&launched);
+    return error ? *error : QStringLiteral("(started)");
 }
 
 } // namespace
@@ -38,10 +53,14 @@ private slots:
         writeBytes(tree.outputPath, kScript);
         const QString before = QDir::currentPath();
 
-        QCOMPARE(launchServer(tree.gameDir + suffix, tree.outputPath, 42), std::nullopt);
+        const StartedServer server =
+            started(launchServer(tree.gameDir + suffix, tree.outputPath, 42));
+        QCOMPARE(server.program, tree.gameDir + "/quake3.exe");
+        QCOMPARE(server.logPath, tree.gameDir + "/arena/conf42.log");
         QTRY_COMPARE(tree.launches().size(), 1);
         QCOMPARE(tree.launches().first(), launchRecord(tree.gameDir, 42));
-        QCOMPARE(tree.arena(), QStringList{"conf42.cfg"});
+        QCOMPARE(tree.arena(), (QStringList{"conf42.cfg", "conf42.log"}));
+        QTRY_COMPARE(server.process->ended(), QStringLiteral("exited with status 0"));
         QCOMPARE(readAll(tree.gameDir + "/arena/conf42.cfg"), kScript);
         QCOMPARE(QDir::currentPath(), before);
     }
@@ -51,9 +70,11 @@ private slots:
         FakeGameTree tree;
         writeBytes(tree.gameDir + "/arena/conf7.cfg", QByteArray(5000, 'o'));
         writeBytes(tree.outputPath, kScript);
-        QCOMPARE(launchServer(tree.gameDir, tree.outputPath, 7), std::nullopt);
+        writeBytes(tree.gameDir + "/arena/conf7.log", QByteArray(5000, 'o'));
+        started(launchServer(tree.gameDir, tree.outputPath, 7));
         QCOMPARE(readAll(tree.gameDir + "/arena/conf7.cfg"), kScript);
-        QCOMPARE(tree.arena(), QStringList{"conf7.cfg"});
+        QCOMPARE(tree.arena(), (QStringList{"conf7.cfg", "conf7.log"}));
+        QVERIFY(readAll(tree.gameDir + "/arena/conf7.log").size() < 5000);
         QTRY_COMPARE(tree.launches().size(), 1);
     }
 
@@ -73,11 +94,10 @@ private slots:
 
         FakeGameTree tree;
         writeBytes(tree.outputPath, kScript);
-        QCOMPARE(launchServer(tree.gameDir, tree.outputPath, processScriptNumbers().next()),
-                 std::nullopt);
-        QCOMPARE(launchServer(tree.gameDir, tree.outputPath, processScriptNumbers().next()),
-                 std::nullopt);
-        QStringList expected{"conf" + numbers[0] + ".cfg", "conf" + numbers[1] + ".cfg"};
+        started(launchServer(tree.gameDir, tree.outputPath, processScriptNumbers().next()));
+        started(launchServer(tree.gameDir, tree.outputPath, processScriptNumbers().next()));
+        QStringList expected{"conf" + numbers[0] + ".cfg", "conf" + numbers[1] + ".cfg",
+                             "conf" + numbers[0] + ".log", "conf" + numbers[1] + ".log"};
         expected.sort();
         QCOMPARE(tree.arena(), expected);
         QTRY_COMPARE(tree.launches().size(), 2);
@@ -96,8 +116,9 @@ private slots:
                                                 << "does not exist";
         QTest::newRow("no arena folder") << "no arena"
                                          << "has no arena folder";
-        QTest::newRow("no quake3.exe") << "no server"
-                                       << "has no quake3.exe";
+        QTest::newRow("no server program")
+            << "no server"
+            << "has no dedicated server: none of quake3.exe, ioq3ded.";
         QTest::newRow("quake3.exe not executable") << "not executable"
                                                    << "cannot be run";
         QTest::newRow("no config file") << "no config"
@@ -136,9 +157,8 @@ private slots:
             QVERIFY(QDir(gameDir).mkpath("arena/conf3.cfg"));
         const QStringList arenaBefore = tree.arena();
 
-        const std::optional<QString> error = launchServer(gameDir, outputPath, 3);
-        QVERIFY(error);
-        QVERIFY2(error->contains(message), qPrintable(*error));
+        const QString error = refusal(launchServer(gameDir, outputPath, 3));
+        QVERIFY2(error.contains(message), qPrintable(error));
         QTest::qWait(100);
         QCOMPARE(tree.launches(), QList<QStringList>());
         QCOMPARE(tree.arena(), arenaBefore);
@@ -156,9 +176,9 @@ private slots:
         QVERIFY(handOver(tree.gameDir + "/quake3.exe", readOnly));
 
         const ChildResult child = runUnprivileged([&] {
-            const std::optional<QString> error = launchServer(tree.gameDir, tree.outputPath, 5);
-            return error && error->startsWith("Could not install the config file as \"" +
-                                              tree.gameDir + "/arena/conf5.cfg\": ")
+            return refusal(launchServer(tree.gameDir, tree.outputPath, 5))
+                           .startsWith("Could not install the config file as \"" + tree.gameDir +
+                                       "/arena/conf5.cfg\": ")
                        ? 0
                        : 1;
         });
@@ -174,12 +194,91 @@ private slots:
         FakeGameTree tree;
         tree.writeServer("#!/nonexistent/interpreter\n");
         writeBytes(tree.outputPath, kScript);
-        const std::optional<QString> error = launchServer(tree.gameDir, tree.outputPath, 9);
-        QVERIFY(error);
-        QVERIFY2(error->startsWith("Could not start the game server (" +
-                                   serverCommandLine(tree.gameDir, 9, PathStyle::Posix) + "): "),
-                 qPrintable(*error));
-        QVERIFY2(error->contains("No such file or directory"), qPrintable(*error));
+        const QString error = refusal(launchServer(tree.gameDir, tree.outputPath, 9));
+        QVERIFY2(error.startsWith("Could not start the game server (" +
+                                  serverCommandLine(tree.gameDir + "/quake3.exe", 9) + "): "),
+                 qPrintable(error));
+        QVERIFY2(error.contains("No such file or directory"), qPrintable(error));
+    }
+
+    void linuxServerNamesAreFound_data()
+    {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("used");
+        const QStringList names = serverProgramNames(PathStyle::Posix);
+        QTest::newRow("quake3.exe first") << names << "quake3.exe";
+        QTest::newRow("architecture first") << names.mid(1) << names[1];
+        QTest::newRow("generic") << QStringList{"ioq3ded", "q3ded"} << "ioq3ded";
+        QTest::newRow("old name") << QStringList{"q3ded"} << "q3ded";
+    }
+
+    void linuxServerNamesAreFound()
+    {
+        QFETCH(QStringList, present);
+        QFETCH(QString, used);
+        FakeGameTree tree;
+        const QString recorder = readAll(tree.gameDir + "/quake3.exe");
+        QVERIFY(QFile::remove(tree.gameDir + "/quake3.exe"));
+        for (const QString& name : present)
+            tree.writeServer(recorder, name);
+        writeBytes(tree.outputPath, kScript);
+        const StartedServer server = started(launchServer(tree.gameDir, tree.outputPath, 4));
+        QCOMPARE(server.program, tree.gameDir + u'/' + used);
+        QTRY_COMPARE(tree.launches().size(), 1);
+        QCOMPARE(tree.launches().first(), launchRecord(tree.gameDir, 4));
+    }
+
+    // A game directory that holds only a link to the engine under its Linux name runs it.
+    void linkToTheEngineStartsIt()
+    {
+        FakeGameTree tree;
+        QVERIFY(QFile::remove(tree.gameDir + "/quake3.exe"));
+        const QString name = serverProgramNames(PathStyle::Posix)[1];
+        QVERIFY(QFile::link(kEngineProgram, tree.gameDir + u'/' + name));
+        writeBytes(tree.outputPath, kScript);
+        // The engine's home path defaults to one in the user's home.
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", tree.root().toLocal8Bit());
+        const StartedServer server = started(launchServer(tree.gameDir, tree.outputPath, 6));
+        qputenv("HOME", home);
+        QCOMPARE(server.program, tree.gameDir + u'/' + name);
+        // Without the commercial game data the engine stops again, having said who it is.
+        QTRY_VERIFY_WITH_TIMEOUT(server.process->ended(), 10000);
+        QVERIFY(readAll(server.logPath).contains("\nioq3 1."));
+    }
+
+    // A relative game directory means the folder below the current one, for the checks,
+    // the script, the program and its working directory alike.
+    void relativeGameDirStartsTheRightProgram()
+    {
+        FakeGameTree tree;
+        const QString decoy = tree.gameDir + "/Quake III Arena";
+        QVERIFY(QDir().mkpath(decoy + "/arena"));
+        QVERIFY(QFile::copy(tree.gameDir + "/quake3.exe", decoy + "/quake3.exe"));
+        writeBytes(tree.outputPath, kScript);
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(tree.root()));
+        auto launched = launchServer("Quake III Arena", tree.outputPath, 8);
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(started(std::move(launched)).program,
+                 QDir(tree.root()).canonicalPath() + "/Quake III Arena/quake3.exe");
+        QTRY_COMPARE(tree.launches().size(), 1);
+        QCOMPARE(tree.launches().first(), launchRecord(tree.gameDir, 8));
+        QCOMPARE(entries(decoy + "/arena"), QStringList());
+    }
+
+    // The server keeps running after the program that started it has ended.
+    void serverOutlivesTheTool()
+    {
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        writeBytes(tree.outputPath, "set sv_hostname \"left running\"\r\nmap quorvexmap1\r\n");
+        QProcess tool;
+        tool.start(QStringLiteral(LAUNCH_HELPER), {tree.gameDir, tree.outputPath});
+        QVERIFY(tool.waitForFinished());
+        QCOMPARE(tool.exitCode(), 0);
+        const std::optional<QByteArray> status = waitForAnswer("getstatus", 10000);
+        QVERIFY(status);
+        QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "left running");
     }
 };
 

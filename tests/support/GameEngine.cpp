@@ -107,7 +107,8 @@ QHash<QString, QString> writtenCvars(const QByteArray& config)
 
 } // namespace
 
-EngineTree::EngineTree()
+EngineTree::EngineTree(const QString& folder)
+    : m_path(folder.isEmpty() ? m_temporary.path() : folder)
 {
     const QString base = root() + u'/' + kServerBase;
     QDir().mkpath(base + QStringLiteral("/maps"));

@@ -20,9 +20,10 @@ class EngineTree {
 public:
     static inline const QString kMap = QStringLiteral("quorvexmap1");
 
-    EngineTree();
+    // A tree in a temporary folder of its own, or in folder.
+    explicit EngineTree(const QString& folder = {});
 
-    QString root() const { return m_root.path(); }
+    QString root() const { return m_path; }
     QString arena() const { return root() + QStringLiteral("/arena"); }
 
     // The options that point the engine at this tree, with a fresh home path each time, and
@@ -36,7 +37,8 @@ public:
 private:
     QStringList engineOptions(const QString& baseGame);
 
-    QTemporaryDir m_root;
+    QTemporaryDir m_temporary;
+    QString m_path;
     int m_runs = 0;
 };
 

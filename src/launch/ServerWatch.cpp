@@ -1,0 +1,127 @@
+#include "ServerWatch.h"
+
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int kLookEveryMs = 100;
+// The server answers a source address at most once a second after a burst of ten.
+constexpr int kQueryEveryMs = 500;
+constexpr int kTailLines = 8;
+const QByteArray kPacketStart(4, '\xff');
+
+} // namespace
+
+ServerWatch::ServerWatch(StartedServer server, QObject* parent)
+    : QObject(parent), m_server(std::move(server))
+{
+    connect(&m_timer, &QTimer::timeout, this, &ServerWatch::look);
+    connect(&m_socket, &QUdpSocket::readyRead, this, &ServerWatch::readAnswers);
+    m_socket.bind(QHostAddress::LocalHost, 0);
+    m_elapsed.start();
+    m_timer.start(kLookEveryMs);
+    // Without a log there is no telling which port a server took that found its own taken.
+    if (m_server.portWasTaken && m_server.logPath.isEmpty())
+        QTimer::singleShot(0, this, [this] { finish({}); });
+}
+
+QString ServerWatch::log() const
+{
+    QFile file(m_server.logPath);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+}
+
+QString ServerWatch::logTail() const
+{
+    if (m_server.logPath.isEmpty())
+        return {};
+    const QStringList lines =
+        log().split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+    if (lines.isEmpty())
+        return QStringLiteral("\n\nIts log \"%1\" is empty.").arg(m_server.logPath);
+    return QStringLiteral("\n\nThe last lines of its log \"%1\":\n%2")
+        .arg(m_server.logPath,
+             lines.mid(std::max<qsizetype>(0, lines.size() - kTailLines)).join(u'\n'));
+}
+
+void ServerWatch::look()
+{
+    const QString script = QStringLiteral("conf%1").arg(m_server.scriptNumber);
+    if (const std::optional<QString> ended = m_server.process->ended()) {
+        finish({QStringLiteral("The game server stopped within %1 seconds of its start: it %2.")
+                    .arg(qMax<qint64>(1, (m_elapsed.elapsed() + 999) / 1000))
+                    .arg(*ended) +
+                logTail()});
+        return;
+    }
+    const QString text = log();
+    static const QRegularExpression opened(QStringLiteral("Opening IP socket: [^\\n]*:(\\d+)"));
+    if (const QRegularExpressionMatch match = opened.match(text); match.hasMatch())
+        m_port = quint16(match.captured(1).toUInt());
+    static const QRegularExpression noMap(QStringLiteral("Can't find map maps/([^\\r\\n]*)\\.bsp"));
+    if (const QRegularExpressionMatch match = noMap.match(text); match.hasMatch()) {
+        finish({QStringLiteral("The game server could not find the map \"%1\". Type the name of "
+                               "a map that is installed (maps/%1.bsp in the game's folders) into "
+                               "Initial Map, then click Create Config and Run Config again. The "
+                               "server is still running without a map: stop it before you "
+                               "start another.")
+                    .arg(match.captured(1)) +
+                logTail()});
+        return;
+    }
+    if (text.contains(QStringLiteral("couldn't exec ") + script)) {
+        finish({QStringLiteral("The game server could not execute its script %1.cfg in the "
+                               "arena folder. Check that the arena folder can be read, then "
+                               "click Run Config again. The server is still running without "
+                               "it: stop it before you start another.")
+                    .arg(script) +
+                logTail()});
+        return;
+    }
+    if (m_elapsed.elapsed() >= kWatchMs) {
+        finish({QStringLiteral("The game server did not answer on UDP port %1 within %2 "
+                               "seconds of its start.")
+                    .arg(m_port)
+                    .arg(kWatchMs / 1000) +
+                logTail()});
+        return;
+    }
+    if (m_lastQuery < 0 || m_elapsed.elapsed() - m_lastQuery >= kQueryEveryMs) {
+        m_lastQuery = m_elapsed.elapsed();
+        m_socket.writeDatagram(kPacketStart + "getstatus", QHostAddress::LocalHost, m_port);
+    }
+}
+
+void ServerWatch::readAnswers()
+{
+    while (m_socket.hasPendingDatagrams()) {
+        const QNetworkDatagram answer = m_socket.receiveDatagram();
+        if (answer.senderPort() == m_port &&
+            answer.data().startsWith(kPacketStart + "statusResponse")) {
+            finish({});
+            return;
+        }
+    }
+}
+
+void ServerWatch::finish(QStringList problems)
+{
+    if (!m_timer.isActive())
+        return;
+    m_timer.stop();
+    if (m_server.portWasTaken)
+        problems.prepend(
+            m_server.logPath.isEmpty()
+                ? QStringLiteral("Another program already uses UDP port %1, so the new server "
+                                 "will take another port, and players who connect to port %1 "
+                                 "will not reach it.")
+                      .arg(kServerPort)
+                : QStringLiteral("Another program already uses UDP port %1, so the new server "
+                                 "took port %2, and players who connect to port %1 will not "
+                                 "reach it.")
+                      .arg(kServerPort)
+                      .arg(m_port));
+    emit finished(problems);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "LaunchPlan.h"
+#include "ServerLaunch.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <QUdpSocket>
+
+// Watches a server that "Run Config" started, for up to kWatchMs, without blocking: the
+// watch ends as soon as the server answers a status query on 127.0.0.1, stops, or shows
+// in its log that it could not find its map or execute its script. Ending the watch early,
+// by destroying it, leaves the server running.
+class ServerWatch : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kWatchMs = 10000;
+
+    explicit ServerWatch(StartedServer server, QObject* parent = nullptr);
+
+signals:
+    // Sent once, when the watch ends: what went wrong, each a message for the operator;
+    // empty when the server runs and answers on the game's port.
+    void finished(const QStringList& problems);
+
+private:
+    void look();
+    void readAnswers();
+    void finish(QStringList problems);
+    QString log() const;
+    QString logTail() const;
+
+    StartedServer m_server;
+    QTimer m_timer;
+    QElapsedTimer m_elapsed;
+    qint64 m_lastQuery = -1;
+    QUdpSocket m_socket;
+    quint16 m_port = kServerPort;
+};
