@@ -2,6 +2,7 @@
 #include "config/ConfigScript.h"
 #include "config/RegionCodeTable.h"
 #include "launch/FakeGameTree.h"
+#include "launch/ServerWatch.h"
 #include "support/Files.h"
 #include "ui/ColourButton.h"
 #include "ui/MessageBoxCatcher.h"
@@ -385,8 +386,47 @@ private slots:
         const QStringList launch = tree.launches().first();
         QCOMPARE(launch.first(), QDir(tree.gameDir).canonicalPath());
         const QString installed = launch.last() + ".cfg";
-        QCOMPARE(tree.arena(), QStringList{installed});
+        QCOMPARE(tree.arena(), (QStringList{installed, launch.last() + ".log"}));
         QCOMPARE(readAll(tree.gameDir + "/arena/" + installed), readAll(tree.outputPath));
+    }
+
+    // The real engine starts from the window, and a start that answers shows nothing.
+    void runConfigConfirmsARealServer()
+    {
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        setText("Text1", "Window Arena");
+        setText("Text8", "window;rcon");
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        MessageBoxCatcher catcher;
+        click("Command3");
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<ServerWatch*>(), 15000);
+        QCoreApplication::processEvents();
+        QCOMPARE(catcher.seen().size(), 0);
+        const std::optional<QByteArray> status = waitForAnswer("getstatus", 5000);
+        QVERIFY(status);
+        QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "Window Arena");
+        QTest::qWait(1100);
+        const std::optional<QByteArray> rcon = askServer("rcon window;rcon status");
+        QVERIFY(rcon && rcon->startsWith("print\nmap: quorvexmap1"));
+    }
+
+    // An unknown map is reported once, by name.
+    void runConfigReportsAnUnknownMap()
+    {
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        setText("Text10", "nosuchmap");
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        MessageBoxCatcher catcher;
+        click("Command3");
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<ServerWatch*>(), 15000);
+        QTRY_COMPARE(catcher.seen().size(), 1);
+        QCOMPARE(catcher.seen()[0].title, QStringLiteral("Run Config"));
+        QVERIFY2(catcher.seen()[0].text.contains("could not find the map \"nosuchmap\""),
+                 qPrintable(catcher.seen()[0].text));
     }
 
     void runConfigReportsWhyNothingStarted()
