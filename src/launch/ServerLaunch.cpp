@@ -12,45 +12,43 @@ namespace {
 
 // The dedicated server in the game tree at gameDir, or why the tree cannot take a script
 // and start one.
-std::variant<QString, QString> findServer(const QString& typedGameDir, const QString& gameDir)
+std::variant<QFileInfo, QString> findServer(const QString& typedGameDir, const QString& gameDir)
 {
-    using Problem = std::variant<QString, QString>;
-    const auto problem = [](const QString& text) { return Problem(std::in_place_index<1>, text); };
     const PathStyle style = nativePathStyle();
     if (!isTypedPath(typedGameDir, kGameDirPlaceholder))
-        return problem(QStringLiteral("%1: type the folder where Quake III Arena is installed, "
-                                      "the one that holds quake3.exe, into the box below the "
-                                      "buttons.")
-                           .arg(fieldCaption(&ServerSettings::gameDir)));
+        return QStringLiteral("%1: type the folder where Quake III Arena is installed, "
+                              "the one that holds quake3.exe, into the box below the "
+                              "buttons.")
+            .arg(fieldCaption(&ServerSettings::gameDir));
     if (!QFileInfo(gameDir).isDir())
-        return problem(QStringLiteral("The game directory \"%1\" does not exist. Type the folder "
-                                      "where Quake III Arena is installed.")
-                           .arg(gameDir));
+        return QStringLiteral("The game directory \"%1\" does not exist. Type the folder "
+                              "where Quake III Arena is installed.")
+            .arg(gameDir);
     if (!QFileInfo(arenaPath(gameDir, style)).isDir())
-        return problem(QStringLiteral("The game directory \"%1\" has no arena folder. Install the "
-                                      "Quorvex modification there, or type the right game "
-                                      "directory.")
-                           .arg(gameDir));
+        return QStringLiteral("The game directory \"%1\" has no arena folder. Install the "
+                              "Quorvex modification there, or type the right game "
+                              "directory.")
+            .arg(gameDir);
     const QStringList names = serverProgramNames(style);
     for (const QString& name : names) {
         const QFileInfo program(serverProgram(gameDir, style, name));
         if (!program.isFile())
             continue;
         if (!program.isExecutable())
-            return problem(QStringLiteral("\"%1\" cannot be run: it is not marked as a program.")
-                               .arg(program.filePath()));
-        return Problem(std::in_place_index<0>, program.filePath());
+            return QStringLiteral("\"%1\" cannot be run: it is not marked as a program.")
+                .arg(program.filePath());
+        return program;
     }
     if (names.size() == 1)
-        return problem(QStringLiteral("The game directory \"%1\" has no quake3.exe. Type the "
-                                      "folder where Quake III Arena is installed.")
-                           .arg(gameDir));
-    return problem(QStringLiteral("The game directory \"%1\" has no dedicated server: none of %2 "
-                                  "is there. Type the folder where Quake III Arena is installed, "
-                                  "or make a link named quake3.exe there to the dedicated "
-                                  "server, for example: ln -s /usr/lib/ioquake3/ioq3ded "
-                                  "quake3.exe")
-                       .arg(gameDir, names.join(QStringLiteral(", "))));
+        return QStringLiteral("The game directory \"%1\" has no quake3.exe. Type the "
+                              "folder where Quake III Arena is installed.")
+            .arg(gameDir);
+    return QStringLiteral("The game directory \"%1\" has no dedicated server: none of %2 "
+                          "is there. Type the folder where Quake III Arena is installed, "
+                          "or make a link named quake3.exe there to the dedicated "
+                          "server, for example: ln -s /usr/lib/ioquake3/ioq3ded "
+                          "quake3.exe")
+        .arg(gameDir, names.join(QStringLiteral(", ")));
 }
 
 std::optional<QString> readConfigFile(const QString& outputPath, QByteArray& bytes)
@@ -89,9 +87,9 @@ std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
 {
     const PathStyle style = nativePathStyle();
     const QString gameDir = absoluteGameDir(typedGameDir, style);
-    const std::variant<QString, QString> found = findServer(typedGameDir, gameDir);
-    if (found.index() == 1)
-        return std::get<1>(found);
+    const std::variant<QFileInfo, QString> found = findServer(typedGameDir, gameDir);
+    if (const QString* problem = std::get_if<QString>(&found))
+        return *problem;
     QByteArray script;
     if (std::optional<QString> problem = readConfigFile(outputPath, script))
         return *problem;
@@ -102,7 +100,7 @@ std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
             .arg(installed, *reason);
 
     StartedServer server;
-    server.program = std::get<0>(found);
+    server.program = std::get<QFileInfo>(found).filePath();
     server.scriptNumber = scriptNumber;
     if (serverLogsToFile())
         server.logPath = installed.chopped(4) + QStringLiteral(".log");

@@ -28,11 +28,12 @@ struct Report {
     int value; // the server's process id, the start's errno, or the wait status
 };
 
-bool writeAll(int fd, const void* data, size_t size)
+// Moves all of size bytes through transfer, a read or write of the rest, across short
+// and interrupted transfers.
+template <typename Transfer> bool transferAll(Transfer transfer, char* bytes, size_t size)
 {
-    const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = write(fd, bytes, size);
+        const ssize_t n = transfer(bytes, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -43,19 +44,16 @@ bool writeAll(int fd, const void* data, size_t size)
     return true;
 }
 
+bool writeAll(int fd, const void* data, size_t size)
+{
+    return transferAll([fd](char* bytes, size_t n) { return write(fd, bytes, n); },
+                       static_cast<char*>(const_cast<void*>(data)), size);
+}
+
 bool readAll(int fd, void* data, size_t size)
 {
-    char* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = read(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= size_t(n);
-    }
-    return true;
+    return transferAll([fd](char* bytes, size_t n) { return read(fd, bytes, n); },
+                       static_cast<char*>(data), size);
 }
 
 QString describeStatus(int status)

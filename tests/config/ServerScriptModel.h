@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
 #include "config/ServerSettings.h"
 
@@ -20,6 +21,14 @@ struct ServerState {
 inline const QStringList kScriptCvars = {
     "sv_hostname",        "g_motd",      "sv_maxclients", "timelimit", "sv_privateClients",
     "sv_privatePassword", "g_adminPass", "rconPassword",  "Password",  "location"};
+
+// The bytes of the config file that Create Config writes for the settings.
+inline QByteArray configFileFor(const ServerSettings& s)
+{
+    ConfigScript script;
+    script.build(s);
+    return configFileBytes(script.strCfg());
+}
 
 // The state a script built from settings must leave: every value exactly as typed, empty
 // numeric boxes as 0, passwords only when typed, and one map command for the typed map.

@@ -1,4 +1,3 @@
-#include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
 #include "config/RegionCodeTable.h"
 #include "config/SettingsCheck.h"
@@ -99,7 +98,7 @@ void verifyInTheEngine(const ServerSettings& settings)
 {
     QCOMPARE(checkSettings(settings), QStringList());
     EngineTree tree;
-    const QList<ServerState> states = tree.runScripts({configFileBytes(built(settings))});
+    const QList<ServerState> states = tree.runScripts({configFileFor(settings)});
     QCOMPARE(states.first(), expectedState(settings));
 }
 

@@ -1,5 +1,3 @@
-#include "config/ConfigFile.h"
-#include "config/ConfigScript.h"
 #include "config/SettingsCheck.h"
 #include "config/TestSettings.h"
 #include "support/GameEngine.h"
@@ -203,10 +201,8 @@ private slots:
                 const SettingsField& wild = kSettingsFields[random.bounded(11)];
                 s.*wild.member = text(anything, false);
             }
-            ConfigScript script;
-            script.build(s);
             forms << s;
-            scripts << configFileBytes(script.strCfg());
+            scripts << configFileFor(s);
         }
 
         EngineTree tree;
@@ -241,10 +237,8 @@ private slots:
             ServerSettings s = designSettings();
             s.*member = value;
             QVERIFY(!checkSettings(s).isEmpty());
-            ConfigScript script;
-            script.build(s);
             forms << s;
-            scripts << configFileBytes(script.strCfg());
+            scripts << configFileFor(s);
         }
         EngineTree tree;
         const QList<ServerState> states = tree.runScripts(scripts);

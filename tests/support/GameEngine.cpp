@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QUdpSocket>
 #include <QtEndian>
+#include <cstring>
 
 namespace {
 
