@@ -57,8 +57,10 @@ void ServerWatch::look()
         return;
     }
     const QString text = log();
+    // A server whose port is taken tries the next ones, each after an "Opening" line of its
+    // own, so the last such line names the port it holds.
     static const QRegularExpression opened(QStringLiteral("Opening IP socket: [^\\n]*:(\\d+)"));
-    if (const QRegularExpressionMatch match = opened.match(text); match.hasMatch())
+    for (const QRegularExpressionMatch& match : opened.globalMatch(text))
         m_port = quint16(match.captured(1).toUInt());
     static const QRegularExpression noMap(QStringLiteral("Can't find map maps/([^\\r\\n]*)\\.bsp"));
     if (const QRegularExpressionMatch match = noMap.match(text); match.hasMatch()) {

@@ -2,6 +2,8 @@
 #include "config/ConfigScript.h"
 #include "config/RegionCodeTable.h"
 #include "launch/FakeGameTree.h"
+#include "launch/LaunchPlan.h"
+#include "launch/ScriptNumbers.h"
 #include "launch/ServerWatch.h"
 #include "support/Files.h"
 #include "ui/ColourButton.h"
@@ -15,6 +17,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 namespace {
 
@@ -427,6 +430,79 @@ private slots:
         QCOMPARE(catcher.seen()[0].title, QStringLiteral("Run Config"));
         QVERIFY2(catcher.seen()[0].text.contains("could not find the map \"nosuchmap\""),
                  qPrintable(catcher.seen()[0].text));
+    }
+
+    // Clicks Run Config and returns the boxes shown by the time its watch has ended.
+    QList<SeenMessageBox> runConfigAndWatch()
+    {
+        MessageBoxCatcher catcher;
+        click("Command3");
+        if (!QTest::qWaitFor([this] { return !m_window->findChild<ServerWatch*>(); }, 15000))
+            qFatal("the start watch did not end");
+        return catcher.seen();
+    }
+
+    void runConfigReportsAServerThatStopsAtOnce()
+    {
+        FakeGameTree tree;
+        tree.writeServer(QStringLiteral("#!/bin/sh\necho 'no game data here'\nexit 1\n"));
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        const QList<SeenMessageBox> seen = runConfigAndWatch();
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].title, QStringLiteral("Run Config"));
+        QVERIFY2(seen[0].text.contains("exited with status 1") &&
+                     seen[0].text.endsWith("\nno game data here"),
+                 qPrintable(seen[0].text));
+    }
+
+    // A program that holds the game port makes the server take the next one, and says so.
+    void runConfigWarnsThatThePortIsTaken()
+    {
+        QUdpSocket holder;
+        QVERIFY(holder.bind(QHostAddress::LocalHost, kServerPort));
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        const QList<SeenMessageBox> seen = runConfigAndWatch();
+        QCOMPARE(seen.size(), 1);
+        QVERIFY2(seen[0].text.startsWith("Another program already uses UDP port 27960, so the "
+                                         "new server took port 27961,"),
+                 qPrintable(seen[0].text));
+        QVERIFY(askServer("getstatus", kServerPort + 1));
+    }
+
+    void closingTheWindowEndsTheWatchButNotTheServer()
+    {
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        MessageBoxCatcher catcher;
+        click("Command3");
+        QVERIFY(m_window->findChild<ServerWatch*>());
+        QVERIFY(m_window->close());
+        QVERIFY(!m_window->findChild<ServerWatch*>());
+        QVERIFY(waitForAnswer("getstatus", 10000));
+        QCOMPARE(catcher.seen().size(), 0);
+    }
+
+    // Every click draws the next script number, also one that starts nothing.
+    void aRefusedRunConfigStillDrawsItsNumber()
+    {
+        ScriptNumberSequence expected = processScriptNumbers();
+        QCOMPARE(clickAndCatch("Command3").size(), 1);
+        expected.next();
+        FakeGameTree tree;
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        QCOMPARE(clickAndCatch("Command3").size(), 0);
+        const int number = expected.next();
+        QTRY_COMPARE(tree.arena(), (QStringList{QStringLiteral("conf%1.cfg").arg(number),
+                                                QStringLiteral("conf%1.log").arg(number)}));
     }
 
     void runConfigReportsWhyNothingStarted()
