@@ -3,7 +3,7 @@
 #include <QPushButton>
 
 // A push button filled with a colour of its own, whose caption wraps onto more lines
-// when it does not fit, centred in the default text colour.
+// when it does not fit, centred in the palette's button text colour.
 class ColourButton : public QPushButton {
     Q_OBJECT
 

@@ -1,29 +1,28 @@
 #include "DesignedControls.h"
 
 #include "ColourButton.h"
-#include "WindowDesign.h"
 
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
 
 using namespace WindowDesign;
 
-QWidget* createFocusStop(const FocusStop& stop, QWidget& window)
+FocusControl createFocusStop(const FocusStop& stop, QWidget& window)
 {
-    QWidget* control = nullptr;
     switch (stop.kind) {
     case Kind::TextBox: {
         auto* box = new QLineEdit(stop.text, &window);
         box->setMaxLength(std::numeric_limits<int>::max());
-        control = box;
-        break;
+        return box;
     }
     case Kind::MultiLineTextBox: {
         auto* box = new QPlainTextEdit(stop.text, &window);
@@ -31,40 +30,26 @@ QWidget* createFocusStop(const FocusStop& stop, QWidget& window)
         box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         box->setTabChangesFocus(true);
-        control = box;
-        break;
+        return box;
     }
     case Kind::Button:
-        control = new ColourButton(stop.text, QColor(stop.background), &window);
-        break;
+        return new ColourButton(stop.text, QColor(stop.background.value()), &window);
     }
-    control->setObjectName(QLatin1String(stop.name));
-    control->setGeometry(toPixels(stop.place));
-    if (stop.setting)
-        control->setAccessibleName(fieldCaption(stop.setting));
-    if (stop.kind != Kind::Button) {
-        QPalette palette = control->palette();
-        if (stop.background != kDefaultColour)
-            palette.setColor(QPalette::Base, QColor(stop.background));
-        if (stop.foreground != kDefaultColour)
-            palette.setColor(QPalette::Text, QColor(stop.foreground));
-        control->setPalette(palette);
-    }
-    return control;
+    Q_UNREACHABLE();
+}
+
+QWidget* widget(const FocusControl& control)
+{
+    return std::visit([](auto* typed) -> QWidget* { return typed; }, control);
 }
 
 // The room a label's caption may take: its box when it wraps, otherwise the space up to
-// the box it describes.
+// the box it describes, less a pixel of gap.
 QRect labelRoom(const Label& label)
 {
     QRect room = toPixels(label.place);
-    if (label.sizing == Sizing::FitsCaption) {
-        const auto described =
-            std::find_if(kFocusStops.begin(), kFocusStops.end(), [&](const FocusStop& stop) {
-                return qstrcmp(stop.name, label.describes) == 0;
-            });
-        room.setRight(toPixels(described->place).left() - 1);
-    }
+    if (label.sizing == Sizing::FitsCaption)
+        room.setRight(toPixels(kFocusStops[label.describes].place).left() - 2);
     return room;
 }
 
@@ -72,18 +57,102 @@ bool captionFits(const Label& label, const QFontMetrics& metrics)
 {
     const QRect room = labelRoom(label);
     if (label.sizing == Sizing::FitsCaption)
-        return metrics.horizontalAdvance(label.caption) <= room.width() &&
+        return metrics.size(Qt::TextSingleLine, label.caption).width() <= room.width() &&
                metrics.ascent() <= room.height();
-    const QRect wrapped = metrics.boundingRect(QRect(0, 0, room.width(), QWIDGETSIZE_MAX),
-                                               Qt::TextWordWrap, label.caption);
+    const QStringList lines = wrapAtSpaces(label.caption, metrics, room.width());
     // Every line must stand in the box down to its baseline; the last line's descent may
     // touch the edge, as it did in the design.
-    const int lines = wrapped.height() / metrics.lineSpacing();
-    return wrapped.width() <= room.width() &&
-           (lines - 1) * metrics.lineSpacing() + metrics.ascent() <= room.height();
+    return std::all_of(lines.begin(), lines.end(),
+                       [&](const QString& line) {
+                           return metrics.horizontalAdvance(line) <= room.width();
+                       }) &&
+           (lines.size() - 1) * metrics.lineSpacing() + metrics.ascent() <= room.height();
+}
+
+double relativeLuminance(QColor colour)
+{
+    const auto linear = [](float channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+template <typename Box> void colourBox(Box* box, const FocusStop& stop)
+{
+    if (!stop.background)
+        return;
+    QPalette palette = box->palette();
+    const QColor fill(*stop.background);
+    palette.setColor(QPalette::Base, fill);
+    palette.setColor(QPalette::Text, textColourOn(fill));
+    box->setPalette(palette);
+}
+
+void colourBox(ColourButton* button, const FocusStop&)
+{
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, textColourOn(button->fill()));
+    button->setPalette(palette);
+}
+
+QString boxText(const QLineEdit& box)
+{
+    return box.text();
+}
+
+// The document's own characters, so that a no-break space stays one; a line break is CR LF.
+QString boxText(const QPlainTextEdit& box)
+{
+    QString text = box.document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    return text;
+}
+
+template <std::size_t... Stop>
+ServerSettings readSettings(const DesignedControls& controls, std::index_sequence<Stop...>)
+{
+    ServerSettings settings;
+    const auto read = [&]<std::size_t S>() {
+        if constexpr (kFocusStops[S].setting != nullptr)
+            settings.*kFocusStops[S].setting = boxText(*controls.stop<S>());
+    };
+    (read.template operator()<Stop>(), ...);
+    return settings;
 }
 
 } // namespace
+
+ServerSettings DesignedControls::settings() const
+{
+    return readSettings(*this, std::make_index_sequence<kFocusStops.size()>());
+}
+
+QStringList wrapAtSpaces(const QString& caption, const QFontMetrics& metrics, int width)
+{
+    QStringList lines;
+    for (const QString& word : caption.split(u' ')) {
+        if (!lines.isEmpty() && metrics.horizontalAdvance(lines.last() + u' ' + word) <= width)
+            lines.last() += u' ' + word;
+        else
+            lines << word;
+    }
+    return lines;
+}
+
+QColor textColourOn(QColor fill)
+{
+    return contrastRatio(Qt::black, fill) >= contrastRatio(Qt::white, fill) ? QColor(Qt::black)
+                                                                            : QColor(Qt::white);
+}
+
+double contrastRatio(QColor a, QColor b)
+{
+    const double first = relativeLuminance(a);
+    const double second = relativeLuminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
 
 QFont fittingFont(const QFont& base)
 {
@@ -102,29 +171,39 @@ QFont fittingFont(const QFont& base)
     return font;
 }
 
-void createDesignedControls(QWidget& window)
+DesignedControls createDesignedControls(QWidget& window)
 {
-    QWidget* previous = nullptr;
-    for (const FocusStop& stop : kFocusStops) {
-        QWidget* control = createFocusStop(stop, window);
-        if (previous)
-            QWidget::setTabOrder(previous, control);
-        else
+    DesignedControls controls;
+    for (std::size_t stop = 0; stop < kFocusStops.size(); ++stop) {
+        const FocusStop& design = kFocusStops[stop];
+        controls.stops[stop] = createFocusStop(design, window);
+        QWidget* control = widget(controls.stops[stop]);
+        control->setObjectName(QLatin1String(design.name));
+        control->setGeometry(toPixels(design.place));
+        if (design.setting)
+            control->setAccessibleName(fieldCaption(design.setting));
+        std::visit([&](auto* typed) { colourBox(typed, design); }, controls.stops[stop]);
+        if (stop == 0)
             control->setFocus();
-        previous = control;
+        else
+            QWidget::setTabOrder(widget(controls.stops[stop - 1]), control);
     }
 
     const QFontMetrics metrics(window.font());
     for (const Label& label : kLabels) {
-        auto* widget = new QLabel(label.caption, &window);
+        auto* widget = new QLabel(&window);
         widget->setObjectName(QLatin1String(label.name));
-        widget->setBuddy(window.findChild<QWidget*>(QLatin1String(label.describes)));
+        widget->setAccessibleName(label.caption);
+        widget->setBuddy(::widget(controls.stops[label.describes]));
         widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget->setTextFormat(Qt::PlainText);
         QRect place = toPixels(label.place);
-        if (label.sizing == Sizing::FitsCaption)
+        if (label.sizing == Sizing::FitsCaption) {
+            widget->setText(label.caption);
             place.setSize(metrics.size(Qt::TextSingleLine, label.caption));
-        else
-            widget->setWordWrap(true);
+        } else {
+            widget->setText(wrapAtSpaces(label.caption, metrics, place.width()).join(u'\n'));
+        }
         widget->setGeometry(place);
     }
 
@@ -138,11 +217,5 @@ void createDesignedControls(QWidget& window)
         const QPoint to(std::max(line.x1, line.x2), std::max(line.y1, line.y2));
         widget->setGeometry(QRect(from / kTwipsPerPixel, to / kTwipsPerPixel));
     }
-}
-
-QString boxText(const QWidget& box)
-{
-    if (const auto* multiLine = qobject_cast<const QPlainTextEdit*>(&box))
-        return multiLine->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
-    return qobject_cast<const QLineEdit*>(&box)->text();
+    return controls;
 }

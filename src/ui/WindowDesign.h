@@ -6,6 +6,8 @@
 #include <QLatin1String>
 #include <QRect>
 #include <array>
+#include <optional>
+#include <string_view>
 
 // The design of the main window: every control with its name, kind, place and text. Places
 // are in twips, 15 to the pixel at 96 dots per inch, from the top-left corner of the
@@ -30,18 +32,16 @@ inline constexpr int kClientHeight = 7590;
 
 enum class Kind { TextBox, MultiLineTextBox, Button };
 
-// No colour of its own: the control keeps the default of its kind.
-inline constexpr QRgb kDefaultColour = 0;
-
 // Text boxes and buttons, in keyboard focus order. Text boxes name the setting they hold.
+// A fill left out keeps the default of the control's kind; on a fill of its own, the text
+// is black or white, whichever reads better in any palette.
 struct FocusStop {
     const char* name;
     Kind kind;
     QLatin1String text;
     Twips place;
     SettingsMember setting;
-    QRgb background = kDefaultColour;
-    QRgb foreground = kDefaultColour;
+    std::optional<QRgb> background = {};
 };
 
 // clang-format off
@@ -60,10 +60,51 @@ inline constexpr std::array<FocusStop, 16> kFocusStops{{
     {"Command1",   Kind::Button,           QLatin1String("Click here for Region Numbers"), {120, 6120, 1455, 615}, nullptr, qRgb(255, 128, 128)},
     {"Command2",   Kind::Button,           QLatin1String("Create Config"), {1680, 6240, 1455, 495}, nullptr, qRgb(192, 192, 0)},
     {"Command3",   Kind::Button,           QLatin1String("Run Config"),  {3240, 6240, 1215,  495}, nullptr, qRgb(192, 0, 192)},
-    {"Text11",     Kind::TextBox,          kGameDirPlaceholder,          { 120, 6840, 6495,  285}, &ServerSettings::gameDir, qRgb(192, 0, 192), qRgb(0, 0, 0)},
-    {"txtSaveCfg", Kind::TextBox,          kOutputPathPlaceholder,       { 120, 7200, 6495,  285}, &ServerSettings::outputPath, kDefaultColour, qRgb(255, 0, 0)},
+    {"Text11",     Kind::TextBox,          kGameDirPlaceholder,          { 120, 6840, 6495,  285}, &ServerSettings::gameDir, qRgb(192, 0, 192)},
+    {"txtSaveCfg", Kind::TextBox,          kOutputPathPlaceholder,       { 120, 7200, 6495,  285}, &ServerSettings::outputPath, qRgb(255, 0, 0)},
 }};
 // clang-format on
+
+// The place in the focus order of the control with this name. Used as a constant, a name
+// that the design lacks does not compile.
+consteval std::size_t stopNamed(std::string_view name)
+{
+    for (std::size_t stop = 0; stop < kFocusStops.size(); ++stop) {
+        if (kFocusStops[stop].name == name)
+            return stop;
+    }
+    throw "the design has no control of this name";
+}
+
+// The place in the focus order of the text box that holds setting.
+consteval std::size_t stopHolding(SettingsMember setting)
+{
+    for (std::size_t stop = 0; stop < kFocusStops.size(); ++stop) {
+        if (kFocusStops[stop].setting == setting)
+            return stop;
+    }
+    throw "the design has no box for this setting";
+}
+
+// Every setting has exactly one text box, buttons hold none and have a fill of their own.
+consteval bool focusStopsAreSound()
+{
+    for (const SettingsField& field : kSettingsFields) {
+        int boxes = 0;
+        for (const FocusStop& stop : kFocusStops)
+            boxes += stop.setting == field.member ? 1 : 0;
+        if (boxes != 1)
+            return false;
+    }
+    for (const FocusStop& stop : kFocusStops) {
+        if ((stop.kind == Kind::Button) != (stop.setting == nullptr))
+            return false;
+        if (stop.kind == Kind::Button && !stop.background)
+            return false;
+    }
+    return true;
+}
+static_assert(focusStopsAreSound());
 
 // A label that fits its caption takes the caption's size on one line; one that wraps keeps
 // its box and breaks the caption at spaces.
@@ -74,23 +115,23 @@ struct Label {
     QLatin1String caption;
     Twips place;
     Sizing sizing;
-    const char* describes;
+    std::size_t describes; // the place of its box in the focus order
 };
 
 // clang-format off
 inline constexpr std::array<Label, 12> kLabels{{
-    {"Label1",  QLatin1String("Server Name:"),                                 {120,  120,  975, 195}, Sizing::FitsCaption, "Text1"},
-    {"Label2",  QLatin1String("Server Description:"),                          {120,  480, 1350, 195}, Sizing::FitsCaption, "Text2"},
-    {"Label4",  QLatin1String("(Message of the Day)"),                         {120,  720, 1335, 495}, Sizing::Wraps,       "Text2"},
-    {"Label3",  QLatin1String("Maximum Clients:"),                             {120, 1680, 1215, 195}, Sizing::FitsCaption, "Text3"},
-    {"Label5",  QLatin1String("Time Limit in minutes:"),                       {120, 2040, 1335, 435}, Sizing::Wraps,       "Text4"},
-    {"Label12", QLatin1String("Connection password:"),                         {120, 2640, 1575, 195}, Sizing::FitsCaption, "Text12"},
-    {"Label6",  QLatin1String("Reserved Client Spaces (only with password):"), {120, 3000, 1335, 615}, Sizing::Wraps,       "Text5"},
-    {"Label7",  QLatin1String("Reserved Client Password:"),                    {120, 3720, 1215, 375}, Sizing::Wraps,       "Text6"},
-    {"Label8",  QLatin1String("Administrator Password:"),                      {120, 4320, 1095, 375}, Sizing::Wraps,       "Text7"},
-    {"Label9",  QLatin1String("Remote Console Password:"),                     {120, 4920, 1335, 375}, Sizing::Wraps,       "Text8"},
-    {"Label10", QLatin1String("Server Region/Location:"),                      {120, 5520, 1335, 495}, Sizing::Wraps,       "Text9"},
-    {"Label11", QLatin1String("Initial Map:"),                                 {1680, 5880, 765, 195}, Sizing::FitsCaption, "Text10"},
+    {"Label1",  QLatin1String("Server Name:"),                                 {120,  120,  975, 195}, Sizing::FitsCaption, stopNamed("Text1")},
+    {"Label2",  QLatin1String("Server Description:"),                          {120,  480, 1350, 195}, Sizing::FitsCaption, stopNamed("Text2")},
+    {"Label4",  QLatin1String("(Message of the Day)"),                         {120,  720, 1335, 495}, Sizing::Wraps,       stopNamed("Text2")},
+    {"Label3",  QLatin1String("Maximum Clients:"),                             {120, 1680, 1215, 195}, Sizing::FitsCaption, stopNamed("Text3")},
+    {"Label5",  QLatin1String("Time Limit in minutes:"),                       {120, 2040, 1335, 435}, Sizing::Wraps,       stopNamed("Text4")},
+    {"Label12", QLatin1String("Connection password:"),                         {120, 2640, 1575, 195}, Sizing::FitsCaption, stopNamed("Text12")},
+    {"Label6",  QLatin1String("Reserved Client Spaces (only with password):"), {120, 3000, 1335, 615}, Sizing::Wraps,       stopNamed("Text5")},
+    {"Label7",  QLatin1String("Reserved Client Password:"),                    {120, 3720, 1215, 375}, Sizing::Wraps,       stopNamed("Text6")},
+    {"Label8",  QLatin1String("Administrator Password:"),                      {120, 4320, 1095, 375}, Sizing::Wraps,       stopNamed("Text7")},
+    {"Label9",  QLatin1String("Remote Console Password:"),                     {120, 4920, 1335, 375}, Sizing::Wraps,       stopNamed("Text8")},
+    {"Label10", QLatin1String("Server Region/Location:"),                      {120, 5520, 1335, 495}, Sizing::Wraps,       stopNamed("Text9")},
+    {"Label11", QLatin1String("Initial Map:"),                                 {1680, 5880, 765, 195}, Sizing::FitsCaption, stopNamed("Text10")},
 }};
 // clang-format on
 

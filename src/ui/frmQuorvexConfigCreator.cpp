@@ -1,7 +1,6 @@
 #include "frmQuorvexConfigCreator.h"
 
-#include "DesignedControls.h"
-#include "WindowDesign.h"
+#include "ColourButton.h"
 #include "config/CreateConfig.h"
 #include "config/RegionCodeTable.h"
 #include "launch/ScriptNumbers.h"
@@ -21,38 +20,29 @@ frmQuorvexConfigCreator::frmQuorvexConfigCreator(QWidget* parent) : QWidget(pare
     setWindowTitle(kCaption);
     setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
     setFont(fittingFont(font()));
-    createDesignedControls(*this);
+    m_controls = createDesignedControls(*this);
 
-    connect(findChild<QPushButton*>(QStringLiteral("Command1")), &QPushButton::clicked, this,
+    connect(m_controls.stop<stopNamed("Command1")>(), &QPushButton::clicked, this,
             &frmQuorvexConfigCreator::Command1_Click);
-    connect(findChild<QPushButton*>(QStringLiteral("Command2")), &QPushButton::clicked, this,
+    connect(m_controls.stop<stopNamed("Command2")>(), &QPushButton::clicked, this,
             &frmQuorvexConfigCreator::Command2_Click);
-    connect(findChild<QPushButton*>(QStringLiteral("Command3")), &QPushButton::clicked, this,
+    connect(m_controls.stop<stopNamed("Command3")>(), &QPushButton::clicked, this,
             &frmQuorvexConfigCreator::Command3_Click);
     Form_Load();
 }
 
 ServerSettings frmQuorvexConfigCreator::currentSettings() const
 {
-    ServerSettings settings;
-    for (const WindowDesign::FocusStop& stop : WindowDesign::kFocusStops) {
-        if (stop.setting)
-            settings.*stop.setting = boxText(*findChild<QWidget*>(QLatin1String(stop.name)));
-    }
-    return settings;
-}
-
-void frmQuorvexConfigCreator::setBoxText(SettingsMember setting, const QString& text)
-{
-    const auto stop =
-        std::find_if(WindowDesign::kFocusStops.begin(), WindowDesign::kFocusStops.end(),
-                     [setting](const WindowDesign::FocusStop& s) { return s.setting == setting; });
-    findChild<QLineEdit*>(QLatin1String(stop->name))->setText(text);
+    return m_controls.settings();
 }
 
 void frmQuorvexConfigCreator::warn(const QString& title, const QStringList& problems)
 {
-    QMessageBox::warning(this, title, problems.join(QStringLiteral("\n\n")));
+    // Typed paths and values are shown as they are, never read as markup.
+    QMessageBox box(QMessageBox::Warning, title, problems.join(QStringLiteral("\n\n")),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void frmQuorvexConfigCreator::closeEvent(QCloseEvent* event)
@@ -66,14 +56,16 @@ void frmQuorvexConfigCreator::closeEvent(QCloseEvent* event)
 void frmQuorvexConfigCreator::Form_Load()
 {
     const SavedPaths paths = loadSavedPaths();
-    setBoxText(&ServerSettings::gameDir, paths.gameDir);
-    setBoxText(&ServerSettings::outputPath, paths.outputPath);
+    using WindowDesign::stopHolding;
+    m_controls.stop<stopHolding(&ServerSettings::gameDir)>()->setText(paths.gameDir);
+    m_controls.stop<stopHolding(&ServerSettings::outputPath)>()->setText(paths.outputPath);
 }
 
 void frmQuorvexConfigCreator::Command1_Click()
 {
     QMessageBox box(QMessageBox::Information, QStringLiteral("Region Codes"),
                     RegionCodeTable::dialogText(), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

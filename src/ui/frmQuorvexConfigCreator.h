@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DesignedControls.h"
 #include "config/ConfigScript.h"
 #include "config/ServerSettings.h"
 
@@ -25,8 +26,8 @@ private:
     void Command3_Click();
     void Form_Unload();
 
-    void setBoxText(SettingsMember setting, const QString& text);
     void warn(const QString& title, const QStringList& problems);
 
+    DesignedControls m_controls;
     ConfigScript m_script; // holds strCfg from one "Create Config" to the next
 };

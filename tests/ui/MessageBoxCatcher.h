@@ -11,6 +11,7 @@ struct SeenMessageBox {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
+    Qt::TextFormat format = Qt::AutoText;
 };
 
 // Watches from a timer for the next modal message box, records it and clicks its first
@@ -31,7 +32,7 @@ private:
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        SeenMessageBox seen{box->windowTitle(), box->text(), box->icon(), {}};
+        SeenMessageBox seen{box->windowTitle(), box->text(), box->icon(), {}, box->textFormat()};
         for (QAbstractButton* button : box->buttons())
             seen.buttons << button->text();
         m_seen << seen;

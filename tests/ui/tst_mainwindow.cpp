@@ -7,6 +7,7 @@
 #include "launch/ServerWatch.h"
 #include "support/Files.h"
 #include "ui/ColourButton.h"
+#include "ui/DesignedControls.h"
 #include "ui/MessageBoxCatcher.h"
 #include "ui/frmQuorvexConfigCreator.h"
 
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -159,81 +161,114 @@ private slots:
         QCOMPARE(control<ColourButton>("Command1")->fill(), QColor(255, 128, 128));
         QCOMPARE(control<ColourButton>("Command2")->fill(), QColor(192, 192, 0));
         QCOMPARE(control<ColourButton>("Command3")->fill(), QColor(192, 0, 192));
-        const QPalette gameDir = control("Text11")->palette();
-        QCOMPARE(gameDir.color(QPalette::Base), QColor(192, 0, 192));
-        QCOMPARE(gameDir.color(QPalette::Text), QColor(0, 0, 0));
-        QCOMPARE(control("txtSaveCfg")->palette().color(QPalette::Text), QColor(255, 0, 0));
-        QCOMPARE(control("txtSaveCfg")->palette().color(QPalette::Base),
-                 control("Text1")->palette().color(QPalette::Base));
+        QCOMPARE(control("Text11")->palette().color(QPalette::Base), QColor(192, 0, 192));
+        QCOMPARE(control("txtSaveCfg")->palette().color(QPalette::Base), QColor(255, 0, 0));
 
         // The fill is what the operator sees, caption and all.
         const QImage face = control("Command2")->grab().toImage();
         QCOMPARE(face.pixelColor(10, 10), QColor(192, 192, 0));
     }
 
+    void captionsStayReadableOnTheirFills_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(53, 53, 53));
+        dark.setColor(QPalette::WindowText, QColor(238, 238, 238));
+        dark.setColor(QPalette::Base, QColor(42, 42, 42));
+        dark.setColor(QPalette::Text, QColor(238, 238, 238));
+        dark.setColor(QPalette::Button, QColor(53, 53, 53));
+        dark.setColor(QPalette::ButtonText, QColor(200, 200, 200));
+        QTest::newRow("dark") << dark;
+        QTest::newRow("light") << QApplication::style()->standardPalette();
+    }
+
+    // The caption's strongest pixel stands at least 4.5:1 from the fill in any palette.
+    void captionsStayReadableOnTheirFills()
+    {
+        QCOMPARE(qRound(contrastRatio(Qt::black, Qt::white)), 21);
+        QFETCH(QPalette, palette);
+        const QPalette before = QApplication::palette();
+        QApplication::setPalette(palette);
+        m_window = std::make_unique<frmQuorvexConfigCreator>();
+        QApplication::setPalette(before);
+        m_window->show();
+        setText("Text11", "/games/quake3");
+        setText("txtSaveCfg", "/games/my.cfg");
+        for (const char* name : {"Command1", "Command2", "Command3", "Text11", "txtSaveCfg"}) {
+            QWidget* widget = control(name);
+            const auto* button = qobject_cast<ColourButton*>(widget);
+            const QColor fill = button ? button->fill() : widget->palette().color(QPalette::Base);
+            const QImage image = widget->grab().toImage();
+            double strongest = 1;
+            for (int y = 4; y < image.height() - 4; ++y) {
+                for (int x = 4; x < image.width() - 4; ++x)
+                    strongest = std::max(strongest, contrastRatio(image.pixelColor(x, y), fill));
+            }
+            QVERIFY2(strongest >= 4.5,
+                     qPrintable(QStringLiteral("%1: %2:1").arg(name).arg(strongest)));
+        }
+    }
+
     void labelsFollowTheDesign_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QRect>("place"); // size empty: fits its caption
         QTest::addColumn<QString>("describes");
-        QTest::newRow("Label1") << "Label1"
-                                << "Server Name:" << twips(120, 120, 0, 0) << "Text1";
-        QTest::newRow("Label2") << "Label2"
-                                << "Server Description:" << twips(120, 480, 0, 0) << "Text2";
-        QTest::newRow("Label4") << "Label4"
-                                << "(Message of the Day)" << twips(120, 720, 1335, 495) << "Text2";
-        QTest::newRow("Label3") << "Label3"
-                                << "Maximum Clients:" << twips(120, 1680, 0, 0) << "Text3";
-        QTest::newRow("Label5") << "Label5"
-                                << "Time Limit in minutes:" << twips(120, 2040, 1335, 435)
-                                << "Text4";
-        QTest::newRow("Label12") << "Label12"
-                                 << "Connection password:" << twips(120, 2640, 0, 0) << "Text12";
+        QTest::newRow("Label1") << "Label1" << QStringList{"Server Name:"} << twips(120, 120, 0, 0)
+                                << "Text1";
+        QTest::newRow("Label2") << "Label2" << QStringList{"Server Description:"}
+                                << twips(120, 480, 0, 0) << "Text2";
+        QTest::newRow("Label4") << "Label4" << QStringList{"(Message of the", "Day)"}
+                                << twips(120, 720, 1335, 495) << "Text2";
+        QTest::newRow("Label3") << "Label3" << QStringList{"Maximum Clients:"}
+                                << twips(120, 1680, 0, 0) << "Text3";
+        QTest::newRow("Label5") << "Label5" << QStringList{"Time Limit in", "minutes:"}
+                                << twips(120, 2040, 1335, 435) << "Text4";
+        QTest::newRow("Label12") << "Label12" << QStringList{"Connection password:"}
+                                 << twips(120, 2640, 0, 0) << "Text12";
         QTest::newRow("Label6") << "Label6"
-                                << "Reserved Client Spaces (only with password):"
+                                << QStringList{"Reserved Client", "Spaces (only with", "password):"}
                                 << twips(120, 3000, 1335, 615) << "Text5";
-        QTest::newRow("Label7") << "Label7"
-                                << "Reserved Client Password:" << twips(120, 3720, 1215, 375)
-                                << "Text6";
-        QTest::newRow("Label8") << "Label8"
-                                << "Administrator Password:" << twips(120, 4320, 1095, 375)
-                                << "Text7";
-        QTest::newRow("Label9") << "Label9"
-                                << "Remote Console Password:" << twips(120, 4920, 1335, 375)
-                                << "Text8";
-        QTest::newRow("Label10") << "Label10"
-                                 << "Server Region/Location:" << twips(120, 5520, 1335, 495)
-                                 << "Text9";
-        QTest::newRow("Label11") << "Label11"
-                                 << "Initial Map:" << twips(1680, 5880, 0, 0) << "Text10";
+        QTest::newRow("Label7") << "Label7" << QStringList{"Reserved Client", "Password:"}
+                                << twips(120, 3720, 1215, 375) << "Text6";
+        QTest::newRow("Label8") << "Label8" << QStringList{"Administrator", "Password:"}
+                                << twips(120, 4320, 1095, 375) << "Text7";
+        QTest::newRow("Label9") << "Label9" << QStringList{"Remote Console", "Password:"}
+                                << twips(120, 4920, 1335, 375) << "Text8";
+        QTest::newRow("Label10") << "Label10" << QStringList{"Server", "Region/Location:"}
+                                 << twips(120, 5520, 1335, 495) << "Text9";
+        QTest::newRow("Label11") << "Label11" << QStringList{"Initial Map:"}
+                                 << twips(1680, 5880, 0, 0) << "Text10";
     }
 
     void labelsFollowTheDesign()
     {
         QFETCH(QString, name);
-        QFETCH(QString, caption);
+        QFETCH(QStringList, lines);
         QFETCH(QRect, place);
         QFETCH(QString, describes);
         auto* label = control<QLabel>(qPrintable(name));
-        QCOMPARE(label->text(), caption);
+        QCOMPARE(label->text(), lines.join(u'\n'));
+        QCOMPARE(label->accessibleName(), lines.join(u' '));
         QCOMPARE(label->buddy(), control(qPrintable(describes)));
         QCOMPARE(label->geometry().topLeft(), place.topLeft());
         QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+        QVERIFY(!label->wordWrap());
 
         const QFontMetrics metrics(label->font());
         if (place.isEmpty()) {
-            // One line, exactly as large as its caption, clear of the box it describes.
-            QVERIFY(!label->wordWrap());
-            QCOMPARE(label->size(), metrics.size(Qt::TextSingleLine, caption));
-            QVERIFY(label->geometry().right() < control(qPrintable(describes))->x());
+            // One line, exactly as large as its caption, a pixel or more clear of its box.
+            QCOMPARE(label->size(), metrics.size(Qt::TextSingleLine, label->text()));
+            QVERIFY(label->geometry().right() + 1 < control(qPrintable(describes))->x());
         } else {
-            // Its given box, holding the whole caption on two lines (three for Label6).
-            QVERIFY(label->wordWrap());
+            // Its given box, holding every line down to the last one's baseline.
             QCOMPARE(label->size(), place.size());
-            const int lines = name == "Label6" ? 3 : 2;
-            QCOMPARE(label->heightForWidth(label->width()), lines * metrics.lineSpacing());
-            QVERIFY((lines - 1) * metrics.lineSpacing() + metrics.ascent() <= label->height());
+            for (const QString& line : lines)
+                QVERIFY(metrics.horizontalAdvance(line) <= label->width());
+            QVERIFY((lines.size() - 1) * metrics.lineSpacing() + metrics.ascent() <=
+                    label->height());
         }
     }
 
@@ -288,10 +323,14 @@ private slots:
     {
         auto* motd = control<QPlainTextEdit>("Text2");
         motd->setFocus();
-        QTest::keyClicks(motd, "Welcome");
+        QTest::keyClicks(motd, QStringLiteral("Welcome\u00a0to"));
         QTest::keyClick(motd, Qt::Key_Return);
         QTest::keyClicks(motd, "have fun");
-        QCOMPARE(m_window->currentSettings().motd, QStringLiteral("Welcome\r\nhave fun"));
+        QTest::keyClick(motd, Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClicks(motd, "all");
+        // The no-break space stays what was typed; either kind of line break is CR LF.
+        QCOMPARE(m_window->currentSettings().motd,
+                 QStringLiteral("Welcome\u00a0to\r\nhave fun\r\nall"));
     }
 
     void enterAndEscapeClickNothing()
@@ -370,11 +409,12 @@ private slots:
     void createConfigReportsAFailedWrite()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath("missing/server.cfg");
+        const QString path = dir.filePath("<b>missing</b>/server.cfg");
         setText("txtSaveCfg", path);
         const QList<SeenMessageBox> seen = clickAndCatch("Command2");
         QCOMPARE(seen.size(), 1);
         QCOMPARE(seen[0].title, QStringLiteral("Create Config"));
+        QCOMPARE(seen[0].format, Qt::PlainText);
         QVERIFY(seen[0].text.startsWith("Could not write the config file \"" + path + "\""));
     }
 
