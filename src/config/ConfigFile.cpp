@@ -1,6 +1,36 @@
 #include "ConfigFile.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
+
+namespace {
+
+// Why the file at path could not be written, named in the operator's terms where the
+// system's own reason would mislead: the save needs a new file beside the target.
+QString writeFailure(const QString& path, const QString& systemReason)
+{
+    const QFileInfo target(path);
+    if (target.isDir())
+        return QStringLiteral("it is a folder, not a file; type the path of a file, such as "
+                              "\"%1\"")
+            .arg(QDir(path).filePath(QStringLiteral("server.cfg")));
+    const QFileInfo folder(target.absolutePath());
+    if (!folder.exists())
+        return QStringLiteral("the folder \"%1\" does not exist; create it first or choose "
+                              "another one")
+            .arg(folder.filePath());
+    if (!folder.isDir())
+        return QStringLiteral("\"%1\" is a file, not a folder").arg(folder.filePath());
+    if (!folder.isWritable())
+        return QStringLiteral("the folder \"%1\" cannot be written, and the file is saved "
+                              "as a new file beside the old one that then takes its place; "
+                              "choose a folder you may write to")
+            .arg(folder.filePath());
+    return systemReason;
+}
+
+} // namespace
 
 std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
@@ -8,18 +38,18 @@ std::optional<QString> writeFileAtomically(const QString& path, const QByteArray
     // Unbuffered, so that a short write (a full disk) shows here instead of being lost in
     // the buffer's flush at commit, which would then rename a truncated file into place.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return file.errorString();
+        return writeFailure(path, file.errorString());
     for (qint64 written = 0; written < bytes.size();) {
         const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
         if (count <= 0) {
-            const QString reason = file.errorString();
+            const QString reason = writeFailure(path, file.errorString());
             file.cancelWriting();
             return reason;
         }
         written += count;
     }
     if (!file.commit())
-        return file.errorString();
+        return writeFailure(path, file.errorString());
     return std::nullopt;
 }
 

@@ -6,7 +6,8 @@
 
 // Replaces the file at path with bytes, all or nothing: the bytes go to a temporary file
 // beside it that is renamed over the target only once complete. On failure the target is
-// left as it was and the system's reason is returned.
+// left as it was and the reason is returned: a folder in the way, a missing or unwritable
+// folder, or else the system's own.
 [[nodiscard]] std::optional<QString> writeFileAtomically(const QString& path,
                                                          const QByteArray& bytes);
 

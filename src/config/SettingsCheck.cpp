@@ -2,6 +2,8 @@
 
 #include "ConfigScript.h"
 
+#include <QDir>
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -154,6 +156,17 @@ const std::array<Rule, 7> kRules{{
     {Map, {kBackslashes}, "players would not see the map's name in the server info"},
 }};
 
+// A one-line box shows pasted line breaks as spaces, so the operator cannot see them.
+const QLatin1String kPastedLineBreaks(" The pasted text holds line breaks, shown as spaces.");
+
+bool holdsLineBreaks(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) {
+        return c == u'\r' || c == u'\n' || c == QChar::LineSeparator ||
+               c == QChar::ParagraphSeparator;
+    });
+}
+
 QString listed(QStringList items)
 {
     const QString last = items.takeLast();
@@ -166,6 +179,7 @@ void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
 {
     const QString& text = settings.*value.member;
     const QString caption = fieldCaption(value.member);
+    const qsizetype firstProblem = problems.size();
     if (value.placement == Number) {
         if (!toInteger16(text))
             problems << QStringLiteral("%1: type a number from the list of region numbers, such "
@@ -209,6 +223,10 @@ void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
                         .arg(kMaxValueLength)
                         .arg(text.size());
     }
+
+    if (value.member != &ServerSettings::motd && holdsLineBreaks(text) &&
+        problems.size() > firstProblem)
+        problems[firstProblem] += kPastedLineBreaks;
 }
 
 } // namespace
@@ -223,5 +241,25 @@ QStringList checkSettings(const ServerSettings& settings)
         problems << QStringLiteral("%1: type the full path of the config file to create into "
                                    "the bottom box.")
                         .arg(fieldCaption(&ServerSettings::outputPath));
+    else if (const std::optional<QString> problem =
+                 pathTextProblem(&ServerSettings::outputPath, settings.outputPath))
+        problems << *problem;
     return problems;
+}
+
+std::optional<QString> pathTextProblem(SettingsMember box, const QString& text)
+{
+    const QString caption = fieldCaption(box);
+    if (holdsLineBreaks(text))
+        return QStringLiteral("%1: remove the line breaks from the path.").arg(caption) +
+               kPastedLineBreaks;
+    if (text.startsWith(u'~')) {
+        const bool ownHome = text.size() == 1 || text[1] == u'/' || text[1] == u'\\';
+        return QStringLiteral("%1: type the whole path. A leading ~ stands for a home folder "
+                              "only in a shell; here it would be a folder named ~%2.")
+            .arg(caption, ownHome ? QStringLiteral(", so type for example \"%1\"")
+                                        .arg(QDir::homePath() + text.mid(1))
+                                  : QString());
+    }
+    return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #include "ServerSettings.h"
 
 #include <QStringList>
+#include <optional>
 
 // The longest value the game server accepts for a setting.
 inline constexpr qsizetype kMaxValueLength = 255;
@@ -12,3 +13,7 @@ inline constexpr qsizetype kMaxValueLength = 255;
 // Each problem names the box by its caption and says what to change; an empty list means
 // the script can be built and written.
 QStringList checkSettings(const ServerSettings& settings);
+
+// What keeps the text of a path box from being the path the operator meant: line breaks
+// pasted in, which the box shows as spaces, or a leading ~, which only a shell expands.
+std::optional<QString> pathTextProblem(SettingsMember box, const QString& text);

@@ -3,6 +3,7 @@
 #include "LaunchPlan.h"
 #include "config/ConfigFile.h"
 #include "config/ServerSettings.h"
+#include "config/SettingsCheck.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,12 @@ std::variant<QFileInfo, QString> findServer(const QString& typedGameDir, const Q
                               "the one that holds quake3.exe, into the box below the "
                               "buttons.")
             .arg(fieldCaption(&ServerSettings::gameDir));
+    if (std::optional<QString> problem = pathTextProblem(&ServerSettings::gameDir, typedGameDir))
+        return *problem;
+    if (const QFileInfo typed(gameDir); typed.isFile())
+        return QStringLiteral("The game directory \"%1\" is a file, not a folder. Type the "
+                              "folder that holds it, \"%2\".")
+            .arg(gameDir, typed.absolutePath());
     if (!QFileInfo(gameDir).isDir())
         return QStringLiteral("The game directory \"%1\" does not exist. Type the folder "
                               "where Quake III Arena is installed.")
@@ -57,6 +64,12 @@ std::optional<QString> readConfigFile(const QString& outputPath, QByteArray& byt
         return QStringLiteral("%1: type the path of the config file into the bottom box and "
                               "click Create Config first.")
             .arg(fieldCaption(&ServerSettings::outputPath));
+    if (std::optional<QString> problem = pathTextProblem(&ServerSettings::outputPath, outputPath))
+        return *problem;
+    if (QFileInfo(outputPath).isDir())
+        return QStringLiteral("The config file \"%1\" is a folder, not a file. Type the path "
+                              "of the config file, and click Create Config to write it.")
+            .arg(outputPath);
     if (!QFileInfo(outputPath).isFile())
         return QStringLiteral("The config file \"%1\" does not exist. Click Create Config to "
                               "write it first.")

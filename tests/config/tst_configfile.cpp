@@ -124,11 +124,13 @@ private slots:
         QTest::addColumn<QString>("target"); // relative to a temporary directory
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing directory") << "missing/server.cfg"
-                                           << "No such file or directory";
+                                           << "the folder \"%1/missing\" does not exist;";
         QTest::newRow("parent is a file") << "server.cfg/inner.cfg"
-                                          << "Not a directory";
-        QTest::newRow("directory in the way") << "folder"
-                                              << "directory";
+                                          << "\"%1/server.cfg\" is a file, not a folder.";
+        QTest::newRow("directory in the way")
+            << "folder"
+            << "it is a folder, not a file; type the path of a file, such as "
+               "\"%1/folder/server.cfg\".";
     }
 
     void failedWritesLeaveEverythingAsItWas()
@@ -145,8 +147,7 @@ private slots:
         QCOMPARE(problems.size(), 1);
         QVERIFY2(problems.first().startsWith("Could not write the config file \"" + path + "\": "),
                  qPrintable(problems.first()));
-        QVERIFY2(problems.first().contains(reason, Qt::CaseInsensitive),
-                 qPrintable(problems.first()));
+        QVERIFY2(problems.first().contains(reason.arg(dir.path())), qPrintable(problems.first()));
         QCOMPARE(readAll(dir.filePath("server.cfg")), kOldContent);
         QCOMPARE(entries(dir.path()), (QStringList{"folder", "server.cfg"}));
         QCOMPARE(entries(dir.filePath("folder")), QStringList());
@@ -173,14 +174,17 @@ private slots:
     {
         QTest::addColumn<bool>("directoryWritable");
         QTest::addColumn<bool>("fileWritable");
-        QTest::newRow("read-only directory") << false << true;
-        QTest::newRow("read-only file") << true << false;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("read-only directory")
+            << false << true << "the folder \"%1\" cannot be written, and the file is saved";
+        QTest::newRow("read-only file") << true << false << "is not writable";
     }
 
     void permissionsLeaveTheOldFile()
     {
         QFETCH(bool, directoryWritable);
         QFETCH(bool, fileWritable);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
         const QString path = dir.filePath("server.cfg");
         writeBytes(path, kOldContent);
@@ -191,7 +195,10 @@ private slots:
         const ChildResult child = runUnprivileged([&] {
             ConfigScript script;
             const QStringList problems = createConfig(designSettings(path), script);
-            return problems.size() == 1 && problems.first().contains(path) ? 0 : 1;
+            return problems.size() == 1 && problems.first().contains(path) &&
+                           problems.first().contains(reason.arg(dir.path()))
+                       ? 0
+                       : 1;
         });
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(child.exitCode, 0);

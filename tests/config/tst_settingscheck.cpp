@@ -39,7 +39,12 @@ private slots:
             {"quote injection in rcon", &ServerSettings::rconPassword, "x\";quit;\"",
              "double quotes"},
             {"Enter in motd", &ServerSettings::motd, "one\r\ntwo", "line breaks"},
-            {"LF in admin", &ServerSettings::adminPassword, "a\nb", "line breaks"},
+            {"LF in admin", &ServerSettings::adminPassword, "a\nb",
+             "line breaks; the config file cannot hold them in a setting. The pasted text holds "
+             "line breaks, shown as spaces."},
+            {"line separator in name", &ServerSettings::serverName, "a\u2028b",
+             "replace the characters U+2028; the config file can only hold Western European "
+             "(ISO-8859-1) characters. The pasted text holds line breaks, shown as spaces."},
             {"NUL in motd", &ServerSettings::motd, QString("a") + QChar(0) + "b", "NUL"},
             {"semicolon in max clients", &ServerSettings::maxClients, "16;quit", "semicolons"},
             {"comment in time limit", &ServerSettings::timeLimit, "30//", "(//)"},
@@ -77,6 +82,12 @@ private slots:
             {"region empty", &ServerSettings::region, "", "type a number"},
             {"region too big", &ServerSettings::region, "99999", "type a number"},
             {"output empty", &ServerSettings::outputPath, "", "path"},
+            {"output from home", &ServerSettings::outputPath, "~/my.cfg",
+             "would be a folder named ~, so type for example \"" + QDir::homePath() + "/my.cfg\"."},
+            {"output of another user", &ServerSettings::outputPath, "~quake/my.cfg",
+             "would be a folder named ~."},
+            {"pasted output", &ServerSettings::outputPath, "/tmp/a\r\n.cfg",
+             "remove the line breaks from the path. The pasted text"},
             {"output design text", &ServerSettings::outputPath, QString(kOutputPathPlaceholder),
              "path"},
         };

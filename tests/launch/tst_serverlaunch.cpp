@@ -125,8 +125,25 @@ private slots:
                                         << "Click Create Config";
         QTest::newRow("config path design text") << "config design"
                                                  << "Config output path: ";
-        QTest::newRow("installed name is a directory") << "conf is directory"
-                                                       << "Could not install the config file as";
+        QTest::newRow("installed name is a directory")
+            << "conf is directory"
+            << "Could not install the config file as \"%1/arena/conf3.cfg\": "
+               "it is a folder, not a file;";
+        QTest::newRow("game directory is the program")
+            << "program"
+            << "\"%1/quake3.exe\" is a file, not a folder. "
+               "Type the folder that holds it, \"%1\".";
+        QTest::newRow("game directory from home")
+            << "tilde"
+            << "Game directory: type the whole path. A leading "
+               "~ stands for a home folder only in a shell";
+        QTest::newRow("pasted line break in game directory")
+            << "pasted"
+            << "Game directory: remove the line breaks from the path. The pasted "
+               "text holds line breaks, shown as spaces.";
+        QTest::newRow("config path is a folder")
+            << "config folder"
+            << "The config file \"%2\" is a folder, not a file.";
     }
 
     void refusalsStartAndInstallNothing()
@@ -155,10 +172,19 @@ private slots:
             outputPath = kOutputPathPlaceholder;
         else if (fault == "conf is directory")
             QVERIFY(QDir(gameDir).mkpath("arena/conf3.cfg"));
+        else if (fault == "program")
+            gameDir += "/quake3.exe";
+        else if (fault == "tilde")
+            gameDir = "~/Quake III Arena";
+        else if (fault == "pasted")
+            gameDir += "\n";
+        else if (fault == "config folder")
+            outputPath = tree.root();
         const QStringList arenaBefore = tree.arena();
 
         const QString error = refusal(launchServer(gameDir, outputPath, 3));
-        QVERIFY2(error.contains(message), qPrintable(error));
+        QVERIFY2(error.contains(message.replace("%1", tree.gameDir).replace("%2", outputPath)),
+                 qPrintable(error));
         QTest::qWait(100);
         QCOMPARE(tree.launches(), QList<QStringList>());
         QCOMPARE(tree.arena(), arenaBefore);
@@ -178,7 +204,8 @@ private slots:
         const ChildResult child = runUnprivileged([&] {
             return refusal(launchServer(tree.gameDir, tree.outputPath, 5))
                            .startsWith("Could not install the config file as \"" + tree.gameDir +
-                                       "/arena/conf5.cfg\": ")
+                                       "/arena/conf5.cfg\": the folder \"" + tree.gameDir +
+                                       "/arena\" cannot be written")
                        ? 0
                        : 1;
         });
