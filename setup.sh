@@ -2,13 +2,14 @@
 # Builds Quorvex Server Config Creator and starts it (run), or builds it twice and runs
 # every test (test) against the real game server: once with GCC, once with Clang under
 # AddressSanitizer and UndefinedBehaviorSanitizer, where a bounded fuzzing run joins the tests.
-# Installs the Debian packages each needs when they are missing.
+# Installs the Debian packages each needs when they are missing: as root directly, as any
+# other user through sudo, so that the build and the program run as that user.
 set -eu
 cd "$(dirname "$0")"
 
 case "${1:-}" in
 run) packages="cmake make g++ qt6-base-dev fonts-dejavu-core" ;;
-test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev ioquake3-server" ;;
+test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev ioquake3-server dpkg-dev desktop-file-utils appstream" ;;
 *)
     echo "usage: $0 run|test" >&2
     exit 2
@@ -21,8 +22,10 @@ for package in $packages; do
         missing="$missing $package"
 done
 if [ -n "$missing" ]; then
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+    as_root=""
+    [ "$(id -u)" -eq 0 ] || as_root=sudo
+    $as_root apt-get update
+    $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
 fi
 
 jobs="$(nproc)"

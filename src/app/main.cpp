@@ -6,7 +6,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("quorvex-config-creator"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.veldorique.QuorvexConfigCreator"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvex-config-creator-48.png")));
     frmQuorvexConfigCreator window;
     window.show();

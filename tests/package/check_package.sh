@@ -1,0 +1,48 @@
+#!/bin/sh
+# Builds the Debian package from a build folder and checks what it carries: the program,
+# a valid desktop entry and AppStream metadata, icons whose sizes match their folders, and
+# dependencies on the Qt libraries the program links.
+set -eu
+build=$1
+id=com.veldorique.QuorvexConfigCreator
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log"
+    exit 1
+fi
+deb=$(ls "$work"/*.deb)
+dpkg-deb -x "$deb" "$work/root"
+share="$work/root/usr/share"
+
+test -x "$work/root/usr/bin/quorvex-config-creator"
+desktop-file-validate "$share/applications/$id.desktop"
+appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml"
+test -f "$share/icons/hicolor/scalable/apps/quorvex-config-creator.svg"
+
+icons=0
+for png in "$share"/icons/hicolor/*/apps/*.png; do
+    folder=$(basename "$(dirname "$(dirname "$png")")")
+    # Width and height stand as big-endian 32-bit numbers at bytes 16 to 23 of a PNG.
+    size=$(od -An -tu1 -j16 -N8 "$png" |
+        awk '{ printf "%dx%d", $1*16777216 + $2*65536 + $3*256 + $4, $5*16777216 + $6*65536 + $7*256 + $8 }')
+    if [ "$size" != "$folder" ]; then
+        echo "$png is $size, not $folder" >&2
+        exit 1
+    fi
+    icons=$((icons + 1))
+done
+test "$icons" -ge 2
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins; do
+    case ", $depends," in
+    *", $package"[\ ,]*) ;;
+    *)
+        echo "Depends lacks $package: $depends" >&2
+        exit 1
+        ;;
+    esac
+done
+echo "$(basename "$deb"): $depends"
