@@ -50,9 +50,11 @@ void ServerWatch::look()
 {
     const QString script = QStringLiteral("conf%1").arg(m_server.scriptNumber);
     if (const std::optional<QString> ended = m_server.process->ended()) {
-        finish({QStringLiteral("The game server stopped within %1 seconds of its start: it %2.")
-                    .arg(qMax<qint64>(1, (m_elapsed.elapsed() + 999) / 1000))
-                    .arg(*ended) +
+        const qint64 seconds = qMax<qint64>(1, (m_elapsed.elapsed() + 999) / 1000);
+        finish({QStringLiteral("The game server stopped within %1 of its start: it %2.")
+                    .arg(seconds == 1 ? QStringLiteral("a second")
+                                      : QStringLiteral("%1 seconds").arg(seconds),
+                         *ended) +
                 logTail()});
         return;
     }
