@@ -55,18 +55,19 @@ constexpr std::array<ScriptValue, 11> kScriptValues{{
 constexpr qsizetype kMaxMapLength = 64 - int(sizeof("maps/.bsp"));
 
 // The characters of text for which select holds, each named once: a visible one as itself
-// in quotes, an invisible one by its code point.
+// in quotes, followed by its code point beyond ASCII, where look-alikes abound; an invisible
+// one by its code point alone.
 template <typename Select> QStringList namedCharacters(const QString& text, Select select)
 {
     QStringList names;
     for (const char32_t c : text.toUcs4()) {
         if (!select(c))
             continue;
-        const QString ch = QString::fromUcs4(&c, 1);
+        const QString codePoint =
+            QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
         const bool visible = QChar::isPrint(c) && !QChar::isSpace(c);
-        const QString name =
-            visible ? u'"' + ch + u'"'
-                    : QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+        const QString glyph = u'"' + QString::fromUcs4(&c, 1) + u'"';
+        const QString name = !visible ? codePoint : c < 0x80 ? glyph : glyph + u' ' + codePoint;
         if (!names.contains(name))
             names << name;
     }
