@@ -2,20 +2,13 @@
 
 #include "config/ServerSettings.h"
 
-#include <QSettings>
+#include "SettingsStore.h"
 
 namespace {
 
 const QString kOptions = QStringLiteral("OPTIONS");
 const QString kGameDirKey = QStringLiteral("Q3DIR");
 const QString kOutputPathKey = QStringLiteral("SAVECFG");
-
-// On Windows the registry key HKEY_CURRENT_USER\Software\VELDORIQUE; elsewhere the file
-// VELDORIQUE.conf in the user's configuration directory.
-QSettings openStore()
-{
-    return QSettings(QStringLiteral("VELDORIQUE"), QString());
-}
 
 QString storedText(const QSettings& store, const QString& key, const QString& fallback)
 {
@@ -28,7 +21,7 @@ QString storedText(const QSettings& store, const QString& key, const QString& fa
 SavedPaths loadSavedPaths()
 {
     const SavedPaths designTexts{kGameDirPlaceholder, kOutputPathPlaceholder};
-    const QSettings store = openStore();
+    const QSettings store = openSettingsStore();
     if (store.status() != QSettings::NoError)
         return designTexts;
     return {storedText(store, kGameDirKey, designTexts.gameDir),
@@ -39,7 +32,7 @@ std::optional<QString> storeSavedPaths(const SavedPaths& paths)
 {
     QString fileName;
     {
-        QSettings store = openStore();
+        QSettings store = openSettingsStore();
         fileName = store.fileName();
         store.setValue(kOptions + u'/' + kGameDirKey, paths.gameDir);
         store.setValue(kOptions + u'/' + kOutputPathKey, paths.outputPath);

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QSettings>
+
+// The per-user store of the saved paths, in each system's own place: on Windows the
+// registry key HKEY_CURRENT_USER\Software\VELDORIQUE, elsewhere the file VELDORIQUE.conf
+// in the user's configuration directory.
+QSettings openSettingsStore();

@@ -1,0 +1,6 @@
+#include "SettingsStore.h"
+
+QSettings openSettingsStore()
+{
+    return QSettings(QStringLiteral("VELDORIQUE"), QString());
+}
