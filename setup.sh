@@ -33,7 +33,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build --parallel "$jobs"
 
 if [ "$1" = run ]; then
-    exec build/src/quorvex-config-creator
+    exec build/src/app/quorvex-config-creator
 fi
 
 export QT_QPA_PLATFORM=offscreen
