@@ -97,6 +97,9 @@ QString built(const ServerSettings& settings)
 void verifyInTheEngine(const ServerSettings& settings)
 {
     QCOMPARE(checkSettings(settings), QStringList());
+#ifdef Q_OS_WIN
+    QSKIP("Debian's dedicated server, the judge of the scripts, runs only on Linux.");
+#endif
     EngineTree tree;
     const QList<ServerState> states = tree.runScripts({configFileFor(settings)});
     QCOMPARE(states.first(), expectedState(settings));

@@ -165,6 +165,9 @@ private slots:
     // engine on every form, and every form that the check accepts must arrive exactly.
     void formsAgainstTheEngine()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Debian's dedicated server, the judge of the scripts, runs only on Linux.");
+#else
         QRandomGenerator random(20261207);
         const QString anything = QStringLiteral("aZ09 _-.,:!?#$%&'()*+<=>@[]^`{|}~;\\/\t\x01\x1f"
                                                 "\x7f\u00e9\u00a0\u00bd\u00ff");
@@ -228,11 +231,15 @@ private slots:
         }
         qInfo("%d of %lld forms accepted, all of them arrived exactly", accepted, forms.size());
         QVERIFY(accepted >= 5000);
+#endif
     }
 
     // What the check refuses in the script's own text really changes what the server holds.
     void refusedValuesChangeInTheEngine()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Debian's dedicated server, the judge of the scripts, runs only on Linux.");
+#else
         const QList<std::pair<SettingsMember, QString>> refused = {
             {&ServerSettings::maxClients, "3\u00e90"},
             {&ServerSettings::timeLimit, " 16 "},
@@ -255,6 +262,7 @@ private slots:
         const QList<ServerState> states = tree.runScripts(scripts);
         for (qsizetype i = 0; i < forms.size(); ++i)
             QVERIFY2(states[i] != expectedState(forms[i]), qPrintable(describe(states[i])));
+#endif
     }
 };
 

@@ -5,23 +5,36 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#ifndef Q_OS_WIN
 #include <csignal>
+#endif
 
 // A temporary game directory with an arena folder and a quake3.exe that stands in for the
 // dedicated server: each start writes a record file holding the working directory and
-// then one argument a line. With the real engine, quake3.exe then runs Debian's dedicated
-// server in its place, on the tests' small map, and the tree stops it when it goes.
+// then one argument a line. It is a shell script, or on Windows the fake_server program.
+// Its paths are written with the system's own separators, as an operator types them.
+// With the real engine, on Linux, quake3.exe then runs Debian's dedicated server in its
+// place, on the tests' small map, and the tree stops it when it goes.
 class FakeGameTree {
 public:
     enum Server { Recorder, RealEngine };
 
     explicit FakeGameTree(Server server = Recorder,
                           const QString& name = QStringLiteral("Quake III Arena"))
-        : gameDir(m_root.filePath(name)), outputPath(m_root.filePath(QStringLiteral("my.cfg"))),
+        : gameDir(QDir::toNativeSeparators(m_root.filePath(name))),
+          outputPath(QDir::toNativeSeparators(m_root.filePath(QStringLiteral("my.cfg")))),
           m_records(m_root.filePath(QStringLiteral("records")))
     {
         QDir().mkpath(gameDir + QStringLiteral("/arena"));
         QDir().mkpath(m_records);
+#ifdef Q_OS_WIN
+        if (server == RealEngine)
+            qFatal("the real engine runs only on Linux");
+        QFile::copy(QStringLiteral(FAKE_SERVER), gameDir + QStringLiteral("/quake3.exe"));
+        QFile where(gameDir + QStringLiteral("/records.path"));
+        where.open(QIODevice::WriteOnly);
+        where.write(m_records.toUtf8());
+#else
         QString script = QStringLiteral("#!/bin/sh\n"
                                         "record=\"%1/launch.$$\"\n"
                                         "{ pwd -P; for a in \"$@\"; do printf '%s\\n' \"$a\"; "
@@ -42,13 +55,16 @@ public:
                           .arg(m_records, kEngineProgram, options.join(u' '));
         }
         writeServer(script);
+#endif
     }
 
+#ifndef Q_OS_WIN
     ~FakeGameTree()
     {
         for (const QString& name : QDir(m_records).entryList({QStringLiteral("pid.*")}))
             ::kill(name.mid(4).toInt(), SIGKILL);
     }
+#endif
 
     void writeServer(const QString& script,
                      const QString& name = QStringLiteral("quake3.exe")) const
@@ -74,7 +90,10 @@ public:
         return result;
     }
 
-    QString root() const { return m_root.path(); }
+    QString root() const
+    {
+        return m_root.path();
+    }
 
     // The arena folder's scripts and logs.
     QStringList arena() const

@@ -27,6 +27,17 @@ StartedServer started(std::variant<StartedServer, QString> launched)
     return std::move(std::get<StartedServer>(launched));
 }
 
+// The logs that starts with these script numbers leave in the arena folder.
+QStringList logsFor(const QList<int>& numbers)
+{
+    QStringList logs;
+    if (serverLogsToFile()) {
+        for (const int n : numbers)
+            logs << QStringLiteral("conf%1.log").arg(n);
+    }
+    return logs;
+}
+
 QString refusal(const std::variant<StartedServer, QString>& launched)
 {
     const QString* error = std::get_if<QString>(&launched);
@@ -43,7 +54,7 @@ private slots:
     {
         QTest::addColumn<QString>("suffix");
         QTest::newRow("as typed") << "";
-        QTest::newRow("trailing separator") << "/";
+        QTest::newRow("trailing separator") << QDir::toNativeSeparators("/");
     }
 
     void installsTheScriptAndStartsTheServer()
@@ -55,11 +66,11 @@ private slots:
 
         const StartedServer server =
             started(launchServer(tree.gameDir + suffix, tree.outputPath, 42));
-        QCOMPARE(server.program, tree.gameDir + "/quake3.exe");
-        QCOMPARE(server.logPath, tree.gameDir + "/arena/conf42.log");
+        QCOMPARE(server.program, QDir::toNativeSeparators(tree.gameDir + "/quake3.exe"));
+        QCOMPARE(server.logPath, serverLogsToFile() ? tree.gameDir + "/arena/conf42.log" : "");
         QTRY_COMPARE(tree.launches().size(), 1);
         QCOMPARE(tree.launches().first(), launchRecord(tree.gameDir, 42));
-        QCOMPARE(tree.arena(), (QStringList{"conf42.cfg", "conf42.log"}));
+        QCOMPARE(tree.arena(), QStringList{"conf42.cfg"} + logsFor({42}));
         QTRY_COMPARE(server.process->ended(), QStringLiteral("exited with status 0"));
         QCOMPARE(readAll(tree.gameDir + "/arena/conf42.cfg"), kScript);
         QCOMPARE(QDir::currentPath(), before);
@@ -74,7 +85,8 @@ private slots:
         started(launchServer(tree.gameDir, tree.outputPath, 7));
         QCOMPARE(readAll(tree.gameDir + "/arena/conf7.cfg"), kScript);
         QCOMPARE(tree.arena(), (QStringList{"conf7.cfg", "conf7.log"}));
-        QVERIFY(readAll(tree.gameDir + "/arena/conf7.log").size() < 5000);
+        if (serverLogsToFile())
+            QVERIFY(readAll(tree.gameDir + "/arena/conf7.log").size() < 5000);
         QTRY_COMPARE(tree.launches().size(), 1);
     }
 
@@ -96,8 +108,9 @@ private slots:
         writeBytes(tree.outputPath, kScript);
         started(launchServer(tree.gameDir, tree.outputPath, processScriptNumbers().next()));
         started(launchServer(tree.gameDir, tree.outputPath, processScriptNumbers().next()));
-        QStringList expected{"conf" + numbers[0] + ".cfg", "conf" + numbers[1] + ".cfg",
-                             "conf" + numbers[0] + ".log", "conf" + numbers[1] + ".log"};
+        QStringList expected =
+            QStringList{"conf" + numbers[0] + ".cfg", "conf" + numbers[1] + ".cfg"} +
+            logsFor({numbers[0].toInt(), numbers[1].toInt()});
         expected.sort();
         QCOMPARE(tree.arena(), expected);
         QTRY_COMPARE(tree.launches().size(), 2);
@@ -116,11 +129,16 @@ private slots:
                                                 << "does not exist";
         QTest::newRow("no arena folder") << "no arena"
                                          << "has no arena folder";
+#ifdef Q_OS_WIN
+        QTest::newRow("no server program") << "no server"
+                                           << "has no quake3.exe.";
+#else
         QTest::newRow("no server program")
             << "no server"
             << "has no dedicated server: none of quake3.exe, ioq3ded.";
         QTest::newRow("quake3.exe not executable") << "not executable"
                                                    << "cannot be run";
+#endif
         QTest::newRow("no config file") << "no config"
                                         << "Click Create Config";
         QTest::newRow("config path design text") << "config design"
@@ -173,7 +191,7 @@ private slots:
         else if (fault == "conf is directory")
             QVERIFY(QDir(gameDir).mkpath("arena/conf3.cfg"));
         else if (fault == "program")
-            gameDir += "/quake3.exe";
+            gameDir += QDir::toNativeSeparators("/quake3.exe");
         else if (fault == "tilde")
             gameDir = "~/Quake III Arena";
         else if (fault == "pasted")
@@ -183,7 +201,8 @@ private slots:
         const QStringList arenaBefore = tree.arena();
 
         const QString error = refusal(launchServer(gameDir, outputPath, 3));
-        QVERIFY2(error.contains(message.replace("%1", tree.gameDir).replace("%2", outputPath)),
+        QVERIFY2(error.contains(QDir::toNativeSeparators(
+                     message.replace("%1", tree.gameDir).replace("%2", outputPath))),
                  qPrintable(error));
         QTest::qWait(100);
         QCOMPARE(tree.launches(), QList<QStringList>());
@@ -192,6 +211,9 @@ private slots:
 
     void readOnlyArenaInstallsAndStartsNothing()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no ordinary user for a child to become.");
+#else
         FakeGameTree tree;
         writeBytes(tree.outputPath, kScript);
         const QFile::Permissions all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
@@ -214,18 +236,23 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(tree.launches(), QList<QStringList>());
         QCOMPARE(tree.arena(), QStringList());
+#endif
     }
 
     void failedStartIsReported()
     {
         FakeGameTree tree;
+        // A program the system cannot run: a missing interpreter, or no Windows program.
         tree.writeServer("#!/nonexistent/interpreter\n");
         writeBytes(tree.outputPath, kScript);
         const QString error = refusal(launchServer(tree.gameDir, tree.outputPath, 9));
+        const QString program = QDir::toNativeSeparators(tree.gameDir + "/quake3.exe");
         QVERIFY2(error.startsWith("Could not start the game server (" +
-                                  serverCommandLine(tree.gameDir + "/quake3.exe", 9) + "): "),
+                                  serverCommandLine(program, 9) + "): "),
                  qPrintable(error));
+#ifndef Q_OS_WIN
         QVERIFY2(error.contains("No such file or directory"), qPrintable(error));
+#endif
     }
 
     void linuxServerNamesAreFound_data()
@@ -241,6 +268,9 @@ private slots:
 
     void linuxServerNamesAreFound()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows looks for quake3.exe only.");
+#else
         QFETCH(QStringList, present);
         QFETCH(QString, used);
         FakeGameTree tree;
@@ -253,11 +283,15 @@ private slots:
         QCOMPARE(server.program, tree.gameDir + u'/' + used);
         QTRY_COMPARE(tree.launches().size(), 1);
         QCOMPARE(tree.launches().first(), launchRecord(tree.gameDir, 4));
+#endif
     }
 
     // A game directory that holds only a link to the engine under its Linux name runs it.
     void linkToTheEngineStartsIt()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Debian's dedicated server, the judge of the scripts, runs only on Linux.");
+#else
         FakeGameTree tree;
         QVERIFY(QFile::remove(tree.gameDir + "/quake3.exe"));
         const QString name = serverProgramNames(PathStyle::Posix)[1];
@@ -272,6 +306,7 @@ private slots:
         // Without the commercial game data the engine stops again, having said who it is.
         QTRY_VERIFY_WITH_TIMEOUT(server.process->ended(), 10000);
         QVERIFY(readAll(server.logPath).contains("\nioq3 1."));
+#endif
     }
 
     // A relative game directory means the folder below the current one, for the checks,
@@ -297,6 +332,9 @@ private slots:
     // The server keeps running after the program that started it has ended.
     void serverOutlivesTheTool()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Debian's dedicated server, the judge of the scripts, runs only on Linux.");
+#else
         FakeGameTree tree(FakeGameTree::RealEngine);
         writeBytes(tree.outputPath, "set sv_hostname \"left running\"\r\nmap quorvexmap1\r\n");
         QProcess tool;
@@ -306,6 +344,7 @@ private slots:
         const std::optional<QByteArray> status = waitForAnswer("getstatus", 10000);
         QVERIFY(status);
         QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "left running");
+#endif
     }
 };
 

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QtGlobal>
+
+// POSIX only: Windows has neither fork nor a user whose file rights a child can take on.
+#ifndef Q_OS_WIN
+
 #include <QFile>
 #include <QString>
 #include <functional>
@@ -54,3 +59,5 @@ inline bool handOver(const QString& path, QFile::Permissions owner)
     return QFile::setPermissions(path, owner | QFile::ReadGroup | QFile::ExeGroup |
                                            QFile::ReadOther | QFile::ExeOther);
 }
+
+#endif
