@@ -5,6 +5,7 @@
 #include "config/ServerSettings.h"
 #include "config/SettingsCheck.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUdpSocket>
@@ -26,7 +27,7 @@ std::variant<QFileInfo, QString> findServer(const QString& typedGameDir, const Q
     if (const QFileInfo typed(gameDir); typed.isFile())
         return QStringLiteral("The game directory \"%1\" is a file, not a folder. Type the "
                               "folder that holds it, \"%2\".")
-            .arg(gameDir, typed.absolutePath());
+            .arg(gameDir, QDir::toNativeSeparators(typed.absolutePath()));
     if (!QFileInfo(gameDir).isDir())
         return QStringLiteral("The game directory \"%1\" does not exist. Type the folder "
                               "where Quake III Arena is installed.")
@@ -43,7 +44,7 @@ std::variant<QFileInfo, QString> findServer(const QString& typedGameDir, const Q
             continue;
         if (!program.isExecutable())
             return QStringLiteral("\"%1\" cannot be run: it is not marked as a program.")
-                .arg(program.filePath());
+                .arg(QDir::toNativeSeparators(program.filePath()));
         return program;
     }
     if (names.size() == 1)
@@ -113,7 +114,8 @@ std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
             .arg(installed, *reason);
 
     StartedServer server;
-    server.program = std::get<QFileInfo>(found).filePath();
+    // QFileInfo writes '/' on every system; the command line keeps the system's own.
+    server.program = QDir::toNativeSeparators(std::get<QFileInfo>(found).filePath());
     server.scriptNumber = scriptNumber;
     if (serverLogsToFile())
         server.logPath = installed.chopped(4) + QStringLiteral(".log");

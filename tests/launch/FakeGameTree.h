@@ -31,6 +31,8 @@ public:
         if (server == RealEngine)
             qFatal("the real engine runs only on Linux");
         QFile::copy(QStringLiteral(FAKE_SERVER), gameDir + QStringLiteral("/quake3.exe"));
+        QFile::setPermissions(gameDir + QStringLiteral("/quake3.exe"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QFile where(gameDir + QStringLiteral("/records.path"));
         where.open(QIODevice::WriteOnly);
         where.write(m_records.toUtf8());

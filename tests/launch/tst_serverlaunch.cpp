@@ -197,7 +197,7 @@ private slots:
         else if (fault == "pasted")
             gameDir += "\n";
         else if (fault == "config folder")
-            outputPath = tree.root();
+            outputPath = QDir::toNativeSeparators(tree.root());
         const QStringList arenaBefore = tree.arena();
 
         const QString error = refusal(launchServer(gameDir, outputPath, 3));
@@ -323,7 +323,8 @@ private slots:
         auto launched = launchServer("Quake III Arena", tree.outputPath, 8);
         QVERIFY(QDir::setCurrent(before));
         QCOMPARE(started(std::move(launched)).program,
-                 QDir(tree.root()).canonicalPath() + "/Quake III Arena/quake3.exe");
+                 QDir::toNativeSeparators(QDir(tree.root()).canonicalPath() +
+                                          "/Quake III Arena/quake3.exe"));
         QTRY_COMPARE(tree.launches().size(), 1);
         QCOMPARE(tree.launches().first(), launchRecord(tree.gameDir, 8));
         QCOMPARE(entries(decoy + "/arena"), QStringList());
