@@ -1,8 +1,7 @@
 #include "SavedPaths.h"
 
-#include "config/ServerSettings.h"
-
 #include "SettingsStore.h"
+#include "config/ServerSettings.h"
 
 namespace {
 
