@@ -191,20 +191,20 @@ DesignedControls createDesignedControls(QWidget& window)
 
     const QFontMetrics metrics(window.font());
     for (const Label& label : kLabels) {
-        auto* widget = new QLabel(&window);
-        widget->setObjectName(QLatin1String(label.name));
-        widget->setAccessibleName(label.caption);
-        widget->setBuddy(::widget(controls.stops[label.describes]));
-        widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        widget->setTextFormat(Qt::PlainText);
+        auto* caption = new QLabel(&window);
+        caption->setObjectName(QLatin1String(label.name));
+        caption->setAccessibleName(label.caption);
+        caption->setBuddy(widget(controls.stops[label.describes]));
+        caption->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        caption->setTextFormat(Qt::PlainText);
         QRect place = toPixels(label.place);
         if (label.sizing == Sizing::FitsCaption) {
-            widget->setText(label.caption);
+            caption->setText(label.caption);
             place.setSize(metrics.size(Qt::TextSingleLine, label.caption));
         } else {
-            widget->setText(wrapAtSpaces(label.caption, metrics, place.width()).join(u'\n'));
+            caption->setText(wrapAtSpaces(label.caption, metrics, place.width()).join(u'\n'));
         }
-        widget->setGeometry(place);
+        caption->setGeometry(place);
     }
 
     for (const Line& line : kLines) {
