@@ -6,7 +6,14 @@
 enum class PathStyle { Windows, Posix };
 
 // The style of the system the program runs on.
-PathStyle nativePathStyle();
+constexpr PathStyle nativePathStyle()
+{
+#ifdef Q_OS_WIN
+    return PathStyle::Windows;
+#else
+    return PathStyle::Posix;
+#endif
+}
 
 // The game directory with one separator after it; an empty directory gives the separator.
 QString basePath(const QString& gameDir, PathStyle style);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUdpSocket>
+#include <QList>
 
 namespace {
 
@@ -59,7 +60,7 @@ std::variant<QFileInfo, QString> findServer(const QString& typedGameDir, const Q
         .arg(gameDir, names.join(QStringLiteral(", ")));
 }
 
-std::optional<QString> readConfigFile(const QString& outputPath, QByteArray& bytes)
+std::variant<QByteArray, QString> readConfigFile(const QString& outputPath)
 {
     if (!isTypedPath(outputPath, kOutputPathPlaceholder))
         return QStringLiteral("%1: type the path of the config file into the bottom box and "
@@ -77,12 +78,55 @@ std::optional<QString> readConfigFile(const QString& outputPath, QByteArray& byt
             .arg(outputPath);
     QFile file(outputPath);
     if (file.open(QIODevice::ReadOnly)) {
-        bytes = file.readAll();
+        QByteArray bytes = file.readAll();
         if (file.error() == QFileDevice::NoError)
-            return std::nullopt;
+            return bytes;
     }
     return QStringLiteral("Could not read the config file \"%1\": %2.")
         .arg(outputPath, file.errorString());
+}
+
+// The commands of a script as the game server splits them: at line ends, and at
+// semicolons outside quotes, each into words and quoted strings, without comments.
+QList<QStringList> scriptCommands(const QString& script)
+{
+    QList<QStringList> commands;
+    for (const QString& line : script.split(u'\n')) {
+        QStringList words;
+        QString word;
+        bool inWord = false;
+        bool quoted = false;
+        const auto endWord = [&] {
+            if (inWord)
+                words << word;
+            word.clear();
+            inWord = quoted = false;
+        };
+        for (qsizetype i = 0; i <= line.size(); ++i) {
+            const QChar c = i < line.size() ? line[i] : QChar(u'\n');
+            if (quoted && c != u'"' && c != u'\n') {
+                word += c;
+            } else if (quoted && c == u'"') {
+                endWord();
+            } else if (c == u'"') {
+                endWord();
+                inWord = quoted = true;
+            } else if (c == u';' || c == u'\n' || line.mid(i, 2) == u"//") {
+                endWord();
+                if (!words.isEmpty())
+                    commands << words;
+                words.clear();
+                if (c != u';')
+                    break;
+            } else if (c.unicode() <= u' ') {
+                endWord();
+            } else {
+                word += c;
+                inWord = true;
+            }
+        }
+    }
+    return commands;
 }
 
 // Whether something already holds the game's UDP port, so that a new server would move to
@@ -104,9 +148,10 @@ std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
     const std::variant<QFileInfo, QString> found = findServer(typedGameDir, gameDir);
     if (const QString* problem = std::get_if<QString>(&found))
         return *problem;
-    QByteArray script;
-    if (std::optional<QString> problem = readConfigFile(outputPath, script))
+    const std::variant<QByteArray, QString> read = readConfigFile(outputPath);
+    if (const QString* problem = std::get_if<QString>(&read))
         return *problem;
+    const QByteArray& script = std::get<QByteArray>(read);
 
     const QString installed = installedScriptPath(gameDir, scriptNumber, style);
     if (std::optional<QString> reason = writeFileAtomically(installed, script))
@@ -120,11 +165,70 @@ std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
     if (serverLogsToFile())
         server.logPath = installed.chopped(4) + QStringLiteral(".log");
     server.portWasTaken = gamePortTaken();
+    server.identity = scriptIdentity(script);
     auto started = startServerProcess(
         {server.program, serverArguments(scriptNumber), basePath(gameDir, style), server.logPath});
-    if (started.index() == 1)
+    if (const QString* error = std::get_if<QString>(&started))
         return QStringLiteral("Could not start the game server (%1): %2.")
-            .arg(serverCommandLine(server.program, scriptNumber), std::get<1>(started));
-    server.process = std::move(std::get<0>(started));
+            .arg(serverCommandLine(server.program, scriptNumber), *error);
+    server.process = std::move(std::get<std::unique_ptr<ServerProcess>>(started));
     return server;
+}
+
+ScriptIdentity scriptIdentity(const QByteArray& script)
+{
+    ScriptIdentity identity;
+    for (const QStringList& command : scriptCommands(QString::fromLatin1(script))) {
+        const QString verb = command[0].toLower();
+        if (verb == u"map" && command.size() > 1) {
+            identity.map = command[1];
+        } else if ((verb == u"set" || verb == u"seta") && command.size() > 2) {
+            const QString value = command.mid(2).join(u' ');
+            const QString name = command[1].toLower();
+            if (name == u"sv_hostname")
+                identity.hostname = value;
+            else if (name == u"sv_maxclients")
+                identity.maxClients = value;
+        }
+    }
+    return identity;
+}
+
+std::variant<int, QString> drawScriptNumber(ScriptNumberSequence& numbers,
+                                            const QString& typedGameDir,
+                                            const std::optional<QString>& homePath)
+{
+    const int first = numbers.next();
+    if (!homePath)
+        return QStringLiteral("The game server's home folder, the Quake3 folder in your "
+                              "Application Data, cannot be found, and a script left there "
+                              "would run in place of the new one. Nothing was started. Check "
+                              "that your user profile is complete, then click Run Config "
+                              "again.");
+    const PathStyle style = nativePathStyle();
+    const QString homeArena = arenaPath(*homePath, style);
+    const QString gameArena = arenaPath(absoluteGameDir(typedGameDir, style), style);
+    // A home path that is the game directory itself runs the installed script.
+    if (homePath->isEmpty() || !QFileInfo(homeArena).isDir() ||
+        QFileInfo(homeArena).canonicalFilePath() == QFileInfo(gameArena).canonicalFilePath())
+        return first;
+    const auto shadowed = [&](int n) {
+        return QFileInfo::exists(installedScriptPath(*homePath, n, style));
+    };
+    if (!shadowed(first))
+        return first;
+    for (int n = 0; shadowed(n); ++n) {
+        if (n + 1 == ScriptNumberSequence::kCount)
+            return QStringLiteral("The game server's home folder \"%1\" holds a script for every "
+                                  "name from conf0.cfg to conf%2.cfg, which the server would "
+                                  "run in place of the new one. Nothing was started. Remove the "
+                                  "conf files you no longer need from that folder, then click "
+                                  "Run Config again.")
+                .arg(homeArena)
+                .arg(ScriptNumberSequence::kCount - 1);
+    }
+    int number = numbers.next();
+    while (shadowed(number))
+        number = numbers.next();
+    return number;
 }

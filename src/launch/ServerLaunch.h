@@ -1,10 +1,22 @@
 #pragma once
 
+#include "ScriptNumbers.h"
 #include "ServerProcess.h"
 
 #include <QString>
 #include <memory>
+#include <optional>
 #include <variant>
+
+// What a script sets that a running server shows in its status: each as the script sets it
+// last, nothing where it sets none.
+struct ScriptIdentity {
+    std::optional<QString> hostname;   // sv_hostname
+    std::optional<QString> maxClients; // sv_maxclients
+    std::optional<QString> map;        // the map command's map
+};
+
+ScriptIdentity scriptIdentity(const QByteArray& script);
 
 // A server that "Run Config" started, with what is needed to watch its start.
 struct StartedServer {
@@ -15,7 +27,17 @@ struct StartedServer {
     QString logPath;
     // Something else already held the game's port before the start.
     bool portWasTaken = false;
+    // What the installed script sets, for telling whether the server runs it.
+    ScriptIdentity identity;
 };
+
+// The script number for a "Run Config" click: the next number of numbers, or when the
+// engine's home path already holds arena/conf<N>.cfg, which the server would run in place
+// of the script installed under that name, the next number after it that is free there.
+// Says why no number will do when the home path is unknown or holds every name.
+[[nodiscard]] std::variant<int, QString> drawScriptNumber(ScriptNumberSequence& numbers,
+                                                        const QString& typedGameDir,
+                                                        const std::optional<QString>& homePath);
 
 // The "Run Config" command: installs the config file at outputPath into the game
 // directory's arena folder as conf<scriptNumber>.cfg and starts the dedicated server there

@@ -28,5 +28,10 @@ struct ServerStart {
 // Whether this system's servers write their console output to a log file.
 bool serverLogsToFile();
 
+// The engine's home path on this system, where it looks for the game's files before the
+// game directory, so that a file there shadows the one installed under the same name.
+// Empty when the engine keeps none; nothing when it cannot be known.
+std::optional<QString> engineHomePath();
+
 // Starts the server, or says why it could not be started.
 std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const ServerStart& start);

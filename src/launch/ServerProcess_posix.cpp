@@ -1,60 +1,29 @@
-#include "LaunchPlan.h"
 #include "ServerProcess.h"
 
 #include <QFile>
-#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
-
-PathStyle nativePathStyle()
-{
-    return PathStyle::Posix;
-}
 
 bool serverLogsToFile()
 {
     return true;
 }
 
+// The engine keeps its home path in $HOME/.q3a, and none when HOME is unset.
+std::optional<QString> engineHomePath()
+{
+    const QString home = qEnvironmentVariable("HOME");
+    return home.isEmpty() ? QString() : home + QStringLiteral("/.q3a");
+}
+
 namespace {
-
-// What the watcher between the tool and the server reports through its pipe.
-struct Report {
-    enum Kind : int { Started, StartFailed, Ended } kind;
-    int value; // the server's process id, the start's errno, or the wait status
-};
-
-// Moves all of size bytes through transfer, a read or write of the rest, across short
-// and interrupted transfers.
-template <typename Transfer> bool transferAll(Transfer transfer, char* bytes, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = transfer(bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const void* data, size_t size)
-{
-    return transferAll([fd](char* bytes, size_t n) { return write(fd, bytes, n); },
-                       static_cast<char*>(const_cast<void*>(data)), size);
-}
-
-bool readAll(int fd, void* data, size_t size)
-{
-    return transferAll([fd](char* bytes, size_t n) { return read(fd, bytes, n); },
-                       static_cast<char*>(data), size);
-}
 
 QString describeStatus(int status)
 {
@@ -67,64 +36,118 @@ QString describeStatus(int status)
     return QStringLiteral("ended with wait status %1").arg(status);
 }
 
-// The server's process, as the tool sees it through the watcher's pipe.
+// How the server ended, written once by the thread that waits for it.
+struct Ending {
+    std::atomic<bool> known{false};
+    QString description; // written before known is set
+};
+
 class PosixServerProcess : public ServerProcess {
 public:
-    explicit PosixServerProcess(int reports) : m_reports(reports) {}
-    ~PosixServerProcess() override { close(m_reports); }
+    explicit PosixServerProcess(std::shared_ptr<const Ending> ending) : m_ending(std::move(ending))
+    {
+    }
 
     std::optional<QString> ended() override
     {
-        if (!m_ended) {
-            Report report{};
-            if (read(m_reports, &report, sizeof report) == sizeof report &&
-                report.kind == Report::Ended)
-                m_ended = describeStatus(report.value);
-        }
-        return m_ended;
+        if (!m_ending->known.load(std::memory_order_acquire))
+            return std::nullopt;
+        return m_ending->description;
     }
 
 private:
-    int m_reports;
-    std::optional<QString> m_ended;
+    std::shared_ptr<const Ending> m_ending;
 };
 
-// Closes every descriptor from 3 up but the two given; safe between fork and exec.
-void closeAllBut(int a, int b)
+// Reaps the server whenever it ends, for as long as the tool runs, so that it never stays
+// behind as a zombie; when the tool ends first, the server lives on on its own.
+void waitInTheBackground(pid_t server, std::shared_ptr<Ending> ending)
 {
-    const int kept[2] = {std::min(a, b), std::max(a, b)};
-    unsigned from = 3;
-    for (const int fd : kept) {
-        if (unsigned(fd) > from)
-            close_range(from, unsigned(fd) - 1, 0);
-        from = std::max(from, unsigned(fd) + 1);
-    }
-    close_range(from, ~0u, 0);
+    std::thread([server, ending = std::move(ending)] {
+        int status = 0;
+        pid_t waited = -1;
+        do {
+            waited = waitpid(server, &status, 0);
+        } while (waited < 0 && errno == EINTR);
+        ending->description = waited == server ? describeStatus(status)
+                                               : QStringLiteral("ended, how could not be told");
+        ending->known.store(true, std::memory_order_release);
+    }).detach();
 }
 
-// The server's side of the start, in the grandchild: only async-signal-safe calls.
-[[noreturn]] void becomeServer(const char* directory, char* const* argv, int input, int log,
-                               int startErrors)
+// Opens path as a descriptor numbered 3 or above, so that placing it on 0, 1 or 2 in the
+// server always makes a copy without close-on-exec, even when the tool itself was started
+// with those closed.
+int openAboveStandard(const char* path, int flags, mode_t mode = 0)
 {
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    signal(SIGPIPE, SIG_DFL);
-    if (chdir(directory) == 0 && dup2(input, 0) >= 0 && dup2(log, 1) >= 0 && dup2(log, 2) >= 0) {
-        closeAllBut(startErrors, startErrors);
-        execv(argv[0], argv);
-    }
+    const int fd = open(path, flags | O_CLOEXEC, mode);
+    if (fd < 0 || fd > 2)
+        return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     const int error = errno;
-    writeAll(startErrors, &error, sizeof error);
-    _exit(127);
+    close(fd);
+    errno = error;
+    return moved;
 }
+
+// The server's start as the system spawns it: in the game directory, in a session of its
+// own so that it outlives the tool's terminal, with no descriptor of the tool's but its
+// input from /dev/null and its output to the log, and with signals as a fresh program has
+// them.
+class Spawn {
+public:
+    Spawn() : m_valid(posix_spawn_file_actions_init(&m_actions) == 0)
+    {
+        m_valid = posix_spawnattr_init(&m_attributes) == 0 && m_valid;
+    }
+    ~Spawn()
+    {
+        posix_spawn_file_actions_destroy(&m_actions);
+        posix_spawnattr_destroy(&m_attributes);
+    }
+    Spawn(const Spawn&) = delete;
+    Spawn& operator=(const Spawn&) = delete;
+
+    // Zero, or the error number that stops the start.
+    int prepare(const char* directory, int input, int log)
+    {
+        sigset_t none;
+        sigemptyset(&none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        for (const int signal : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGCHLD})
+            sigaddset(&defaults, signal);
+        for (const int error :
+             {m_valid ? 0 : ENOMEM, posix_spawn_file_actions_addchdir_np(&m_actions, directory),
+              posix_spawn_file_actions_adddup2(&m_actions, input, 0),
+              posix_spawn_file_actions_adddup2(&m_actions, log, 1),
+              posix_spawn_file_actions_adddup2(&m_actions, log, 2),
+              posix_spawn_file_actions_addclosefrom_np(&m_actions, 3),
+              posix_spawnattr_setsigmask(&m_attributes, &none),
+              posix_spawnattr_setsigdefault(&m_attributes, &defaults),
+              posix_spawnattr_setflags(&m_attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
+                                                          POSIX_SPAWN_SETSIGDEF)}) {
+            if (error != 0)
+                return error;
+        }
+        return 0;
+    }
+
+    // Zero with the server's process id, or the error number that stopped the start, an
+    // execution failure included.
+    int start(pid_t& pid, char* const* argv)
+    {
+        return posix_spawn(&pid, argv[0], &m_actions, &m_attributes, argv, environ);
+    }
+
+private:
+    posix_spawn_file_actions_t m_actions;
+    posix_spawnattr_t m_attributes;
+    bool m_valid;
+};
 
 } // namespace
 
-// The server is started through two forks: the first child starts a session of its own and
-// a watcher, then exits at once, so the tool never keeps a child. The watcher starts the
-// server, reports its process id or why it could not start, then waits for it and reports
-// how it ended. The server outlives the tool; a watcher whose tool has gone just exits.
 std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const ServerStart& start)
 {
     QList<QByteArray> arguments{QFile::encodeName(start.program)};
@@ -134,86 +157,31 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
     for (QByteArray& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    const QByteArray directory = QFile::encodeName(start.workingDirectory);
 
-    const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int log = open(QFile::encodeName(start.logPath).constData(),
-                         O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-    int reports[2] = {-1, -1};
-    int startErrors[2] = {-1, -1};
-    const auto closeAll = [&] {
-        for (const int fd : {input, log, reports[0], reports[1], startErrors[0], startErrors[1]})
-            if (fd >= 0)
-                close(fd);
-    };
-    if (log < 0) {
-        const QString reason = QString::fromLocal8Bit(strerror(errno));
-        closeAll();
+    const int log = openAboveStandard(QFile::encodeName(start.logPath).constData(),
+                                      O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+    if (log < 0)
         return QStringLiteral("Could not create the server's log file \"%1\": %2.")
-            .arg(start.logPath, reason);
-    }
-    if (input < 0 || pipe2(reports, O_CLOEXEC) != 0 || pipe2(startErrors, O_CLOEXEC) != 0) {
-        const QString reason = QString::fromLocal8Bit(strerror(errno));
-        closeAll();
-        return reason;
-    }
+            .arg(start.logPath, QString::fromLocal8Bit(strerror(errno)));
+    int error = 0;
+    const int input = openAboveStandard("/dev/null", O_RDONLY);
+    if (input < 0)
+        error = errno;
 
-    const pid_t first = fork();
-    if (first == 0) {
-        setsid();
-        if (fork() != 0)
-            _exit(0);
-        // The watcher.
-        signal(SIGPIPE, SIG_IGN);
-        close(reports[0]);
-        const pid_t server = fork();
-        if (server == 0)
-            becomeServer(directory.constData(), argv.data(), input, log, startErrors[1]);
-        // The watcher keeps nothing of the tool's: no terminal, no display connection.
-        dup2(input, 0);
-        dup2(input, 1);
-        dup2(input, 2);
-        closeAllBut(reports[1], startErrors[0]);
-        Report report{Report::Started, int(server)};
-        int error = 0;
-        if (server < 0)
-            report = {Report::StartFailed, errno};
-        else if (readAll(startErrors[0], &error, sizeof error))
-            report = {Report::StartFailed, error};
-        writeAll(reports[1], &report, sizeof report);
-        if (server > 0) {
-            int status = 0;
-            while (waitpid(server, &status, 0) < 0 && errno == EINTR) {
-            }
-            if (report.kind == Report::Started) {
-                report = {Report::Ended, status};
-                writeAll(reports[1], &report, sizeof report);
-            }
-        }
-        _exit(0);
+    pid_t server = -1;
+    if (error == 0) {
+        Spawn spawn;
+        error = spawn.prepare(QFile::encodeName(start.workingDirectory).constData(), input, log);
+        if (error == 0)
+            error = spawn.start(server, argv.data());
     }
-    const int forkError = errno;
-    // The watcher alone reads the start's errors and writes reports.
-    for (int* fd : {&reports[1], &startErrors[0], &startErrors[1]}) {
-        close(*fd);
-        *fd = -1;
-    }
-    if (first < 0) {
-        closeAll();
-        return QString::fromLocal8Bit(strerror(forkError));
-    }
-    while (waitpid(first, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    if (input >= 0)
+        close(input);
+    close(log);
+    if (error != 0)
+        return QString::fromLocal8Bit(strerror(error));
 
-    Report report{};
-    const bool reported = readAll(reports[0], &report, sizeof report);
-    const int reportsFd = reports[0];
-    reports[0] = -1;
-    closeAll();
-    if (!reported || report.kind != Report::Started) {
-        close(reportsFd);
-        return QString::fromLocal8Bit(strerror(reported ? report.value : EIO));
-    }
-    fcntl(reportsFd, F_SETFL, fcntl(reportsFd, F_GETFL) | O_NONBLOCK);
-    return std::make_unique<PosixServerProcess>(reportsFd);
+    auto ending = std::make_shared<Ending>();
+    waitInTheBackground(server, ending);
+    return std::make_unique<PosixServerProcess>(std::move(ending));
 }

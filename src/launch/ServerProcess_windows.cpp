@@ -1,18 +1,24 @@
-#include "LaunchPlan.h"
 #include "ServerProcess.h"
 
+#include <QDir>
 #include <QProcess>
+#include <shlobj.h>
 #include <windows.h>
-
-PathStyle nativePathStyle()
-{
-    return PathStyle::Windows;
-}
 
 // The dedicated server shows its output in a console window of its own.
 bool serverLogsToFile()
 {
     return false;
+}
+
+// ioquake3 keeps its home path in the user's roaming application data, as Quake3; the
+// original quake3.exe keeps none apart from the game directory.
+std::optional<QString> engineHomePath()
+{
+    wchar_t folder[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        return std::nullopt;
+    return QDir::toNativeSeparators(QString::fromWCharArray(folder)) + QStringLiteral("\\Quake3");
 }
 
 namespace {

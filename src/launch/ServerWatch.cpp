@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QRegularExpression>
+#include <string_view>
 
 namespace {
 
@@ -103,11 +104,59 @@ void ServerWatch::readAnswers()
     while (m_socket.hasPendingDatagrams()) {
         const QNetworkDatagram answer = m_socket.receiveDatagram();
         if (answer.senderPort() == m_port &&
-            answer.data().startsWith(kPacketStart + "statusResponse")) {
-            finish({});
+            answer.data().startsWith(kPacketStart + "statusResponse\n")) {
+            const QStringList differences = differencesFromScript(answer.data().split('\n')[1]);
+            if (differences.isEmpty())
+                finish({});
+            else
+                finish({QStringLiteral("The game server runs, but not as its script conf%1.cfg "
+                                       "sets it:\n%2\nEither the server changed these values "
+                                       "itself, or another file of that name runs in its place, "
+                                       "such as arena/conf%1.cfg in the engine's home folder or "
+                                       "in a pk3 file of the game's folders. Remove that file, "
+                                       "stop this server, then click Run Config again.")
+                            .arg(m_server.scriptNumber)
+                            .arg(differences.join(u'\n'))});
             return;
         }
     }
+}
+
+QStringList ServerWatch::differencesFromScript(const QByteArray& info) const
+{
+    // The status's server info: \key\value\key\value.
+    const QList<QByteArray> parts = info.split('\\');
+    const auto value = [&](const char* key) {
+        for (qsizetype i = 1; i + 1 < parts.size(); i += 2) {
+            if (parts[i] == key)
+                return QString::fromLatin1(parts[i + 1]);
+        }
+        return QString();
+    };
+    // The engine reads the player count as a number and finds maps in any case.
+    const auto same = [](std::string_view key, const QString& held, const QString& expected) {
+        if (key == "sv_maxclients")
+            return held.toInt() == expected.toInt();
+        return held.compare(expected, key == "mapname" ? Qt::CaseInsensitive
+                                                       : Qt::CaseSensitive) == 0;
+    };
+    struct Shown {
+        const std::optional<QString>& expected;
+        const char* key;
+        const char* what;
+    };
+    const ScriptIdentity& script = m_server.identity;
+    QStringList differences;
+    for (const Shown& shown : {Shown{script.hostname, "sv_hostname", "Server name"},
+                               Shown{script.maxClients, "sv_maxclients", "Maximum clients"},
+                               Shown{script.map, "mapname", "Map"}}) {
+        const QString held = value(shown.key);
+        if (shown.expected && !same(shown.key, held, *shown.expected))
+            differences << QStringLiteral("%1 (%2): the server has \"%3\", the script \"%4\".")
+                               .arg(QLatin1String(shown.what), QLatin1String(shown.key), held,
+                                    *shown.expected);
+    }
+    return differences;
 }
 
 void ServerWatch::finish(QStringList problems)

@@ -28,6 +28,8 @@ signals:
 private:
     void look();
     void readAnswers();
+    // What the server's status info shows other than its script sets.
+    QStringList differencesFromScript(const QByteArray& info) const;
     void finish(QStringList problems);
     QString log() const;
     QString logTail() const;

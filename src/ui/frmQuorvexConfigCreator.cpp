@@ -78,8 +78,13 @@ void frmQuorvexConfigCreator::Command2_Click()
 void frmQuorvexConfigCreator::Command3_Click()
 {
     const ServerSettings settings = currentSettings();
-    auto launched =
-        launchServer(settings.gameDir, settings.outputPath, processScriptNumbers().next());
+    const std::variant<int, QString> number =
+        drawScriptNumber(processScriptNumbers(), settings.gameDir, engineHomePath());
+    if (const QString* error = std::get_if<QString>(&number)) {
+        warn(QStringLiteral("Run Config"), {*error});
+        return;
+    }
+    auto launched = launchServer(settings.gameDir, settings.outputPath, std::get<int>(number));
     if (const QString* error = std::get_if<QString>(&launched)) {
         warn(QStringLiteral("Run Config"), {*error});
         return;
