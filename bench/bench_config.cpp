@@ -1,7 +1,7 @@
 #include "config/ConfigScript.h"
 #include "config/CreateConfig.h"
 #include "config/SettingsCheck.h"
-#include "config/TestSettings.h"
+#include "support/TestSettings.h"
 
 #include <QTemporaryDir>
 #include <QTest>

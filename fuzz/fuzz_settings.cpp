@@ -6,7 +6,7 @@
 // the typed values; whatever it refuses, it must say which box to change.
 #include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
-#include "config/ServerScriptModel.h"
+#include "support/ServerScriptModel.h"
 #include "config/SettingsCheck.h"
 
 #include <cstdio>

@@ -8,8 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUdpSocket>
 #include <QList>
+#include <QUdpSocket>
 
 namespace {
 

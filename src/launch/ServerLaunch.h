@@ -36,8 +36,8 @@ struct StartedServer {
 // of the script installed under that name, the next number after it that is free there.
 // Says why no number will do when the home path is unknown or holds every name.
 [[nodiscard]] std::variant<int, QString> drawScriptNumber(ScriptNumberSequence& numbers,
-                                                        const QString& typedGameDir,
-                                                        const std::optional<QString>& homePath);
+                                                          const QString& typedGameDir,
+                                                          const std::optional<QString>& homePath);
 
 // The "Run Config" command: installs the config file at outputPath into the game
 // directory's arena folder as conf<scriptNumber>.cfg and starts the dedicated server there

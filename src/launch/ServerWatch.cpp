@@ -137,8 +137,8 @@ QStringList ServerWatch::differencesFromScript(const QByteArray& info) const
     const auto same = [](std::string_view key, const QString& held, const QString& expected) {
         if (key == "sv_maxclients")
             return held.toInt() == expected.toInt();
-        return held.compare(expected, key == "mapname" ? Qt::CaseInsensitive
-                                                       : Qt::CaseSensitive) == 0;
+        return held.compare(expected, key == "mapname" ? Qt::CaseInsensitive : Qt::CaseSensitive) ==
+               0;
     };
     struct Shown {
         const std::optional<QString>& expected;

@@ -1,8 +1,9 @@
 #include "config/ConfigFile.h"
 #include "config/CreateConfig.h"
-#include "config/TestSettings.h"
 #include "support/ChildProcess.h"
 #include "support/Files.h"
+#include "support/Processes.h"
+#include "support/TestSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -49,6 +50,9 @@ class TestConfigFile : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { adoptOrphans(); }
+    void cleanupTestCase() { checkNothingLeftRunning(); }
+
     void writesTheScriptWithOneByteACharacter()
     {
         QTemporaryDir dir;

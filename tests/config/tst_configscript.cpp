@@ -1,8 +1,9 @@
 #include "config/ConfigScript.h"
 #include "config/RegionCodeTable.h"
 #include "config/SettingsCheck.h"
-#include "config/TestSettings.h"
 #include "support/GameEngine.h"
+#include "support/Processes.h"
+#include "support/TestSettings.h"
 
 #include <QTest>
 
@@ -111,6 +112,9 @@ class TestConfigScript : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { adoptOrphans(); }
+    void cleanupTestCase() { checkNothingLeftRunning(); }
+
     void regionRenderings()
     {
         QStringList dialog = {"Here are the Region Numbers:", ""};

@@ -1,7 +1,8 @@
 #include "config/CreateConfig.h"
-#include "config/TestSettings.h"
 #include "launch/LaunchPlan.h"
 #include "support/GameEngine.h"
+#include "support/Processes.h"
+#include "support/TestSettings.h"
 
 #include <QTest>
 
@@ -10,6 +11,9 @@ class TestEngineServer : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { adoptOrphans(); }
+    void cleanupTestCase() { checkNothingLeftRunning(); }
+
     void serverRunsTheWrittenScript()
     {
         EngineTree tree;

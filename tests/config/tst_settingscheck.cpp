@@ -1,6 +1,7 @@
 #include "config/SettingsCheck.h"
-#include "config/TestSettings.h"
 #include "support/GameEngine.h"
+#include "support/Processes.h"
+#include "support/TestSettings.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -26,6 +27,9 @@ class TestSettingsCheck : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { adoptOrphans(); }
+    void cleanupTestCase() { checkNothingLeftRunning(); }
+
     void designSettingsPass() { QCOMPARE(checkSettings(designSettings()), QStringList()); }
 
     void refused_data()

@@ -1,14 +1,21 @@
+#include "config/ConfigFile.h"
+#include "config/ConfigScript.h"
 #include "config/ServerSettings.h"
-#include "launch/FakeGameTree.h"
 #include "launch/LaunchPlan.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerLaunch.h"
 #include "launch/ServerProcess.h"
 #include "support/ChildProcess.h"
+#include "support/FakeGameTree.h"
 #include "support/Files.h"
+#include "support/Processes.h"
+#include "support/TestSettings.h"
 
 #include <QProcess>
 #include <QTest>
+#ifndef Q_OS_WIN
+#include <sys/socket.h>
+#endif
 
 namespace {
 
@@ -50,6 +57,9 @@ class TestServerLaunch : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { adoptOrphans(); }
+    void cleanupTestCase() { checkNothingLeftRunning(); }
+
     void installsTheScriptAndStartsTheServer_data()
     {
         QTest::addColumn<QString>("suffix");
@@ -114,6 +124,98 @@ private slots:
         expected.sort();
         QCOMPARE(tree.arena(), expected);
         QTRY_COMPARE(tree.launches().size(), 2);
+    }
+
+    // A script left in the engine's home path would run in place of the one installed under
+    // its name, so the draw passes over those names, still in the one sequence.
+    void drawSkipsNamesThatTheHomePathHolds_data()
+    {
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<int>("taken"); // of the next draws, or -1 for every name
+        QTest::addColumn<int>("used");  // the draw used, or -1 for none
+        QTest::addColumn<QString>("message");
+        QTest::newRow("nothing there") << "separate" << 0 << 0 << "";
+        QTest::newRow("first two taken") << "separate" << 2 << 2 << "";
+        QTest::newRow("engine keeps no home path") << "none" << 0 << 0 << "";
+        QTest::newRow("home path is the game directory") << "game" << 1 << 0 << "";
+        QTest::newRow("home path unknown")
+            << "unknown" << 0 << -1 << "The game server's home folder, the Quake3 folder";
+        QTest::newRow("every name taken")
+            << "separate" << -1 << -1
+            << "holds a script for every name from conf0.cfg to conf5001.cfg";
+    }
+
+    void drawSkipsNamesThatTheHomePathHolds()
+    {
+        QFETCH(QString, home);
+        QFETCH(int, taken);
+        QFETCH(int, used);
+        QFETCH(QString, message);
+        FakeGameTree tree;
+        ScriptNumberSequence numbers;
+        ScriptNumberSequence copy = numbers;
+        QList<int> draws;
+        for (int i = 0; i < 4; ++i)
+            draws << copy.next();
+        std::optional<QString> homePath;
+        if (home == "separate")
+            homePath = QDir::toNativeSeparators(tree.root() + "/home");
+        else if (home == "none")
+            homePath = QString();
+        else if (home == "game")
+            homePath = tree.gameDir;
+        if (homePath && !homePath->isEmpty()) {
+            QVERIFY(QDir().mkpath(*homePath + "/arena"));
+            const QList<int> names =
+                taken < 0 ? QList<int>(ScriptNumberSequence::kCount) : draws.mid(0, taken);
+            for (qsizetype i = 0; i < names.size(); ++i)
+                writeBytes(installedScriptPath(*homePath, taken < 0 ? int(i) : names[i],
+                                               nativePathStyle()),
+                           "set sv_hostname \"stale\"\r\n");
+        }
+
+        const std::variant<int, QString> drawn = drawScriptNumber(numbers, tree.gameDir, homePath);
+        if (used >= 0) {
+            QCOMPARE(std::get<int>(drawn), draws[used]);
+            QCOMPARE(numbers.next(), draws[used + 1]);
+        } else {
+            QVERIFY2(std::get<QString>(drawn).contains(message),
+                     qPrintable(std::get<QString>(drawn)));
+        }
+    }
+
+    // What the watch compares with the server's status, read as the server reads a script.
+    void scriptIdentityIsReadAsTheServerReadsIt_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QStringList>("identity"); // name, player count, map; "-" for none
+        ServerSettings filled = designSettings();
+        filled.serverName = "Grelt's ^1Arena // all welcome";
+        filled.maxClients = "12";
+        filled.initialMap = "q3dm17";
+        ConfigScript built;
+        built.build(filled);
+        QTest::newRow("the tool's own script")
+            << configFileBytes(built.strCfg())
+            << QStringList{"Grelt's ^1Arena // all welcome", "12", "q3dm17"};
+        QTest::newRow("last settings win, comments and semicolons")
+            << QByteArray("set sv_hostname \"first\"\r\n//set sv_hostname \"commented\"\r\n"
+                          "seta SV_HOSTNAME \"a;b\" ; set sv_maxclients 8; map q3dm1 // map\r\n")
+            << QStringList{"a;b", "8", "q3dm1"};
+        QTest::newRow("sets none of them")
+            << QByteArray("echo hello\r\nset timelimit 30\r\n") << QStringList{"-", "-", "-"};
+    }
+
+    void scriptIdentityIsReadAsTheServerReadsIt()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QStringList, identity);
+        const ScriptIdentity read = scriptIdentity(script);
+        const auto shown = [](const std::optional<QString>& value) {
+            return value.value_or(QStringLiteral("-"));
+        };
+        QCOMPARE((QStringList{shown(read.hostname), shown(read.maxClients), shown(read.map)}),
+                 identity);
     }
 
     void refusalsStartAndInstallNothing_data()
@@ -328,6 +430,56 @@ private slots:
         QTRY_COMPARE(tree.launches().size(), 1);
         QCOMPARE(tree.launches().first(), launchRecord(tree.gameDir, 8));
         QCOMPARE(entries(decoy + "/arena"), QStringList());
+    }
+
+    // The server gets no descriptor of the tool's, such as its display connection: only
+    // its input from /dev/null and its output to the log. Once it ends, the tool keeps no
+    // zombie of it.
+    void serverHoldsOnlyItsInputAndLog()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows starts the server with a console of its own and no inherited handles.");
+#else
+        int display[2];
+        QVERIFY(socketpair(AF_UNIX, SOCK_STREAM, 0, display) == 0);
+        FakeGameTree tree;
+        tree.writeServer("#!/bin/sh\necho $$ > \"" + tree.root() +
+                         "/server.pid\"\nexec sleep 30\n");
+        writeBytes(tree.outputPath, kScript);
+        const StartedServer server = started(launchServer(tree.gameDir, tree.outputPath, 2));
+        QTRY_VERIFY(readAll(tree.root() + "/server.pid").size() > 0);
+        const int pid = readAll(tree.root() + "/server.pid").trimmed().toInt();
+        QTRY_VERIFY(readAll(QStringLiteral("/proc/%1/cmdline").arg(pid)).startsWith("sleep"));
+        const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
+        QCOMPARE(entries(fds), (QStringList{"0", "1", "2"}));
+        QCOMPARE(QFile::symLinkTarget(fds + "0"), "/dev/null");
+        QCOMPARE(QFile::symLinkTarget(fds + "1"), server.logPath);
+        QCOMPARE(QFile::symLinkTarget(fds + "2"), server.logPath);
+        close(display[0]);
+        close(display[1]);
+
+        QVERIFY(stopProcess(pid));
+        QTRY_COMPARE(server.process->ended(), QStringLiteral("was ended by signal 9 (Killed)"));
+        QCOMPARE(childrenOf({getpid()}, true), QList<pid_t>());
+#endif
+    }
+
+    // A tool started with its standard descriptors closed still gives the server its log.
+    void serverWritesItsLogWhenTheToolHasNoStandardDescriptors()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows gives the server a console of its own, not a log.");
+#else
+        FakeGameTree tree;
+        tree.writeServer("#!/bin/sh\necho 'to the log'\necho 'errors too' >&2\n");
+        writeBytes(tree.outputPath, kScript);
+        QProcess tool;
+        tool.start("/bin/sh", {"-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", LAUNCH_HELPER, tree.gameDir,
+                               tree.outputPath});
+        QVERIFY(tool.waitForFinished());
+        QCOMPARE(tool.exitCode(), 0);
+        QTRY_COMPARE(readAll(tree.gameDir + "/arena/conf1.log"), "to the log\nerrors too\n");
+#endif
     }
 
     // The server keeps running after the program that started it has ended.

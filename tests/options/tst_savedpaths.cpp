@@ -1,5 +1,6 @@
 #include "options/SavedPaths.h"
 #include "support/ChildProcess.h"
+#include "support/Processes.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,8 +47,14 @@ private:
     }
 
 private slots:
+    void cleanupTestCase()
+    {
+        checkNothingLeftRunning();
+    }
+
     void initTestCase()
     {
+        adoptOrphans();
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_configHome.path());
     }
 

@@ -1,5 +1,7 @@
 #include "GameEngine.h"
 
+#include "Files.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -18,19 +20,6 @@ const QString kScriptBase = QStringLiteral("scriptbase");
 const QString kGameModule = QStringLiteral("/usr/lib/ioquake3/baseq3/qagamex86_64.so");
 // What a variable holds before each script of a run: no script value looks like it.
 const QByteArray kUnset = "(unset by the test)";
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A map of version 46 that the engine loads: one shader, plane, node, leaf and model, the
 // other lumps empty, and the entities a deathmatch needs.
@@ -116,8 +105,8 @@ EngineTree::EngineTree(const QString& folder)
     QDir().mkpath(root() + u'/' + kScriptBase);
     QDir().mkpath(arena());
     for (const QString& game : {kServerBase, kScriptBase})
-        writeFile(root() + u'/' + game + QStringLiteral("/default.cfg"), "// the tests' own\n");
-    writeFile(base + QStringLiteral("/maps/") + kMap + QStringLiteral(".bsp"), smallMap());
+        writeBytes(root() + u'/' + game + QStringLiteral("/default.cfg"), "// the tests' own\n");
+    writeBytes(base + QStringLiteral("/maps/") + kMap + QStringLiteral(".bsp"), smallMap());
     QFile::link(kGameModule, base + QStringLiteral("/qagamex86_64.so"));
 }
 
@@ -150,8 +139,8 @@ QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts)
         step += i + 1 < scripts.size()
                     ? "exec step_" + prefix.toLatin1() + QByteArray::number(i + 1)
                     : QByteArray("echo @@done\nquit");
-        writeFile(arena() + u'/' + n + QStringLiteral(".cfg"), scripts[i]);
-        writeFile(arena() + QStringLiteral("/step_") + n + QStringLiteral(".cfg"), step + '\n');
+        writeBytes(arena() + u'/' + n + QStringLiteral(".cfg"), scripts[i]);
+        writeBytes(arena() + QStringLiteral("/step_") + n + QStringLiteral(".cfg"), step + '\n');
     }
     QStringList options = engineOptions(kScriptBase);
     const QString home = options[options.indexOf(QStringLiteral("fs_homepath")) + 1];
@@ -184,8 +173,8 @@ QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts)
             states[current].mapFiles << QString::fromLatin1(line.mid(15));
     }
     for (qsizetype i = 0; i < scripts.size(); ++i)
-        states[i].cvars = writtenCvars(readFile(home + QStringLiteral("/arena/state_") + prefix +
-                                                QString::number(i) + ".cfg"));
+        states[i].cvars = writtenCvars(
+            readAll(home + QStringLiteral("/arena/state_") + prefix + QString::number(i) + ".cfg"));
     return states;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/ServerScriptModel.h"
+#include "ServerScriptModel.h"
 
 #include <QByteArray>
 #include <QHash>

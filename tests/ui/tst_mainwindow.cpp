@@ -1,11 +1,12 @@
 #include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
 #include "config/RegionCodeTable.h"
-#include "launch/FakeGameTree.h"
 #include "launch/LaunchPlan.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerWatch.h"
+#include "support/FakeGameTree.h"
 #include "support/Files.h"
+#include "support/Processes.h"
 #include "ui/ColourButton.h"
 #include "ui/DesignedControls.h"
 #include "ui/MessageBoxCatcher.h"
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStyle>
 #include <QTemporaryDir>
@@ -35,6 +37,7 @@ class TestMainWindow : public QObject {
 
 private:
     QTemporaryDir m_configHome;
+    QTemporaryDir m_home;
     std::unique_ptr<frmQuorvexConfigCreator> m_window;
 
     template <typename T = QWidget> T* control(const char* name) const
@@ -59,9 +62,14 @@ private:
     }
 
 private slots:
+    void cleanupTestCase() { checkNothingLeftRunning(); }
+
     void initTestCase()
     {
+        adoptOrphans();
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_configHome.path());
+        // The engine's home path, where Run Config looks for scripts that would shadow its own.
+        qputenv("HOME", m_home.path().toLocal8Bit());
     }
 
     void init()
@@ -497,7 +505,7 @@ private slots:
                  qPrintable(seen[0].text));
     }
 
-    // A program that holds the game port makes the server take the next one, and says so.
+    // A program that holds the game port makes the server take another one, and says so.
     void runConfigWarnsThatThePortIsTaken()
     {
         QUdpSocket holder;
@@ -508,10 +516,60 @@ private slots:
         QCOMPARE(clickAndCatch("Command2").size(), 0);
         const QList<SeenMessageBox> seen = runConfigAndWatch();
         QCOMPARE(seen.size(), 1);
-        QVERIFY2(seen[0].text.startsWith("Another program already uses UDP port 27960, so the "
-                                         "new server took port 27961,"),
+        static const QRegularExpression taken("^Another program already uses UDP port 27960, so "
+                                              "the new server took port (\\d+),");
+        const QRegularExpressionMatch match = taken.match(seen[0].text);
+        QVERIFY2(match.hasMatch(), qPrintable(seen[0].text));
+        QVERIFY(askServer("getstatus", quint16(match.captured(1).toUInt())));
+    }
+
+    // Scripts left in the engine's home path under the next names are passed over, so the
+    // server runs the script just installed, and the start shows nothing.
+    void runConfigPassesOverScriptsInTheHomePath()
+    {
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        tree.useEngineHome(FakeGameTree::DefaultHome);
+        const QString homeArena = m_home.path() + "/.q3a/arena";
+        QVERIFY(QDir().mkpath(homeArena));
+        ScriptNumberSequence next = processScriptNumbers();
+        for (int i = 0; i < 2; ++i)
+            writeBytes(homeArena + QStringLiteral("/conf%1.cfg").arg(next.next()),
+                       "set sv_hostname \"Stale Arena\"\r\nmap quorvexmap1\r\n");
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        setText("Text1", "Fresh Arena");
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        QCOMPARE(runConfigAndWatch().size(), 0);
+        const std::optional<QByteArray> status = waitForAnswer("getstatus", 5000);
+        QVERIFY(status);
+        QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "Fresh Arena");
+        QVERIFY(QDir(homeArena).removeRecursively());
+    }
+
+    // A script that shadows the installed one where the tool cannot look: the watch names
+    // each value the server holds against the script's.
+    void runConfigReportsAServerThatRunsAnotherScript()
+    {
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        const QString shadow = tree.root() + "/shadow";
+        tree.useEngineHome(shadow);
+        QVERIFY(QDir().mkpath(shadow + "/arena"));
+        ScriptNumberSequence next = processScriptNumbers();
+        writeBytes(shadow + QStringLiteral("/arena/conf%1.cfg").arg(next.next()),
+                   "set sv_hostname \"Stale Arena\"\r\nset sv_maxclients 4\r\n"
+                   "map quorvexmap1\r\n");
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        setText("Text1", "Fresh Arena");
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        const QList<SeenMessageBox> seen = runConfigAndWatch();
+        QCOMPARE(seen.size(), 1);
+        QVERIFY2(seen[0].text.contains("\nServer name (sv_hostname): the server has \"Stale "
+                                       "Arena\", the script \"Fresh Arena\".\nMaximum clients "
+                                       "(sv_maxclients): the server has \"4\", the script "
+                                       "\"16\".\n"),
                  qPrintable(seen[0].text));
-        QVERIFY(askServer("getstatus", kServerPort + 1));
+        QVERIFY(!seen[0].text.contains("Map (mapname)"));
     }
 
     void closingTheWindowEndsTheWatchButNotTheServer()
