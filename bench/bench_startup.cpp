@@ -1,8 +1,9 @@
 // Measures how long the tool takes from its start until its window is shown, and how much
-// memory it holds then, against a bare QWidget window and one showing a line of text, on
-// Qt's offscreen platform.
+// memory it holds then, against a bare QWidget window, one showing a line of text and the
+// floor: the same thirty controls written plainly in stock Qt. On Qt's offscreen platform,
+// or on another one such as xcb, which then needs DISPLAY.
 //
-//   bench_startup [runs]
+//   bench_startup [runs] [platform]
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -48,18 +49,22 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 25;
+    const QString platform =
+        argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("offscreen");
     const QStringList probes = {QStringLiteral("startup_bare"), QStringLiteral("startup_text"),
-                                QStringLiteral("startup_tool")};
-    const char* names[] = {"bare QWidget window", "QWidget with a label", "the tool's window"};
+                                QStringLiteral("startup_plain"), QStringLiteral("startup_tool")};
+    const char* names[] = {"bare QWidget window", "QWidget with a label", "same controls, plain",
+                           "the tool's window"};
+    const qsizetype tool = probes.size() - 1;
     const QString directory = QCoreApplication::applicationDirPath() + u'/';
 
     QTemporaryDir configHome;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
 
-    QList<double> times[3];
-    QList<long> memory[3];
+    QList<double> times[4];
+    QList<long> memory[4];
     for (const QString& probe : probes) // warms the file cache
         runProbe(directory + probe, environment);
     for (int run = 0; run < runs; ++run) {
@@ -69,11 +74,12 @@ int main(int argc, char* argv[])
             memory[i] << sample.residentKiB;
         }
     }
-    std::printf("median of %d runs       start to shown   resident memory   tool's ratio\n", runs);
+    std::printf("%s, median of %d runs    start to shown   resident memory   tool's ratio\n",
+                qPrintable(platform), runs);
     for (qsizetype i = 0; i < probes.size(); ++i) {
         const double time = median(times[i]);
         const long kib = median(memory[i]);
         std::printf("%-22s %8.1f ms      %8ld KiB      %.2f time, %.2f memory\n", names[i], time,
-                    kib, median(times[2]) / time, double(median(memory[2])) / double(kib));
+                    kib, median(times[tool]) / time, double(median(memory[tool])) / double(kib));
     }
 }

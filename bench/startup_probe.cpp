@@ -11,6 +11,78 @@
 #if defined(PROBE_TOOL_WINDOW)
 #include "ui/frmQuorvexConfigCreator.h"
 using Window = frmQuorvexConfigCreator;
+#elif defined(PROBE_PLAIN_WINDOW)
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+// The floor: the same thirty controls, written plainly in stock Qt, placed in pixels.
+class Window : public QWidget {
+public:
+    Window()
+    {
+        setWindowTitle(QStringLiteral("Quorvex Server Config Creator"));
+        setFixedSize(449, 506);
+        const struct {
+            const char* text;
+            QRect place;
+        } boxes[] = {{"", {104, 8, 337, 19}},
+                     {"16", {104, 112, 337, 19}},
+                     {"30", {104, 136, 337, 19}},
+                     {"", {120, 176, 321, 19}},
+                     {"0", {104, 208, 337, 19}},
+                     {"", {104, 248, 337, 19}},
+                     {"", {104, 288, 337, 19}},
+                     {"", {104, 328, 337, 19}},
+                     {"0", {104, 368, 337, 19}},
+                     {"quorvexmap1", {168, 392, 273, 19}},
+                     {"Q3 DIR HERE", {8, 456, 433, 19}},
+                     {"CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)", {8, 480, 433, 19}}};
+        for (const auto& box : boxes)
+            (new QLineEdit(QString::fromLatin1(box.text), this))->setGeometry(box.place);
+        auto* motd = new QPlainTextEdit(this);
+        motd->setLineWrapMode(QPlainTextEdit::NoWrap);
+        motd->setGeometry(104, 32, 337, 73);
+        const struct {
+            const char* text;
+            QRect place;
+        } labels[] = {{"Server Name:", {8, 8, 65, 13}},
+                      {"Server Description:", {8, 32, 90, 13}},
+                      {"(Message of the Day)", {8, 48, 89, 33}},
+                      {"Maximum Clients:", {8, 112, 81, 13}},
+                      {"Time Limit in\nminutes:", {8, 136, 89, 29}},
+                      {"Connection password:", {8, 176, 105, 13}},
+                      {"Reserved Client\nSpaces (only with\npassword):", {8, 200, 89, 41}},
+                      {"Reserved Client\nPassword:", {8, 248, 81, 25}},
+                      {"Administrator\nPassword:", {8, 288, 73, 25}},
+                      {"Remote Console\nPassword:", {8, 328, 89, 25}},
+                      {"Server\nRegion/Location:", {8, 368, 89, 33}},
+                      {"Initial Map:", {112, 392, 51, 13}}};
+        for (const auto& label : labels)
+            (new QLabel(QString::fromLatin1(label.text), this))->setGeometry(label.place);
+        const struct {
+            const char* text;
+            QRect place;
+            QColor fill;
+        } buttons[] = {{"Click here for\nRegion Numbers", {8, 408, 97, 41}, {255, 128, 128}},
+                       {"Create Config", {112, 416, 97, 33}, {192, 192, 0}},
+                       {"Run Config", {216, 416, 81, 33}, {192, 0, 192}}};
+        for (const auto& button : buttons) {
+            auto* push = new QPushButton(QString::fromLatin1(button.text), this);
+            push->setGeometry(button.place);
+            QPalette palette = push->palette();
+            palette.setColor(QPalette::Button, button.fill);
+            push->setPalette(palette);
+        }
+        auto* across = new QFrame(this);
+        across->setFrameShape(QFrame::HLine);
+        across->setGeometry(312, 432, 105, 1);
+        auto* up = new QFrame(this);
+        up->setFrameShape(QFrame::VLine);
+        up->setGeometry(416, 416, 1, 17);
+    }
+};
 #elif defined(PROBE_TEXT_WINDOW)
 #include <QLabel>
 class Window : public QWidget {

@@ -1,6 +1,7 @@
 #include "ServerLaunch.h"
 
 #include "LaunchPlan.h"
+#include "StatusSocket.h"
 #include "config/ConfigFile.h"
 #include "config/ServerSettings.h"
 #include "config/SettingsCheck.h"
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QUdpSocket>
 
 namespace {
 
@@ -129,15 +129,6 @@ QList<QStringList> scriptCommands(const QString& script)
     return commands;
 }
 
-// Whether something already holds the game's UDP port, so that a new server would move to
-// another one.
-bool gamePortTaken()
-{
-    QUdpSocket probe;
-    return !probe.bind(QHostAddress::AnyIPv4, kServerPort, QUdpSocket::DontShareAddress) &&
-           probe.error() == QAbstractSocket::AddressInUseError;
-}
-
 } // namespace
 
 std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
@@ -164,7 +155,7 @@ std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
     server.scriptNumber = scriptNumber;
     if (serverLogsToFile())
         server.logPath = installed.chopped(4) + QStringLiteral(".log");
-    server.portWasTaken = gamePortTaken();
+    server.portWasTaken = udpPortTaken(kServerPort);
     server.identity = scriptIdentity(script);
     auto started = startServerProcess(
         {server.program, serverArguments(scriptNumber), basePath(gameDir, style), server.logPath});

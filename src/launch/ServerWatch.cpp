@@ -1,7 +1,6 @@
 #include "ServerWatch.h"
 
 #include <QFile>
-#include <QNetworkDatagram>
 #include <QRegularExpression>
 #include <string_view>
 
@@ -19,8 +18,7 @@ ServerWatch::ServerWatch(StartedServer server, QObject* parent)
     : QObject(parent), m_server(std::move(server))
 {
     connect(&m_timer, &QTimer::timeout, this, &ServerWatch::look);
-    connect(&m_socket, &QUdpSocket::readyRead, this, &ServerWatch::readAnswers);
-    m_socket.bind(QHostAddress::LocalHost, 0);
+    connect(&m_socket, &StatusSocket::readyRead, this, &ServerWatch::readAnswers);
     m_elapsed.start();
     m_timer.start(kLookEveryMs);
     // Without a log there is no telling which port a server took that found its own taken.
@@ -95,17 +93,16 @@ void ServerWatch::look()
     }
     if (m_lastQuery < 0 || m_elapsed.elapsed() - m_lastQuery >= kQueryEveryMs) {
         m_lastQuery = m_elapsed.elapsed();
-        m_socket.writeDatagram(kPacketStart + "getstatus", QHostAddress::LocalHost, m_port);
+        m_socket.send(kPacketStart + "getstatus", m_port);
     }
 }
 
 void ServerWatch::readAnswers()
 {
-    while (m_socket.hasPendingDatagrams()) {
-        const QNetworkDatagram answer = m_socket.receiveDatagram();
-        if (answer.senderPort() == m_port &&
-            answer.data().startsWith(kPacketStart + "statusResponse\n")) {
-            const QStringList differences = differencesFromScript(answer.data().split('\n')[1]);
+    while (const std::optional<StatusSocket::Datagram> answer = m_socket.receive()) {
+        if (answer->senderPort == m_port &&
+            answer->data.startsWith(kPacketStart + "statusResponse\n")) {
+            const QStringList differences = differencesFromScript(answer->data.split('\n')[1]);
             if (differences.isEmpty())
                 finish({});
             else

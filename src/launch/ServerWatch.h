@@ -2,11 +2,11 @@
 
 #include "LaunchPlan.h"
 #include "ServerLaunch.h"
+#include "StatusSocket.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <QUdpSocket>
 
 // Watches a server that "Run Config" started, for up to kWatchMs, without blocking: the
 // watch ends as soon as the server answers a status query on 127.0.0.1, stops, or shows
@@ -38,6 +38,6 @@ private:
     QTimer m_timer;
     QElapsedTimer m_elapsed;
     qint64 m_lastQuery = -1;
-    QUdpSocket m_socket;
+    StatusSocket m_socket;
     quint16 m_port = kServerPort;
 };
