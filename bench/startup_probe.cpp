@@ -4,7 +4,6 @@
 // like the tool pays for starting the font system.
 #include <QApplication>
 #include <QFile>
-#include <QIcon>
 #include <QWindow>
 #include <cstdio>
 
@@ -129,7 +128,7 @@ int main(int argc, char* argv[])
     FirstExpose firstExpose;
     app.installEventFilter(&firstExpose);
 #ifdef PROBE_TOOL_WINDOW
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvex-config-creator-48.png")));
+    Window::identifyProgram();
 #endif
     Window window;
     window.show();

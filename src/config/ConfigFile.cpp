@@ -1,5 +1,7 @@
 #include "ConfigFile.h"
 
+#include "ServerSettings.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -55,7 +57,7 @@ std::optional<QString> writeFileAtomically(const QString& path, const QByteArray
 
 QByteArray configFileBytes(const QString& strCfg)
 {
-    return (strCfg + QStringLiteral("\r\n")).toLatin1();
+    return (strCfg + kLineEnd).toLatin1();
 }
 
 std::optional<QString> writeConfigFile(const QString& path, const QString& strCfg)

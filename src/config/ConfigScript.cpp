@@ -7,7 +7,6 @@
 
 namespace {
 
-const QString kLineEnd = QStringLiteral("\r\n");
 const QString kBannerRule = QStringLiteral("// =====================================");
 
 QString quoted(const QString& text)

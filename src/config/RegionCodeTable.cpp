@@ -1,14 +1,16 @@
 #include "RegionCodeTable.h"
 
+#include "ServerSettings.h"
+
 namespace RegionCodeTable {
 namespace {
 
 QString render(const QString& heading, const QString& entryPrefix)
 {
-    QString text = heading + QStringLiteral("\r\n\r\n");
+    QString text = heading + kLineEnd + kLineEnd;
     for (const Entry& entry : kEntries) {
         if (entry.number != kEntries.front().number)
-            text += QStringLiteral("\r\n");
+            text += kLineEnd;
         text += entryPrefix + QString::number(entry.number) + QStringLiteral(": ") +
                 QString::fromLatin1(entry.name);
     }

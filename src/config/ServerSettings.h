@@ -21,6 +21,10 @@ struct ServerSettings {
     QString outputPath;         // txtSaveCfg
 };
 
+// The line end of every text the tool builds: the script, the region table, the message of
+// the day.
+inline constexpr QLatin1String kLineEnd{"\r\n"};
+
 // The design texts of the two path boxes; they are hints, never real paths.
 inline constexpr QLatin1String kGameDirPlaceholder{"Q3 DIR HERE"};
 inline constexpr QLatin1String kOutputPathPlaceholder{"CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)"};

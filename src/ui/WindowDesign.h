@@ -33,8 +33,8 @@ inline constexpr int kClientHeight = 7590;
 enum class Kind { TextBox, MultiLineTextBox, Button };
 
 // Text boxes and buttons, in keyboard focus order. Text boxes name the setting they hold.
-// A fill left out keeps the default of the control's kind; on a fill of its own, the text
-// is black or white, whichever reads better in any palette.
+// A fill or text colour left out keeps the theme's own; on a fill of the design's, the
+// theme's text colour gives way to black or white only where it would be unreadable.
 struct FocusStop {
     const char* name;
     Kind kind;
@@ -42,6 +42,7 @@ struct FocusStop {
     Twips place;
     SettingsMember setting;
     std::optional<QRgb> background = {};
+    std::optional<QRgb> foreground = {};
 };
 
 // clang-format off
@@ -60,7 +61,7 @@ inline constexpr std::array<FocusStop, 16> kFocusStops{{
     {"Command1",   Kind::Button,           QLatin1String("Click here for Region Numbers"), {120, 6120, 1455, 615}, nullptr, qRgb(255, 128, 128)},
     {"Command2",   Kind::Button,           QLatin1String("Create Config"), {1680, 6240, 1455, 495}, nullptr, qRgb(192, 192, 0)},
     {"Command3",   Kind::Button,           QLatin1String("Run Config"),  {3240, 6240, 1215,  495}, nullptr, qRgb(192, 0, 192)},
-    {"Text11",     Kind::TextBox,          kGameDirPlaceholder,          { 120, 6840, 6495,  285}, &ServerSettings::gameDir, qRgb(192, 0, 192)},
+    {"Text11",     Kind::TextBox,          kGameDirPlaceholder,          { 120, 6840, 6495,  285}, &ServerSettings::gameDir, qRgb(192, 0, 192), qRgb(0, 0, 0)},
     {"txtSaveCfg", Kind::TextBox,          kOutputPathPlaceholder,       { 120, 7200, 6495,  285}, &ServerSettings::outputPath, qRgb(255, 0, 0)},
 }};
 // clang-format on
@@ -74,16 +75,6 @@ consteval std::size_t stopNamed(std::string_view name)
             return stop;
     }
     throw "the design has no control of this name";
-}
-
-// The place in the focus order of the text box that holds setting.
-consteval std::size_t stopHolding(SettingsMember setting)
-{
-    for (std::size_t stop = 0; stop < kFocusStops.size(); ++stop) {
-        if (kFocusStops[stop].setting == setting)
-            return stop;
-    }
-    throw "the design has no box for this setting";
 }
 
 // Every setting has exactly one text box, buttons hold none and have a fill of their own.

@@ -8,7 +8,9 @@
 #include "launch/ServerWatch.h"
 #include "options/SavedPaths.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,15 +22,25 @@ frmQuorvexConfigCreator::frmQuorvexConfigCreator(QWidget* parent) : QWidget(pare
     setWindowTitle(kCaption);
     setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
     setFont(fittingFont(font()));
-    m_controls = createDesignedControls(*this);
+    m_controls = createFormControls(*this);
 
-    connect(m_controls.stop<stopNamed("Command1")>(), &QPushButton::clicked, this,
+    connect(m_controls.Command1, &QPushButton::clicked, this,
             &frmQuorvexConfigCreator::Command1_Click);
-    connect(m_controls.stop<stopNamed("Command2")>(), &QPushButton::clicked, this,
+    connect(m_controls.Command2, &QPushButton::clicked, this,
             &frmQuorvexConfigCreator::Command2_Click);
-    connect(m_controls.stop<stopNamed("Command3")>(), &QPushButton::clicked, this,
+    connect(m_controls.Command3, &QPushButton::clicked, this,
             &frmQuorvexConfigCreator::Command3_Click);
     Form_Load();
+}
+
+void frmQuorvexConfigCreator::identifyProgram()
+{
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.veldorique.QuorvexConfigCreator"));
+    // Only X11 takes the icon from the window: Windows takes it from the program's IDI_ICON1
+    // resource, Wayland desktops from the desktop entry. Reading an image costs a look
+    // through every image format plugin, which the others are spared.
+    if (QGuiApplication::platformName() == u"xcb")
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvex-config-creator-48.png")));
 }
 
 ServerSettings frmQuorvexConfigCreator::currentSettings() const
@@ -56,9 +68,8 @@ void frmQuorvexConfigCreator::closeEvent(QCloseEvent* event)
 void frmQuorvexConfigCreator::Form_Load()
 {
     const SavedPaths paths = loadSavedPaths();
-    using WindowDesign::stopHolding;
-    m_controls.stop<stopHolding(&ServerSettings::gameDir)>()->setText(paths.gameDir);
-    m_controls.stop<stopHolding(&ServerSettings::outputPath)>()->setText(paths.outputPath);
+    m_controls.Text11->setText(paths.gameDir);
+    m_controls.txtSaveCfg->setText(paths.outputPath);
 }
 
 void frmQuorvexConfigCreator::Command1_Click()

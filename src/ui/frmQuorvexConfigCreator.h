@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DesignedControls.h"
+#include "FormControls.h"
 #include "config/ConfigScript.h"
 #include "config/ServerSettings.h"
 
@@ -12,6 +12,10 @@ class frmQuorvexConfigCreator : public QWidget {
 
 public:
     explicit frmQuorvexConfigCreator(QWidget* parent = nullptr);
+
+    // Names the program to the desktop: its desktop entry and, where the window system
+    // reads it from the window, its icon.
+    static void identifyProgram();
 
     // The texts of the boxes as they stand now.
     ServerSettings currentSettings() const;
@@ -28,6 +32,6 @@ private:
 
     void warn(const QString& title, const QStringList& problems);
 
-    DesignedControls m_controls;
+    FormControls m_controls;
     ConfigScript m_script; // holds strCfg from one "Create Config" to the next
 };

@@ -3,26 +3,21 @@
 #include "WindowDesign.h"
 
 #include <QFont>
-#include <variant>
+#include <array>
 
 class ColourButton;
 class QLineEdit;
-class QPlainTextEdit;
 class QWidget;
 
-// A control of the focus order, as the kind the design gives it: the alternatives stand
-// in the order of WindowDesign::Kind.
-using FocusControl = std::variant<QLineEdit*, QPlainTextEdit*, ColourButton*>;
-
-// The controls made from the design, in focus order.
-struct DesignedControls {
-    std::array<FocusControl, WindowDesign::kFocusStops.size()> stops;
-
-    // The control at a place in the focus order, typed by the design's kind for it.
-    template <std::size_t Stop> auto* stop() const
-    {
-        return std::get<std::size_t(WindowDesign::kFocusStops[Stop].kind)>(stops[Stop]);
-    }
+// The window's controls as its handlers use them, under their design names, and every text
+// box and button in focus order for reading the settings.
+struct FormControls {
+    ColourButton* Command1 = nullptr;
+    ColourButton* Command2 = nullptr;
+    ColourButton* Command3 = nullptr;
+    QLineEdit* Text11 = nullptr;
+    QLineEdit* txtSaveCfg = nullptr;
+    std::array<QWidget*, WindowDesign::kFocusStops.size()> focusOrder{};
 
     // The texts of the text boxes as they stand now.
     ServerSettings settings() const;
@@ -30,8 +25,9 @@ struct DesignedControls {
 
 // Creates every control of the window's design as a child of window: the text boxes and
 // buttons in focus order, the labels and the lines, each named after the design, placed,
-// filled with its text and coloured. The focus starts in the first text box.
-DesignedControls createDesignedControls(QWidget& window);
+// filled with its text and coloured. The focus starts in the first text box. A name that
+// the design gives and no control carries stops the program at once.
+FormControls createFormControls(QWidget& window);
 
 // The design was drawn with a font whose line is 13 pixels high. This is the family of
 // base at that size, narrowed or made smaller only as far as needed for every label's
@@ -42,8 +38,10 @@ QFont fittingFont(const QFont& base);
 // width, or a word alone when even that does not fit.
 QStringList wrapAtSpaces(const QString& caption, const QFontMetrics& metrics, int width);
 
-// The text colour, black or white, that reads better on fill.
-QColor textColourOn(QColor fill);
+// The text colour on a fill of the design's: the theme's own, as the design has it, where
+// that stands at least 3:1 from the fill; otherwise, as on the light fills under a dark
+// theme, black or white, whichever reads better.
+QColor captionColourOn(QColor fill, QColor themeText);
 
 // How far apart two colours stand for reading: the ratio of their relative luminances,
 // from 1 (the same) to 21 (black and white).

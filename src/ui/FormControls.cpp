@@ -1,4 +1,4 @@
-#include "DesignedControls.h"
+#include "FormControls.h"
 
 #include "ColourButton.h"
 
@@ -16,7 +16,10 @@ namespace {
 
 using namespace WindowDesign;
 
-FocusControl createFocusStop(const FocusStop& stop, QWidget& window)
+// A readable pair of colours stands at least this far apart.
+constexpr double kReadableContrast = 3.0;
+
+QWidget* createFocusStop(const FocusStop& stop, QWidget& window)
 {
     switch (stop.kind) {
     case Kind::TextBox: {
@@ -38,9 +41,20 @@ FocusControl createFocusStop(const FocusStop& stop, QWidget& window)
     Q_UNREACHABLE();
 }
 
-QWidget* widget(const FocusControl& control)
+// Gives a control the design's fill and the text colour that goes with it.
+void colour(QWidget& control, const FocusStop& stop)
 {
-    return std::visit([](auto* typed) -> QWidget* { return typed; }, control);
+    if (!stop.background)
+        return;
+    const QColor fill(*stop.background);
+    QPalette palette = control.palette();
+    const QPalette::ColorRole text =
+        stop.kind == Kind::Button ? QPalette::ButtonText : QPalette::Text;
+    if (stop.kind != Kind::Button)
+        palette.setColor(QPalette::Base, fill);
+    palette.setColor(text, stop.foreground ? QColor(*stop.foreground)
+                                           : captionColourOn(fill, palette.color(text)));
+    control.setPalette(palette);
 }
 
 // The room a label's caption may take: its box when it wraps, otherwise the space up to
@@ -69,6 +83,19 @@ bool captionFits(const Label& label, const QFontMetrics& metrics)
            (lines.size() - 1) * metrics.lineSpacing() + metrics.ascent() <= room.height();
 }
 
+// How many times its room the widest one-line caption takes.
+double widestCaption(const QFontMetrics& metrics)
+{
+    double widest = 0;
+    for (const Label& label : kLabels) {
+        if (label.sizing == Sizing::FitsCaption)
+            widest =
+                std::max(widest, double(metrics.size(Qt::TextSingleLine, label.caption).width()) /
+                                     labelRoom(label).width());
+    }
+    return widest;
+}
+
 double relativeLuminance(QColor colour)
 {
     const auto linear = [](float channel) {
@@ -78,55 +105,39 @@ double relativeLuminance(QColor colour)
            0.0722 * linear(colour.blueF());
 }
 
-template <typename Box> void colourBox(Box* box, const FocusStop& stop)
-{
-    if (!stop.background)
-        return;
-    QPalette palette = box->palette();
-    const QColor fill(*stop.background);
-    palette.setColor(QPalette::Base, fill);
-    palette.setColor(QPalette::Text, textColourOn(fill));
-    box->setPalette(palette);
-}
-
-void colourBox(ColourButton* button, const FocusStop&)
-{
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, textColourOn(button->fill()));
-    button->setPalette(palette);
-}
-
-QString boxText(const QLineEdit& box)
-{
-    return box.text();
-}
-
 // The document's own characters, so that a no-break space stays one; a line break is CR LF.
-QString boxText(const QPlainTextEdit& box)
+QString boxText(const QWidget* box)
 {
-    QString text = box.document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    if (const auto* line = qobject_cast<const QLineEdit*>(box))
+        return line->text();
+    QString text = static_cast<const QPlainTextEdit*>(box)->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, kLineEnd);
+    text.replace(QChar::LineSeparator, kLineEnd);
     return text;
 }
 
-template <std::size_t... Stop>
-ServerSettings readSettings(const DesignedControls& controls, std::index_sequence<Stop...>)
+// The control of the focus order that the design names, as the class it was made.
+template <typename Control> Control* designed(const FormControls& controls, const char* name)
 {
-    ServerSettings settings;
-    const auto read = [&]<std::size_t S>() {
-        if constexpr (kFocusStops[S].setting != nullptr)
-            settings.*kFocusStops[S].setting = boxText(*controls.stop<S>());
-    };
-    (read.template operator()<Stop>(), ...);
-    return settings;
+    for (std::size_t stop = 0; stop < kFocusStops.size(); ++stop) {
+        if (qstrcmp(kFocusStops[stop].name, name) == 0) {
+            if (auto* control = qobject_cast<Control*>(controls.focusOrder[stop]))
+                return control;
+        }
+    }
+    qFatal("the window's design has no %s of the expected kind", name);
 }
 
 } // namespace
 
-ServerSettings DesignedControls::settings() const
+ServerSettings FormControls::settings() const
 {
-    return readSettings(*this, std::make_index_sequence<kFocusStops.size()>());
+    ServerSettings settings;
+    for (std::size_t stop = 0; stop < kFocusStops.size(); ++stop) {
+        if (kFocusStops[stop].setting)
+            settings.*kFocusStops[stop].setting = boxText(focusOrder[stop]);
+    }
+    return settings;
 }
 
 QStringList wrapAtSpaces(const QString& caption, const QFontMetrics& metrics, int width)
@@ -141,8 +152,10 @@ QStringList wrapAtSpaces(const QString& caption, const QFontMetrics& metrics, in
     return lines;
 }
 
-QColor textColourOn(QColor fill)
+QColor captionColourOn(QColor fill, QColor themeText)
 {
+    if (contrastRatio(themeText, fill) >= kReadableContrast)
+        return themeText;
     return contrastRatio(Qt::black, fill) >= contrastRatio(Qt::white, fill) ? QColor(Qt::black)
                                                                             : QColor(Qt::white);
 }
@@ -156,45 +169,59 @@ double contrastRatio(QColor a, QColor b)
 
 QFont fittingFont(const QFont& base)
 {
-    constexpr int kDesignLineHeight = 13;
+    constexpr int kLargest = 11; // below the design's 13-pixel line
+    // Loading a font at another size costs more than measuring with it, so a size whose
+    // captions, scaled from the first size tried, would clearly stay too wide is passed over.
+    constexpr double kScalingError = 1.03;
     QFont font = base;
-    for (int pixelSize = kDesignLineHeight - 2; pixelSize >= 8; --pixelSize) {
+    double firstWidest = 0;
+    for (int pixelSize = kLargest; pixelSize >= 8; --pixelSize) {
         for (const int stretch : {int(QFont::Unstretched), int(QFont::SemiCondensed)}) {
+            const double scale = double(pixelSize * stretch) / (kLargest * QFont::Unstretched);
+            if (firstWidest * scale > kScalingError)
+                continue;
             font.setPixelSize(pixelSize);
             font.setStretch(stretch);
             const QFontMetrics metrics(font);
             if (std::all_of(kLabels.begin(), kLabels.end(),
                             [&](const Label& label) { return captionFits(label, metrics); }))
                 return font;
+            if (firstWidest == 0)
+                firstWidest = widestCaption(metrics);
         }
     }
     return font;
 }
 
-DesignedControls createDesignedControls(QWidget& window)
+FormControls createFormControls(QWidget& window)
 {
-    DesignedControls controls;
+    FormControls controls;
     for (std::size_t stop = 0; stop < kFocusStops.size(); ++stop) {
         const FocusStop& design = kFocusStops[stop];
-        controls.stops[stop] = createFocusStop(design, window);
-        QWidget* control = widget(controls.stops[stop]);
+        QWidget* control = createFocusStop(design, window);
+        controls.focusOrder[stop] = control;
         control->setObjectName(QLatin1String(design.name));
         control->setGeometry(toPixels(design.place));
         if (design.setting)
             control->setAccessibleName(fieldCaption(design.setting));
-        std::visit([&](auto* typed) { colourBox(typed, design); }, controls.stops[stop]);
+        colour(*control, design);
         if (stop == 0)
             control->setFocus();
         else
-            QWidget::setTabOrder(widget(controls.stops[stop - 1]), control);
+            QWidget::setTabOrder(controls.focusOrder[stop - 1], control);
     }
+    controls.Command1 = designed<ColourButton>(controls, "Command1");
+    controls.Command2 = designed<ColourButton>(controls, "Command2");
+    controls.Command3 = designed<ColourButton>(controls, "Command3");
+    controls.Text11 = designed<QLineEdit>(controls, "Text11");
+    controls.txtSaveCfg = designed<QLineEdit>(controls, "txtSaveCfg");
 
     const QFontMetrics metrics(window.font());
     for (const Label& label : kLabels) {
         auto* caption = new QLabel(&window);
         caption->setObjectName(QLatin1String(label.name));
         caption->setAccessibleName(label.caption);
-        caption->setBuddy(widget(controls.stops[label.describes]));
+        caption->setBuddy(controls.focusOrder[label.describes]);
         caption->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         caption->setTextFormat(Qt::PlainText);
         QRect place = toPixels(label.place);
@@ -208,14 +235,14 @@ DesignedControls createDesignedControls(QWidget& window)
     }
 
     for (const Line& line : kLines) {
-        auto* widget = new QFrame(&window);
-        widget->setObjectName(QLatin1String(line.name));
-        widget->setFrameShape(line.y1 == line.y2 ? QFrame::HLine : QFrame::VLine);
-        widget->setFrameShadow(QFrame::Plain);
+        auto* rule = new QFrame(&window);
+        rule->setObjectName(QLatin1String(line.name));
+        rule->setFrameShape(line.y1 == line.y2 ? QFrame::HLine : QFrame::VLine);
+        rule->setFrameShadow(QFrame::Plain);
         // Both end points belong to the line.
         const QPoint from(std::min(line.x1, line.x2), std::min(line.y1, line.y2));
         const QPoint to(std::max(line.x1, line.x2), std::max(line.y1, line.y2));
-        widget->setGeometry(QRect(from / kTwipsPerPixel, to / kTwipsPerPixel));
+        rule->setGeometry(QRect(from / kTwipsPerPixel, to / kTwipsPerPixel));
     }
     return controls;
 }
