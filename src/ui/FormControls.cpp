@@ -83,19 +83,6 @@ bool captionFits(const Label& label, const QFontMetrics& metrics)
            (lines.size() - 1) * metrics.lineSpacing() + metrics.ascent() <= room.height();
 }
 
-// How many times its room the widest one-line caption takes.
-double widestCaption(const QFontMetrics& metrics)
-{
-    double widest = 0;
-    for (const Label& label : kLabels) {
-        if (label.sizing == Sizing::FitsCaption)
-            widest =
-                std::max(widest, double(metrics.size(Qt::TextSingleLine, label.caption).width()) /
-                                     labelRoom(label).width());
-    }
-    return widest;
-}
-
 double relativeLuminance(QColor colour)
 {
     const auto linear = [](float channel) {
@@ -169,25 +156,16 @@ double contrastRatio(QColor a, QColor b)
 
 QFont fittingFont(const QFont& base)
 {
-    constexpr int kLargest = 11; // below the design's 13-pixel line
-    // Loading a font at another size costs more than measuring with it, so a size whose
-    // captions, scaled from the first size tried, would clearly stay too wide is passed over.
-    constexpr double kScalingError = 1.03;
+    constexpr int kDesignLineHeight = 13;
     QFont font = base;
-    double firstWidest = 0;
-    for (int pixelSize = kLargest; pixelSize >= 8; --pixelSize) {
+    for (int pixelSize = kDesignLineHeight - 2; pixelSize >= 8; --pixelSize) {
         for (const int stretch : {int(QFont::Unstretched), int(QFont::SemiCondensed)}) {
-            const double scale = double(pixelSize * stretch) / (kLargest * QFont::Unstretched);
-            if (firstWidest * scale > kScalingError)
-                continue;
             font.setPixelSize(pixelSize);
             font.setStretch(stretch);
             const QFontMetrics metrics(font);
             if (std::all_of(kLabels.begin(), kLabels.end(),
                             [&](const Label& label) { return captionFits(label, metrics); }))
                 return font;
-            if (firstWidest == 0)
-                firstWidest = widestCaption(metrics);
         }
     }
     return font;
