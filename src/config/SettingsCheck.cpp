@@ -5,6 +5,7 @@
 #include <QDir>
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace {
 
@@ -74,87 +75,87 @@ template <typename Select> QStringList namedCharacters(const QString& text, Sele
     return names;
 }
 
-// One kind of text that a setting must not hold: how the message names it, or nothing
-// when the value holds none.
-using Mark = QString (*)(const QString& text);
+// One kind of text that a value must not hold: any of some characters, a character in a
+// range, or a piece of text; and how a message names it. Where names is set, the message
+// also names each character found.
+struct Mark {
+    const char* description;
+    std::u32string_view characters = {};
+    char32_t first = 0, last = 0;
+    std::string_view text = {};
+    bool names = false;
+};
 
-template <char32_t... Cs> QString characters(const QString& text, const char* description)
+constexpr Mark kQuotes{"double quotes (\")", U"\""};
+constexpr Mark kLineBreaks{"line breaks", U"\r\n"};
+constexpr Mark kNul{"NUL characters", std::u32string_view(U"\0", 1)};
+constexpr Mark kSemicolons{"semicolons (;)", U";"};
+constexpr Mark kBackslashes{"backslashes (\\)", U"\\"};
+constexpr Mark kPercents{"percent signs (%)", U"%"};
+constexpr Mark kSpaces{"spaces", U" "};
+constexpr Mark kTabs{"tabs", U"\t"};
+constexpr Mark kLineComments{.description = "double slashes (//)", .text = "//"};
+constexpr Mark kBlockComments{.description = "comment openings (/*)", .text = "/*"};
+// Every control character but the tab and the line breaks, which have marks of their own.
+constexpr Mark kControls{.description = "control characters",
+                         .characters = U"\x01\x02\x03\x04\x05\x06\x07\x08\x0b\x0c\x0e\x0f"
+                                       U"\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b"
+                                       U"\x1c\x1d\x1e\x1f",
+                         .names = true};
+constexpr Mark kBeyondAscii{
+    .description = "characters beyond plain ASCII", .first = 0x80, .last = 0xff, .names = true};
+
+bool marks(const Mark& mark, char32_t c)
 {
-    for (const char32_t c : text.toUcs4()) {
-        if (((c == Cs) || ...))
-            return QString::fromLatin1(description);
-    }
-    return {};
+    return mark.characters.find(c) != std::u32string_view::npos ||
+           (mark.last != 0 && c >= mark.first && c <= mark.last);
 }
 
-QString substring(const QString& text, const char* sub, const char* description)
+// How a message names what of mark the text holds, or nothing when it holds none.
+QString found(const Mark& mark, const QString& text)
 {
-    return text.contains(QLatin1String(sub)) ? QString::fromLatin1(description) : QString();
+    const bool holds =
+        mark.text.empty()
+            ? std::ranges::any_of(text.toUcs4(), [&](char32_t c) { return marks(mark, c); })
+            : text.contains(QLatin1String(mark.text.data(), qsizetype(mark.text.size())));
+    if (!holds)
+        return {};
+    const QString description = QString::fromLatin1(mark.description);
+    if (!mark.names)
+        return description;
+    return QStringLiteral("%1 (%2)").arg(description, namedCharacters(text, [&](char32_t c) {
+                                                          return marks(mark, c);
+                                                      }).join(QStringLiteral(", ")));
 }
-
-QString withNames(const char* description, const QStringList& names)
-{
-    return names.isEmpty() ? QString()
-                           : QStringLiteral("%1 (%2)").arg(QLatin1String(description),
-                                                           names.join(QStringLiteral(", ")));
-}
-
-constexpr Mark kQuotes = [](const QString& t) { return characters<'"'>(t, "double quotes (\")"); };
-constexpr Mark kLineBreaks = [](const QString& t) {
-    return characters<'\r', '\n'>(t, "line breaks");
-};
-constexpr Mark kNul = [](const QString& t) { return characters<0>(t, "NUL characters"); };
-constexpr Mark kSemicolons = [](const QString& t) { return characters<';'>(t, "semicolons (;)"); };
-constexpr Mark kBackslashes = [](const QString& t) {
-    return characters<'\\'>(t, "backslashes (\\)");
-};
-constexpr Mark kPercents = [](const QString& t) { return characters<'%'>(t, "percent signs (%)"); };
-constexpr Mark kSpaces = [](const QString& t) { return characters<' '>(t, "spaces"); };
-constexpr Mark kTabs = [](const QString& t) { return characters<'\t'>(t, "tabs"); };
-constexpr Mark kLineComments = [](const QString& t) {
-    return substring(t, "//", "double slashes (//)");
-};
-constexpr Mark kBlockComments = [](const QString& t) {
-    return substring(t, "/*", "comment openings (/*)");
-};
-constexpr Mark kControls = [](const QString& t) {
-    return withNames("control characters", namedCharacters(t, [](char32_t c) {
-                         return c > 0 && c < 0x20 && c != '\t' && c != '\r' && c != '\n';
-                     }));
-};
-constexpr Mark kBeyondAscii = [](const QString& t) {
-    return withNames("characters beyond plain ASCII",
-                     namedCharacters(t, [](char32_t c) { return c >= 0x80 && c <= 0xff; }));
-};
 
 // What each placement forbids, and why; a value gets one problem for each rule it breaks.
 struct Rule {
     unsigned placements; // Quoted: every value that is written as text
-    std::array<Mark, 7> marks;
+    std::array<const Mark*, 7> marks;
     const char* reason;
 };
 
-const std::array<Rule, 7> kRules{{
-    {Quoted, {kQuotes, kLineBreaks, kNul}, "the config file cannot hold them in a setting"},
+constexpr std::array<Rule, 7> kRules{{
+    {Quoted, {&kQuotes, &kLineBreaks, &kNul}, "the config file cannot hold them in a setting"},
     {Unquoted,
-     {kSemicolons, kLineComments, kBlockComments},
+     {&kSemicolons, &kLineComments, &kBlockComments},
      "the game server would end the setting there"},
     {Unquoted,
-     {kSpaces, kTabs, kControls, kBeyondAscii},
+     {&kSpaces, &kTabs, &kControls, &kBeyondAscii},
      "the game server takes them for gaps between words, and would cut the setting there "
      "or drop it"},
     {InfoString,
-     {kBackslashes, kSemicolons},
+     {&kBackslashes, &kSemicolons},
      "the game server's info strings, which players read, cannot hold them"},
     {PlayerPassword,
-     {kPercents, kBeyondAscii},
+     {&kPercents, &kBeyondAscii},
      "the game server turns them into dots in what players send, so no player could ever "
      "give this password"},
     {Rcon,
-     {kSpaces, kTabs, kControls, kBeyondAscii, kPercents, kLineComments, kBlockComments},
+     {&kSpaces, &kTabs, &kControls, &kBeyondAscii, &kPercents, &kLineComments, &kBlockComments},
      "the remote console sends the password bare, so these would break or change it and "
      "it could never be used"},
-    {Map, {kBackslashes}, "players would not see the map's name in the server info"},
+    {Map, {&kBackslashes}, "players would not see the map's name in the server info"},
 }};
 
 // A one-line box shows pasted line breaks as spaces, so the operator cannot see them.
@@ -192,16 +193,16 @@ void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
     for (const Rule& rule : kRules) {
         if (rule.placements != Quoted && (rule.placements & value.placement) == 0)
             continue;
-        QStringList found;
-        for (const Mark mark : rule.marks) {
+        QStringList held;
+        for (const Mark* mark : rule.marks) {
             if (!mark)
                 break;
-            if (const QString description = mark(text); !description.isEmpty())
-                found << description;
+            if (const QString description = found(*mark, text); !description.isEmpty())
+                held << description;
         }
-        if (!found.isEmpty())
+        if (!held.isEmpty())
             problems << QStringLiteral("%1: remove the %2; %3.")
-                            .arg(caption, listed(found), QLatin1String(rule.reason));
+                            .arg(caption, listed(held), QLatin1String(rule.reason));
     }
 
     const QStringList outsideLatin1 = namedCharacters(text, [](char32_t c) { return c > 0xff; });
