@@ -536,6 +536,9 @@ private slots:
     // server runs the script just installed, and the start shows nothing.
     void runConfigPassesOverScriptsInTheHomePath()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Debian's dedicated server, the judge of the scripts, runs only on Linux.");
+#else
         FakeGameTree tree(FakeGameTree::RealEngine);
         tree.useEngineHome(FakeGameTree::DefaultHome);
         const QString homeArena = m_home.path() + "/.q3a/arena";
@@ -553,12 +556,16 @@ private slots:
         QVERIFY(status);
         QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "Fresh Arena");
         QVERIFY(QDir(homeArena).removeRecursively());
+#endif
     }
 
     // A script that shadows the installed one where the tool cannot look: the watch names
     // each value the server holds against the script's.
     void runConfigReportsAServerThatRunsAnotherScript()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Debian's dedicated server, the judge of the scripts, runs only on Linux.");
+#else
         FakeGameTree tree(FakeGameTree::RealEngine);
         const QString shadow = tree.root() + "/shadow";
         tree.useEngineHome(shadow);
@@ -579,6 +586,7 @@ private slots:
                                        "\"16\".\n"),
                  qPrintable(seen[0].text));
         QVERIFY(!seen[0].text.contains("Map (mapname)"));
+#endif
     }
 
     void closingTheWindowEndsTheWatchButNotTheServer()
