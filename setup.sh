@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 case "${1:-}" in
 run) packages="cmake make g++ qt6-base-dev fonts-dejavu-core" ;;
-test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev ioquake3-server dpkg-dev desktop-file-utils appstream g++-mingw-w64-x86-64-posix wine64 ninja-build" ;;
+test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev ioquake3-server dpkg-dev file desktop-file-utils appstream g++-mingw-w64-x86-64-posix wine64 ninja-build" ;;
 *)
     echo "usage: $0 run|test" >&2
     exit 2
