@@ -108,9 +108,12 @@ public:
     Spawn(const Spawn&) = delete;
     Spawn& operator=(const Spawn&) = delete;
 
-    // Zero, or the error number that stops the start.
+    // Zero, or the error number that stops the start. A step after a failed one still
+    // runs, harmlessly: the start is then not made.
     int prepare(const char* directory, int input, int log)
     {
+        if (!m_valid)
+            return ENOMEM;
         sigset_t none;
         sigemptyset(&none);
         sigset_t defaults;
@@ -118,7 +121,7 @@ public:
         for (const int signal : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGCHLD})
             sigaddset(&defaults, signal);
         for (const int error :
-             {m_valid ? 0 : ENOMEM, posix_spawn_file_actions_addchdir_np(&m_actions, directory),
+             {posix_spawn_file_actions_addchdir_np(&m_actions, directory),
               posix_spawn_file_actions_adddup2(&m_actions, input, 0),
               posix_spawn_file_actions_adddup2(&m_actions, log, 1),
               posix_spawn_file_actions_adddup2(&m_actions, log, 2),
@@ -171,7 +174,8 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
     pid_t server = -1;
     if (error == 0) {
         Spawn spawn;
-        error = spawn.prepare(QFile::encodeName(start.workingDirectory).constData(), input, log);
+        const QByteArray directory = QFile::encodeName(start.workingDirectory);
+        error = spawn.prepare(directory.constData(), input, log);
         if (error == 0)
             error = spawn.start(server, argv.data());
     }
