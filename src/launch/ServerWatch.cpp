@@ -107,10 +107,11 @@ void ServerWatch::readAnswers()
                 finish({});
             else
                 finish({QStringLiteral("The game server runs, but not as its script conf%1.cfg "
-                                       "sets it:\n%2\nEither the server changed these values "
-                                       "itself, or another file of that name runs in its place, "
-                                       "such as arena/conf%1.cfg in the engine's home folder or "
-                                       "in a pk3 file of the game's folders. Remove that file, "
+                                       "sets it:\n%2\nThe server may have held a value within its "
+                                       "own limits, such as at most 64 players, or another file "
+                                       "of that name runs in its place, such as arena/conf%1.cfg "
+                                       "in the engine's home folder or in a pk3 file of the "
+                                       "game's folders. Correct the value or remove that file, "
                                        "stop this server, then click Run Config again.")
                             .arg(m_server.scriptNumber)
                             .arg(differences.join(u'\n'))});
