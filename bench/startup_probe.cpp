@@ -18,46 +18,46 @@ using Window = frmQuorvexConfigCreator;
 #include <QPushButton>
 // The floor: the same thirty controls, written plainly in stock Qt, placed in pixels.
 class Window : public QWidget {
+    struct Placed {
+        const char* text;
+        QRect place;
+    };
+
 public:
     Window()
     {
         setWindowTitle(QStringLiteral("Quorvex Server Config Creator"));
         setFixedSize(449, 506);
-        const struct {
-            const char* text;
-            QRect place;
-        } boxes[] = {{"", {104, 8, 337, 19}},
-                     {"16", {104, 112, 337, 19}},
-                     {"30", {104, 136, 337, 19}},
-                     {"", {120, 176, 321, 19}},
-                     {"0", {104, 208, 337, 19}},
-                     {"", {104, 248, 337, 19}},
-                     {"", {104, 288, 337, 19}},
-                     {"", {104, 328, 337, 19}},
-                     {"0", {104, 368, 337, 19}},
-                     {"quorvexmap1", {168, 392, 273, 19}},
-                     {"Q3 DIR HERE", {8, 456, 433, 19}},
-                     {"CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)", {8, 480, 433, 19}}};
+        const Placed boxes[] = {{"", {104, 8, 337, 19}},
+                                {"16", {104, 112, 337, 19}},
+                                {"30", {104, 136, 337, 19}},
+                                {"", {120, 176, 321, 19}},
+                                {"0", {104, 208, 337, 19}},
+                                {"", {104, 248, 337, 19}},
+                                {"", {104, 288, 337, 19}},
+                                {"", {104, 328, 337, 19}},
+                                {"0", {104, 368, 337, 19}},
+                                {"quorvexmap1", {168, 392, 273, 19}},
+                                {"Q3 DIR HERE", {8, 456, 433, 19}},
+                                {"CONFIG OUTPUT (EXAMPLE: C:\\MYCONF.CFG)", {8, 480, 433, 19}}};
         for (const auto& box : boxes)
             (new QLineEdit(QString::fromLatin1(box.text), this))->setGeometry(box.place);
         auto* motd = new QPlainTextEdit(this);
         motd->setLineWrapMode(QPlainTextEdit::NoWrap);
         motd->setGeometry(104, 32, 337, 73);
-        const struct {
-            const char* text;
-            QRect place;
-        } labels[] = {{"Server Name:", {8, 8, 65, 13}},
-                      {"Server Description:", {8, 32, 90, 13}},
-                      {"(Message of the Day)", {8, 48, 89, 33}},
-                      {"Maximum Clients:", {8, 112, 81, 13}},
-                      {"Time Limit in\nminutes:", {8, 136, 89, 29}},
-                      {"Connection password:", {8, 176, 105, 13}},
-                      {"Reserved Client\nSpaces (only with\npassword):", {8, 200, 89, 41}},
-                      {"Reserved Client\nPassword:", {8, 248, 81, 25}},
-                      {"Administrator\nPassword:", {8, 288, 73, 25}},
-                      {"Remote Console\nPassword:", {8, 328, 89, 25}},
-                      {"Server\nRegion/Location:", {8, 368, 89, 33}},
-                      {"Initial Map:", {112, 392, 51, 13}}};
+        const Placed labels[] = {
+            {"Server Name:", {8, 8, 65, 13}},
+            {"Server Description:", {8, 32, 90, 13}},
+            {"(Message of the Day)", {8, 48, 89, 33}},
+            {"Maximum Clients:", {8, 112, 81, 13}},
+            {"Time Limit in\nminutes:", {8, 136, 89, 29}},
+            {"Connection password:", {8, 176, 105, 13}},
+            {"Reserved Client\nSpaces (only with\npassword):", {8, 200, 89, 41}},
+            {"Reserved Client\nPassword:", {8, 248, 81, 25}},
+            {"Administrator\nPassword:", {8, 288, 73, 25}},
+            {"Remote Console\nPassword:", {8, 328, 89, 25}},
+            {"Server\nRegion/Location:", {8, 368, 89, 33}},
+            {"Initial Map:", {112, 392, 51, 13}}};
         for (const auto& label : labels)
             (new QLabel(QString::fromLatin1(label.text), this))->setGeometry(label.place);
         const struct {
