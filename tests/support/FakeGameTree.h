@@ -13,8 +13,8 @@
 // then one argument a line. It is a shell script, or on Windows the fake_server program.
 // Its paths are written with the system's own separators, as an operator types them.
 // With the real engine, on Linux, quake3.exe then runs Debian's dedicated server in its
-// place, on the tests' small map, and the tree stops it, and waits until it has ended,
-// when it goes.
+// place, on the tests' small map. The tree stops every server it started, and waits until
+// each has ended, when it goes.
 class FakeGameTree {
 public:
     enum Server { Recorder, RealEngine };
@@ -70,9 +70,8 @@ public:
             options.remove(at - 1, 3);
         else
             options[at + 1] = u'\'' + home + u'\'';
-        writeServer(recorder() + QStringLiteral("echo $$ > \"%1/pid.$$\"\n"
-                                                "exec %2 %3 +set net_ip 127.0.0.1 \"$@\"\n")
-                                     .arg(m_records, kEngineProgram, options.join(u' ')));
+        writeServer(recorder() + QStringLiteral("exec %1 %2 +set net_ip 127.0.0.1 \"$@\"\n")
+                                     .arg(kEngineProgram, options.join(u' ')));
     }
 #endif
 
@@ -108,10 +107,11 @@ public:
     }
 
 private:
-    // The shell script's part that records a start.
+    // The shell script's part that records a start, and the process for the tree to stop.
     QString recorder() const
     {
         return QStringLiteral("#!/bin/sh\n"
+                              "echo $$ > \"%1/pid.$$\"\n"
                               "record=\"%1/launch.$$\"\n"
                               "{ pwd -P; for a in \"$@\"; do printf '%s\\n' \"$a\"; "
                               "done; } > \"$record.tmp\"\n"

@@ -48,10 +48,13 @@ inline bool processGone(pid_t pid)
     return !status || status->second == 'Z';
 }
 
-// Kills a process and waits until it has ended, so that whatever it held, such as a port,
-// is free again.
+// Kills a process of this one's and waits until it has ended, so that whatever it held,
+// such as a port, is free again. A number that no longer belongs to a child, as once the
+// process has ended and been reaped, is left alone.
 inline bool stopProcess(pid_t pid)
 {
+    if (const auto status = processStatus(pid); !status || status->first != getpid())
+        return true;
     ::kill(pid, SIGKILL);
     const QDeadlineTimer deadline(10000);
     while (!processGone(pid)) {
