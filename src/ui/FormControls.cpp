@@ -103,16 +103,14 @@ QString boxText(const QWidget* box)
     return text;
 }
 
-// The control of the focus order that the design names, as the class it was made.
-template <typename Control> Control* designed(const FormControls& controls, const char* name)
+// The control of the focus order that the design names.
+QWidget* designed(const FormControls& controls, const char* name)
 {
     for (std::size_t stop = 0; stop < kFocusStops.size(); ++stop) {
-        if (qstrcmp(kFocusStops[stop].name, name) == 0) {
-            if (auto* control = qobject_cast<Control*>(controls.focusOrder[stop]))
-                return control;
-        }
+        if (qstrcmp(kFocusStops[stop].name, name) == 0)
+            return controls.focusOrder[stop];
     }
-    qFatal("the window's design has no %s of the expected kind", name);
+    qFatal("the window's design has no control named %s", name);
 }
 
 } // namespace
@@ -188,11 +186,14 @@ FormControls createFormControls(QWidget& window)
         else
             QWidget::setTabOrder(controls.focusOrder[stop - 1], control);
     }
-    controls.Command1 = designed<ColourButton>(controls, "Command1");
-    controls.Command2 = designed<ColourButton>(controls, "Command2");
-    controls.Command3 = designed<ColourButton>(controls, "Command3");
-    controls.Text11 = designed<QLineEdit>(controls, "Text11");
-    controls.txtSaveCfg = designed<QLineEdit>(controls, "txtSaveCfg");
+    controls.Command1 = qobject_cast<ColourButton*>(designed(controls, "Command1"));
+    controls.Command2 = qobject_cast<ColourButton*>(designed(controls, "Command2"));
+    controls.Command3 = qobject_cast<ColourButton*>(designed(controls, "Command3"));
+    controls.Text11 = qobject_cast<QLineEdit*>(designed(controls, "Text11"));
+    controls.txtSaveCfg = qobject_cast<QLineEdit*>(designed(controls, "txtSaveCfg"));
+    if (!controls.Command1 || !controls.Command2 || !controls.Command3 || !controls.Text11 ||
+        !controls.txtSaveCfg)
+        qFatal("a control of the window's design is not of the kind the window uses");
 
     const QFontMetrics metrics(window.font());
     for (const Label& label : kLabels) {
