@@ -341,6 +341,26 @@ private slots:
 #endif
     }
 
+    // Where this system's engine looks before the game directory: Windows asks the system
+    // for the roaming application data folder, Linux follows HOME.
+    void engineHomePathIsTheEngines()
+    {
+#ifdef Q_OS_WIN
+        const std::optional<QString> home = engineHomePath();
+        QVERIFY(home);
+        QVERIFY2(QDir::isAbsolutePath(*home) && home->endsWith("\\Quake3"), qPrintable(*home));
+#else
+        const QByteArray before = qgetenv("HOME");
+        qputenv("HOME", "/home/operator");
+        const std::optional<QString> home = engineHomePath();
+        qunsetenv("HOME");
+        const std::optional<QString> none = engineHomePath();
+        qputenv("HOME", before);
+        QCOMPARE(home, "/home/operator/.q3a");
+        QCOMPARE(none, QString());
+#endif
+    }
+
     void failedStartIsReported()
     {
         FakeGameTree tree;
