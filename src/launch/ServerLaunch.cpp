@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
 
 namespace {
 
@@ -208,16 +207,17 @@ std::variant<int, QString> drawScriptNumber(ScriptNumberSequence& numbers,
     };
     if (!shadowed(first))
         return first;
-    for (int n = 0; shadowed(n); ++n) {
-        if (n + 1 == ScriptNumberSequence::kCount)
-            return QStringLiteral("The game server's home folder \"%1\" holds a script for every "
-                                  "name from conf0.cfg to conf%2.cfg, which the server would "
-                                  "run in place of the new one. Nothing was started. Remove the "
-                                  "conf files you no longer need from that folder, then click "
-                                  "Run Config again.")
-                .arg(homeArena)
-                .arg(ScriptNumberSequence::kCount - 1);
-    }
+    bool everyNameTaken = true;
+    for (int n = 0; everyNameTaken && n < ScriptNumberSequence::kCount; ++n)
+        everyNameTaken = shadowed(n);
+    if (everyNameTaken)
+        return QStringLiteral("The game server's home folder \"%1\" holds a script for every "
+                              "name from conf0.cfg to conf%2.cfg, which the server would "
+                              "run in place of the new one. Nothing was started. Remove the "
+                              "conf files you no longer need from that folder, then click "
+                              "Run Config again.")
+            .arg(homeArena)
+            .arg(ScriptNumberSequence::kCount - 1);
     int number = numbers.next();
     while (shadowed(number))
         number = numbers.next();

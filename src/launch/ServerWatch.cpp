@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <string_view>
 
 namespace {
 
@@ -132,24 +131,28 @@ QStringList ServerWatch::differencesFromScript(const QByteArray& info) const
         return QString();
     };
     // The engine reads the player count as a number and finds maps in any case.
-    const auto same = [](std::string_view key, const QString& held, const QString& expected) {
-        if (key == "sv_maxclients")
-            return held.toInt() == expected.toInt();
-        return held.compare(expected, key == "mapname" ? Qt::CaseInsensitive : Qt::CaseSensitive) ==
-               0;
-    };
+    enum class Compare { Exactly, AsNumber, AnyCase };
     struct Shown {
         const std::optional<QString>& expected;
         const char* key;
         const char* what;
+        Compare compare;
     };
     const ScriptIdentity& script = m_server.identity;
     QStringList differences;
-    for (const Shown& shown : {Shown{script.hostname, "sv_hostname", "Server name"},
-                               Shown{script.maxClients, "sv_maxclients", "Maximum clients"},
-                               Shown{script.map, "mapname", "Map"}}) {
+    for (const Shown& shown :
+         {Shown{script.hostname, "sv_hostname", "Server name", Compare::Exactly},
+          Shown{script.maxClients, "sv_maxclients", "Maximum clients", Compare::AsNumber},
+          Shown{script.map, "mapname", "Map", Compare::AnyCase}}) {
+        if (!shown.expected)
+            continue;
         const QString held = value(shown.key);
-        if (shown.expected && !same(shown.key, held, *shown.expected))
+        const bool same = shown.compare == Compare::AsNumber
+                              ? held.toInt() == shown.expected->toInt()
+                              : held.compare(*shown.expected, shown.compare == Compare::AnyCase
+                                                                  ? Qt::CaseInsensitive
+                                                                  : Qt::CaseSensitive) == 0;
+        if (!same)
             differences << QStringLiteral("%1 (%2): the server has \"%3\", the script \"%4\".")
                                .arg(QLatin1String(shown.what), QLatin1String(shown.key), held,
                                     *shown.expected);
