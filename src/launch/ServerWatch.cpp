@@ -27,6 +27,8 @@ ServerWatch::ServerWatch(StartedServer server, QObject* parent)
 
 QString ServerWatch::log() const
 {
+    if (m_server.logPath.isEmpty())
+        return {};
     QFile file(m_server.logPath);
     return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
 }
