@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 case "${1:-}" in
 run) packages="cmake make g++ qt6-base-dev fonts-dejavu-core" ;;
-test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev ioquake3-server dpkg-dev file desktop-file-utils appstream g++-mingw-w64-x86-64-posix wine64 ninja-build" ;;
+test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev ioquake3-server dpkg-dev file desktop-file-utils appstream g++-mingw-w64-x86-64-posix wine64 ninja-build xvfb xdotool imagemagick" ;;
 *)
     echo "usage: $0 run|test" >&2
     exit 2
@@ -18,20 +18,6 @@ esac
 
 as_root=""
 [ "$(id -u)" -eq 0 ] || as_root=sudo
-
-# The Windows leg builds Qt from Debian's source package, which needs source lines for the
-# archive the binary packages come from.
-if [ "$1" = test ] &&
-    ! grep -rqs -e '^deb-src ' -e '^Types:.*deb-src' /etc/apt/sources.list /etc/apt/sources.list.d; then
-    for list in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$list" ] && sed 's/^Types: deb$/Types: deb-src/' "$list" && echo
-    done | $as_root tee /etc/apt/sources.list.d/quorvex-deb-src.sources >/dev/null
-    if [ -f /etc/apt/sources.list ]; then
-        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list |
-            $as_root tee /etc/apt/sources.list.d/quorvex-deb-src.list >/dev/null
-    fi
-    $as_root apt-get update
-fi
 
 missing=""
 for package in $packages; do
