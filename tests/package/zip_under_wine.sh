@@ -1,0 +1,137 @@
+#!/bin/sh
+# Uses the Windows zip as an operator would, under Wine on an X server of its own: unpacks
+# it into an empty folder, starts the program in a fresh Wine prefix with no search path,
+# types the two paths and a server name, clicks Create Config and Run Config, then closes
+# the window with Alt+F4. Checks the script's bytes, the start of a Windows stand-in
+# quake3.exe (its arguments and working folder), the warning when that stand-in stops at
+# once, and the paths the program leaves in the registry. Keeps a screenshot of the filled
+# window in the build folder, as zip-under-wine.png.
+set -eu
+build=$1
+stand_in=$2
+work=$(mktemp -d)
+xvfb=""
+cleanup() {
+    WINEPREFIX="$work/wine" /usr/lib/wine/wineserver -k 2>/dev/null || true
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    wait
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    printf 'zip_under_wine: %s\n' "$*" >&2
+    import -display "$DISPLAY" -window root "$build/zip-under-wine-failed.png" 2>/dev/null || true
+    exit 1
+}
+
+# Waits up to 20 seconds for a shell condition.
+wait_for() {
+    tries=0
+    until eval "$1"; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 200 ] || fail "gave up waiting for: $1"
+        sleep 0.1
+    done
+}
+
+# A Unix path as a Windows program sees it, on Wine's drive Z:.
+windows() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work/package" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; exit 1; }
+zip=$(ls "$work"/package/*.zip)
+mkdir "$work/unpacked"
+(cd "$work/unpacked" && cmake -E tar xf "$zip")
+program="$work/unpacked/$(basename "$zip" .zip)/quorvex-config-creator.exe"
+
+# A game folder with spaces in its name, whose quake3.exe is the stand-in, a Windows program
+# that writes its working folder (with forward slashes) and arguments, a line each, into
+# the records folder.
+game="$work/Quake III Arena"
+mkdir -p "$game/arena" "$work/records"
+cp "$stand_in" "$game/quake3.exe"
+for dll in Qt6Core.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+    cp "$(dirname "$program")/$dll" "$game/"
+done
+windows "$work/records" >"$game/records.path"
+
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+wait_for '[ -s "$work/display" ]'
+export DISPLAY=":$(cat "$work/display")"
+
+export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEPATH="" WINEDLLOVERRIDES="mscoree,mshtml="
+/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+(cd "$work" && exec /usr/lib/wine/wine64 "$program" >"$work/program.log" 2>&1) &
+wine=$!
+window=""
+wait_for 'window=$(xdotool search --onlyvisible --name "^Quorvex Server Config Creator$" 2>/dev/null | head -n 1); [ -n "$window" ]'
+xdotool windowfocus --sync "$window"
+
+# Clicks at a point of the window's client area, in pixels, and types text into the box
+# found there in place of what it held.
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+type_into() {
+    click "$1" "$2"
+    xdotool key --clearmodifiers ctrl+a
+    xdotool type --delay 20 "$3"
+}
+type_into 200 16 "Zip Arena"
+type_into 220 464 "$(windows "$game")"
+type_into 220 488 "$(windows "$work/my server.cfg")"
+sleep 0.5
+import -display "$DISPLAY" -window root "$build/zip-under-wine.png"
+
+# Create Config writes the script, each line ending in CR LF.
+click 160 432
+wait_for '[ -s "$work/my server.cfg" ]'
+sleep 0.5
+grep -q "$(printf '^set sv_hostname "Zip Arena"\r$')" "$work/my server.cfg" ||
+    fail "the script lacks the server name"
+[ "$(tr -cd '\n' <"$work/my server.cfg" | wc -c)" = "$(tr -cd '\r' <"$work/my server.cfg" | wc -c)" ] ||
+    fail "not every line of the script ends in CR LF"
+[ "$(grep -c "$(printf '\r$')" "$work/my server.cfg")" = "$(grep -c '' "$work/my server.cfg")" ] ||
+    fail "a line of the script does not end in CR LF"
+
+# Run Config installs it as arena\conf<N>.cfg and starts quake3.exe in the game folder.
+click 256 432
+wait_for '[ -n "$(ls "$work/records")" ] && ! ls "$work/records" | grep -q tmp'
+record="$work/records/$(ls "$work/records")"
+number=$(ls "$game/arena" | sed -n 's/^conf\([0-9]*\)\.cfg$/\1/p')
+[ -n "$number" ] || fail "no script in the arena folder: $(ls "$game/arena")"
+cmp -s "$work/my server.cfg" "$game/arena/conf$number.cfg" || fail "the installed script differs"
+expected="Z:$game
++set
+fs_game
+arena
++set
+sv_pure
+0
++set
+bot_enable
+0
++set
+dedicated
+2
++set
+net_port
+27960
++exec
+conf$number"
+[ "$(cat "$record")" = "$expected" ] || fail "the server started as: $(cat "$record")"
+
+# The stand-in ends at once, which the start's watch reports in a box of its own.
+box=""
+wait_for 'box=$(xdotool search --onlyvisible --name "^Run Config$" 2>/dev/null | head -n 1); [ -n "$box" ]'
+xdotool windowfocus --sync "$box" key Return
+wait_for '! xdotool search --onlyvisible --name "^Run Config$" >/dev/null 2>&1'
+
+# Closing the window saves both paths in the registry.
+xdotool windowfocus --sync "$window" key alt+F4
+wait_for '! kill -0 "$wine" 2>/dev/null'
+stored=$(/usr/lib/wine/wine64 reg query 'HKEY_CURRENT_USER\Software\VELDORIQUE\OPTIONS' | tr -d '\r')
+printf "%s\n" "$stored" | grep -qF "Q3DIR    REG_SZ    $(windows "$game")" || fail "registry holds: $stored"
+printf "%s\n" "$stored" | grep -qF "SAVECFG    REG_SZ    $(windows "$work/my server.cfg")" ||
+    fail "registry holds: $stored"
+echo "zip_under_wine: $(basename "$zip") works; screenshot in $build/zip-under-wine.png"
