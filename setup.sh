@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds Quorvex Server Config Creator and starts it (run), or builds it twice and runs
 # every test (test) against the real game server: once with GCC, once with Clang under
-# AddressSanitizer and UndefinedBehaviorSanitizer, where a bounded fuzzing run joins the tests.
+# AddressSanitizer and UndefinedBehaviorSanitizer, where a bounded fuzzing run joins the tests,
+# then once for Windows, whose tests run under Wine. Or builds it for Windows alone and makes
+# the zip that a Windows user unpacks and runs (windows).
 # Installs the Debian packages each needs when they are missing: as root directly, as any
 # other user through sudo, so that the build and the program run as that user.
 set -eu
@@ -10,8 +12,9 @@ cd "$(dirname "$0")"
 case "${1:-}" in
 run) packages="cmake make g++ qt6-base-dev fonts-dejavu-core" ;;
 test) packages="cmake make g++ qt6-base-dev fonts-dejavu-core clang-14 libclang-rt-14-dev ioquake3-server dpkg-dev file desktop-file-utils appstream g++-mingw-w64-x86-64-posix wine64 ninja-build xvfb xdotool imagemagick" ;;
+windows) packages="cmake qt6-base-dev dpkg-dev g++-mingw-w64-x86-64-posix ninja-build" ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|windows" >&2
     exit 2
     ;;
 esac
@@ -27,6 +30,11 @@ done
 if [ -n "$missing" ]; then
     $as_root apt-get update
     $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+fi
+
+if [ "$1" = windows ]; then
+    windows/build.sh
+    exec cpack --config build-windows/project/CPackConfig.cmake -B build-windows/package
 fi
 
 jobs="$(nproc)"

@@ -1,28 +1,19 @@
 #!/bin/sh
-# The Windows leg of the tests: checks every source against MinGW-w64, cross-builds Qt from
-# Debian's source once (kept in the user's cache), then the program and all its tests, and
-# runs those under Wine in a prefix of their own: the unit tests, the window's tests on
-# Qt's offscreen platform, and the zip that cpack makes, used on an X server of its own.
+# The Windows leg of the tests: checks every source against MinGW-w64, builds the program
+# and all its tests for Windows, and runs those under Wine in a prefix of their own: the
+# unit tests, the window's tests on Qt's offscreen platform, and the zip that cpack makes,
+# used on an X server of its own.
 set -eu
 cd "$(dirname "$0")/.."
-root=$(pwd)
-out="$root/build-windows"
-multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+out="$(pwd)/build-windows"
 
 windows/syntax-check.sh
-qt=$(windows/build-qt.sh)
-
-cmake -S . -B "$out/project" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/windows/mingw-w64-x86_64.cmake" \
-    -DCMAKE_PREFIX_PATH="$qt" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$multiarch/cmake" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$out/project" --parallel "$(nproc)"
+windows/build.sh
 
 # The test programs find Qt's and the compiler's libraries through Wine's search path, and
 # the offscreen platform its fonts in the folder named by a Windows path (Wine hands it to
 # them as QT_QPA_FONTDIR).
+qt=$(windows/build-qt.sh)
 runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 export WINEPREFIX="$out/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPATH="Z:$qt/bin;Z:$runtime;Z:/usr/x86_64-w64-mingw32/lib"
