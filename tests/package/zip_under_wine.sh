@@ -83,6 +83,12 @@ type_into 220 488 "$(windows "$work/my server.cfg")"
 sleep 0.5
 import -display "$DISPLAY" -window root "$build/zip-under-wine.png"
 
+# The server name shows in its box: some of the box's inside is dark.
+import -display "$DISPLAY" -window "$window" "$work/window.png"
+inked=$(convert "$work/window.png" -crop 320x13+108+11 -colorspace Gray -threshold 50% \
+    -format '%[fx:mean < 0.99]' info:)
+[ "$inked" = 1 ] || fail "the server name is not drawn in its box"
+
 # Create Config writes the script, each line ending in CR LF.
 click 160 432
 wait_for '[ -s "$work/my server.cfg" ]'
