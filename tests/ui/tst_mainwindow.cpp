@@ -486,7 +486,9 @@ private slots:
                  readAll(tree.outputPath));
     }
 
-    // The real engine starts from the window, and a start that answers shows nothing.
+    // The real engine starts from the window, and a start that answers shows nothing. Under
+    // Wine the server is a Unix process that the watch cannot see, let alone see stop: its
+    // answer alone must count, with no false report of a stop.
     void runConfigConfirmsARealServer()
     {
         if (const char* why = FakeGameTree::withoutRealEngine())
