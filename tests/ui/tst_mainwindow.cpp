@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
+#include <algorithm>
 
 namespace {
 
@@ -59,6 +60,15 @@ private:
         if (serverLogsToFile())
             files << script + ".log";
         return files;
+    }
+
+    // Whether the boxes a start showed say no more than that the stand-in server stopped,
+    // as it does once it has recorded its start: the watch may say so at any moment.
+    static bool stoppedAtMost(const QList<SeenMessageBox>& seen)
+    {
+        return std::all_of(seen.begin(), seen.end(), [](const SeenMessageBox& box) {
+            return box.text.startsWith(QStringLiteral("The game server stopped within"));
+        });
     }
 
     void click(const char* button) { QTest::mouseClick(control(button), Qt::LeftButton); }
@@ -477,8 +487,10 @@ private slots:
         setText("Text11", tree.gameDir);
         setText("txtSaveCfg", tree.outputPath);
         QCOMPARE(clickAndCatch("Command2").size(), 0);
-        QCOMPARE(clickAndCatch("Command3").size(), 0);
+        MessageBoxCatcher catcher;
+        click("Command3");
         QTRY_COMPARE(tree.launches().size(), 1);
+        QVERIFY(stoppedAtMost(catcher.seen()));
         const QStringList launch = tree.launches().first();
         QCOMPARE(launch.first(), QDir(tree.gameDir).canonicalPath());
         QCOMPARE(tree.arena(), arenaAfterStart(launch.last()));
@@ -676,9 +688,11 @@ private slots:
         setText("Text11", tree.gameDir);
         setText("txtSaveCfg", tree.outputPath);
         QCOMPARE(clickAndCatch("Command2").size(), 0);
-        QCOMPARE(clickAndCatch("Command3").size(), 0);
+        MessageBoxCatcher catcher;
+        click("Command3");
         const QStringList arena = arenaAfterStart(QStringLiteral("conf%1").arg(expected.next()));
         QTRY_COMPARE(tree.arena(), arena);
+        QVERIFY(stoppedAtMost(catcher.seen()));
     }
 
     void runConfigReportsWhyNothingStarted()
