@@ -32,9 +32,15 @@ if [ "$actual" != "$(printf '%s\n' $expected | LC_ALL=C sort)" ]; then
     exit 1
 fi
 
-# The program is a windowed program, not a console one.
+# The program is a windowed program, not a console one, and carries its icon: resources of
+# the types icon (3) and icon group (14).
 objdump=x86_64-w64-mingw32-objdump
-"$objdump" -p "$top/quorvex-config-creator.exe" | grep -q '^Subsystem[[:space:]]*00000002'
+headers=$("$objdump" -p "$top/quorvex-config-creator.exe")
+printf '%s\n' "$headers" | grep -q '^Subsystem[[:space:]]*00000002'
+for type in 0x000003 0x00000e; do
+    printf '%s\n' "$headers" | sed -n '/^The .rsrc Resource Directory/,$p' |
+        grep -Eq "^[0-9a-f]+   Entry: ID: $type," || { echo "the program has no icon" >&2; exit 1; }
+done
 
 # Windows' own DLLs that the program and Qt use, on every Windows that Qt 6 runs on
 # (Windows 10 and later), API sets included.
