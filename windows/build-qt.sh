@@ -17,7 +17,8 @@ options="-DCMAKE_BUILD_TYPE=Release -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
 -DFEATURE_printsupport=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
 -DFEATURE_directwrite3=OFF -DFEATURE_direct2d=OFF"
 digest=$(printf '%s\n' "$options" | cat - "$here/mingw-w64-x86_64.cmake" | sha256sum | cut -c1-12)
-prefix="${XDG_CACHE_HOME:-$HOME/.cache}/quorvex-config-creator/qt-$version-win64-$digest"
+cache="${XDG_CACHE_HOME:-${HOME:?is unset, and so is XDG_CACHE_HOME: Qt's cache needs one}/.cache}"
+prefix="$cache/quorvex-config-creator/qt-$version-win64-$digest"
 
 if [ -f "$prefix/.built" ]; then
     echo "$prefix"
