@@ -7,12 +7,9 @@ build=$1
 id=com.veldorique.QuorvexConfigCreator
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/packages.sh"
 
-if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1; then
-    cat "$work/cpack.log"
-    exit 1
-fi
-deb=$(ls "$work"/*.deb)
+deb=$(make_package DEB "$build" "$work/package")
 dpkg-deb -x "$deb" "$work/root"
 share="$work/root/usr/share"
 

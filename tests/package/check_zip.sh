@@ -6,12 +6,9 @@ set -eu
 build=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/packages.sh"
 
-if ! cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work" >"$work/cpack.log" 2>&1; then
-    cat "$work/cpack.log"
-    exit 1
-fi
-zip=$(ls "$work"/*.zip)
+zip=$(make_package ZIP "$build" "$work/package")
 case "$(basename "$zip")" in
 quorvex-config-creator-*-win64.zip) ;;
 *)
@@ -19,9 +16,7 @@ quorvex-config-creator-*-win64.zip) ;;
     exit 1
     ;;
 esac
-mkdir "$work/unpacked"
-(cd "$work/unpacked" && cmake -E tar xf "$zip")
-top="$work/unpacked/$(basename "$zip" .zip)"
+top=$(unpack_zip "$zip" "$work/unpacked")
 
 expected="Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libgcc_s_seh-1.dll libstdc++-6.dll
 libwinpthread-1.dll platforms/qwindows.dll quorvex-config-creator.exe

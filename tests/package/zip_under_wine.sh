@@ -38,12 +38,9 @@ wait_for() {
 # A Unix path as a Windows program sees it, on Wine's drive Z:.
 windows() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work/package" >"$work/cpack.log" 2>&1 ||
-    { cat "$work/cpack.log"; exit 1; }
-zip=$(ls "$work"/package/*.zip)
-mkdir "$work/unpacked"
-(cd "$work/unpacked" && cmake -E tar xf "$zip")
-program="$work/unpacked/$(basename "$zip" .zip)/quorvex-config-creator.exe"
+. "$(dirname "$0")/packages.sh"
+zip=$(make_package ZIP "$build" "$work/package")
+program="$(unpack_zip "$zip" "$work/unpacked")/quorvex-config-creator.exe"
 
 # A game folder with spaces in its name, whose quake3.exe is the stand-in, a Windows program
 # that writes its working folder (with forward slashes) and arguments, a line each, into
