@@ -10,7 +10,7 @@ namespace {
 
 ServerSettings filledSettings(const QString& outputPath)
 {
-    ServerSettings s = designSettings(outputPath);
+    ServerSettings s = testSettings(outputPath);
     s.serverName = QStringLiteral("Grelt's Quorvex Arena");
     s.motd = QStringLiteral("Welcome! No camping; be nice.");
     s.reservedPassword = QStringLiteral("reserved");

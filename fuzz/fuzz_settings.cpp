@@ -2,12 +2,12 @@
 //
 // The input is read as UTF-8 and split at U+001F into the thirteen texts of the form, in
 // the order of the boxes on the form. Whatever the check accepts must leave the game server,
-// as the model that the test suite checks against the real engine runs it, holding exactly
-// the typed values; whatever it refuses, it must say which box to change.
+// as the reader of scripts that the test suite checks against the real engine reads it, holding
+// exactly the typed values; whatever it refuses, it must say which box to change.
 #include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
-#include "support/ServerScriptModel.h"
 #include "config/SettingsCheck.h"
+#include "support/ServerState.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,12 +32,9 @@ ServerSettings settingsFrom(const uint8_t* data, size_t size)
     return settings;
 }
 
-bool namesABox(const QString& problem)
+bool namesABox(const Problem& problem)
 {
-    return std::any_of(
-        kSettingsFields.begin(), kSettingsFields.end(), [&](const SettingsField& field) {
-            return problem.startsWith(QLatin1String(field.caption) + QLatin1String(": "));
-        });
+    return problem.setting != nullptr;
 }
 
 } // namespace
@@ -45,7 +42,7 @@ bool namesABox(const QString& problem)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const ServerSettings settings = settingsFrom(data, size);
-    const QStringList problems = checkSettings(settings);
+    const Problems problems = checkSettings(settings);
     ConfigScript script;
     script.build(settings);
 
@@ -56,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     require(toInteger16(settings.region).has_value(), "an accepted region converts");
     const QByteArray bytes = configFileBytes(script.strCfg());
-    require(ServerModel::run(bytes) == expectedState(settings),
+    require(readState(bytes) == expectedState(settings),
             "the server holds exactly the typed values");
     require(bytes.size() == script.strCfg().size() + 2, "one byte per character");
     require(QString::fromLatin1(bytes) == script.strCfg() + QStringLiteral("\r\n"),

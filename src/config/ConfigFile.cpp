@@ -34,13 +34,24 @@ QString writeFailure(const QString& path, const QString& systemReason)
 
 } // namespace
 
-std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes)
+std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes,
+                                           Readers readers)
 {
     QSaveFile file(path);
     // Unbuffered, so that a short write (a full disk) shows here instead of being lost in
     // the buffer's flush at commit, which would then rename a truncated file into place.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return writeFailure(path, file.errorString());
+    // The new file starts with the old one's permissions, or the system's defaults.
+    constexpr QFileDevice::Permissions kOwners = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                                                 QFileDevice::WriteUser | QFileDevice::ExeUser;
+    if (readers == Readers::OwnerOnly && !file.setPermissions(file.permissions() & kOwners)) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return QStringLiteral("it holds passwords, and could not be kept from other users: %1")
+            .arg(reason);
+    }
     for (qint64 written = 0; written < bytes.size();) {
         const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
         if (count <= 0) {
@@ -60,9 +71,10 @@ QByteArray configFileBytes(const QString& strCfg)
     return (strCfg + kLineEnd).toLatin1();
 }
 
-std::optional<QString> writeConfigFile(const QString& path, const QString& strCfg)
+std::optional<QString> writeConfigFile(const QString& path, const QString& strCfg, Readers readers)
 {
-    if (const std::optional<QString> reason = writeFileAtomically(path, configFileBytes(strCfg)))
+    if (const std::optional<QString> reason =
+            writeFileAtomically(path, configFileBytes(strCfg), readers))
         return QStringLiteral("Could not write the config file \"%1\": %2.").arg(path, *reason);
     return std::nullopt;
 }

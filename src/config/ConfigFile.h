@@ -4,12 +4,17 @@
 #include <QString>
 #include <optional>
 
+// Who may read a file the tool writes: whoever the system's defaults let, as for a file
+// replaced whoever could before; or, for a file that holds passwords, its owner alone. A
+// file's permissions are narrowed to its owner's, never widened.
+enum class Readers { Usual, OwnerOnly };
+
 // Replaces the file at path with bytes, all or nothing: the bytes go to a temporary file
 // beside it that is renamed over the target only once complete. On failure the target is
 // left as it was and the reason is returned: a folder in the way, a missing or unwritable
 // folder, or else the system's own.
-[[nodiscard]] std::optional<QString> writeFileAtomically(const QString& path,
-                                                         const QByteArray& bytes);
+[[nodiscard]] std::optional<QString>
+writeFileAtomically(const QString& path, const QByteArray& bytes, Readers readers = Readers::Usual);
 
 // The bytes of the config file: the script followed by one line end, a byte per
 // character in ISO-8859-1.
@@ -17,4 +22,5 @@ QByteArray configFileBytes(const QString& strCfg);
 
 // Writes the script to the config file at path, used exactly as typed. On failure the
 // returned message names the file and the reason, and an existing file is left unchanged.
-[[nodiscard]] std::optional<QString> writeConfigFile(const QString& path, const QString& strCfg);
+[[nodiscard]] std::optional<QString> writeConfigFile(const QString& path, const QString& strCfg,
+                                                     Readers readers);

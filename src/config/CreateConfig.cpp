@@ -3,12 +3,14 @@
 #include "ConfigFile.h"
 #include "SettingsCheck.h"
 
-QStringList createConfig(const ServerSettings& settings, ConfigScript& script)
+Problems createConfig(const ServerSettings& settings, ConfigScript& script)
 {
-    if (QStringList problems = checkSettings(settings); !problems.isEmpty())
+    if (Problems problems = checkSettings(settings); !problems.isEmpty())
         return problems;
     script.build(settings);
-    if (std::optional<QString> error = writeConfigFile(settings.outputPath, script.strCfg()))
-        return {*error};
+    if (std::optional<QString> error =
+            writeConfigFile(settings.outputPath, script.strCfg(),
+                            holdsPasswords(settings) ? Readers::OwnerOnly : Readers::Usual))
+        return {Problem{nullptr, *error}};
     return {};
 }

@@ -3,10 +3,8 @@
 #include "ConfigScript.h"
 #include "ServerSettings.h"
 
-#include <QStringList>
-
 // The "Create Config" command: checks the settings and, when they pass, builds the script
-// into script and writes it to the output path. Returns what stopped it: the problems the
-// check found, or the reason the file could not be written. Empty means the file holds the
-// new script.
-QStringList createConfig(const ServerSettings& settings, ConfigScript& script);
+// into script and writes it to the output path, readable by its owner alone when it holds
+// passwords. Returns what stopped it: the problems the check found, or the reason the file
+// could not be written. Empty means the file holds the new script.
+Problems createConfig(const ServerSettings& settings, ConfigScript& script);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <array>
 
 // The texts of the window's thirteen text boxes, exactly as typed. Nothing is trimmed,
@@ -37,27 +39,58 @@ inline bool isTypedPath(const QString& text, QLatin1String placeholder)
 
 using SettingsMember = QString ServerSettings::*;
 
-// How the operator knows each box: the caption of the label beside it, or for the two
-// unlabelled path boxes a name for what they hold.
+// Each setting in the order of the boxes on the form: how the operator knows its box (the
+// caption of the label beside it, or for the two unlabelled path boxes a name for what they
+// hold), the server variable that the script sets from it, if any, and the box's text
+// when the window opens.
 struct SettingsField {
     SettingsMember member;
     const char* caption;
+    const char* variable;
+    QLatin1String designText;
 };
 
+// clang-format off
 inline constexpr std::array<SettingsField, 13> kSettingsFields{{
-    {&ServerSettings::serverName, "Server Name"},
-    {&ServerSettings::motd, "Server Description (Message of the Day)"},
-    {&ServerSettings::maxClients, "Maximum Clients"},
-    {&ServerSettings::timeLimit, "Time Limit in minutes"},
-    {&ServerSettings::connectionPassword, "Connection password"},
-    {&ServerSettings::reservedSlots, "Reserved Client Spaces (only with password)"},
-    {&ServerSettings::reservedPassword, "Reserved Client Password"},
-    {&ServerSettings::adminPassword, "Administrator Password"},
-    {&ServerSettings::rconPassword, "Remote Console Password"},
-    {&ServerSettings::region, "Server Region/Location"},
-    {&ServerSettings::initialMap, "Initial Map"},
-    {&ServerSettings::gameDir, "Game directory"},
-    {&ServerSettings::outputPath, "Config output path"},
+    {&ServerSettings::serverName,         "Server Name",                                 "sv_hostname",        QLatin1String("")},
+    {&ServerSettings::motd,               "Server Description (Message of the Day)",     "g_motd",             QLatin1String("")},
+    {&ServerSettings::maxClients,         "Maximum Clients",                             "sv_maxclients",      QLatin1String("16")},
+    {&ServerSettings::timeLimit,          "Time Limit in minutes",                       "timelimit",          QLatin1String("30")},
+    {&ServerSettings::connectionPassword, "Connection password",                         "Password",           QLatin1String("")},
+    {&ServerSettings::reservedSlots,      "Reserved Client Spaces (only with password)", "sv_privateClients",  QLatin1String("0")},
+    {&ServerSettings::reservedPassword,   "Reserved Client Password",                    "sv_privatePassword", QLatin1String("")},
+    {&ServerSettings::adminPassword,      "Administrator Password",                      "g_adminPass",        QLatin1String("")},
+    {&ServerSettings::rconPassword,       "Remote Console Password",                     "rconPassword",       QLatin1String("")},
+    {&ServerSettings::region,             "Server Region/Location",                      "location",           QLatin1String("0")},
+    {&ServerSettings::initialMap,         "Initial Map",                                 nullptr,              QLatin1String("quorvexmap1")},
+    {&ServerSettings::gameDir,            "Game directory",                              nullptr,              kGameDirPlaceholder},
+    {&ServerSettings::outputPath,         "Config output path",                          nullptr,              kOutputPathPlaceholder},
 }};
+// clang-format on
+
+// The settings that a script sets: every one but the two paths.
+inline constexpr qsizetype kScriptSettings = 11;
+
+const SettingsField& settingsField(SettingsMember member);
 
 QString fieldCaption(SettingsMember member);
+
+// The texts of the boxes when the window opens.
+ServerSettings designSettings();
+
+// Whether the settings give any of the four passwords, which only their owner may then read.
+bool holdsPasswords(const ServerSettings& settings);
+
+// Something that keeps a command from doing its work: text says what happened or what to
+// change, and setting is the box it concerns, which each face names its own way, or null.
+struct Problem {
+    SettingsMember setting = nullptr;
+    QString text;
+
+    bool operator==(const Problem&) const = default;
+};
+using Problems = QList<Problem>;
+
+// A problem as the window words it: the box's caption first.
+QString captioned(const Problem& problem);
+QStringList captioned(const Problems& problems);

@@ -176,17 +176,15 @@ QString listed(QStringList items)
                            : items.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
 }
 
-void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
-                      QStringList& problems)
+void checkScriptValue(const ServerSettings& settings, const ScriptValue& value, Problems& problems)
 {
     const QString& text = settings.*value.member;
-    const QString caption = fieldCaption(value.member);
     const qsizetype firstProblem = problems.size();
+    const auto problem = [&](const QString& words) { problems << Problem{value.member, words}; };
     if (value.placement == Number) {
         if (!toInteger16(text))
-            problems << QStringLiteral("%1: type a number from the list of region numbers, such "
-                                       "as 0 for Unspecified Region.")
-                            .arg(caption);
+            problem(QStringLiteral("type a number from the list of region numbers, such as 0 "
+                                   "for Unspecified Region."));
         return;
     }
 
@@ -201,67 +199,64 @@ void checkScriptValue(const ServerSettings& settings, const ScriptValue& value,
                 held << description;
         }
         if (!held.isEmpty())
-            problems << QStringLiteral("%1: remove the %2; %3.")
-                            .arg(caption, listed(held), QLatin1String(rule.reason));
+            problem(
+                QStringLiteral("remove the %1; %2.").arg(listed(held), QLatin1String(rule.reason)));
     }
 
     const QStringList outsideLatin1 = namedCharacters(text, [](char32_t c) { return c > 0xff; });
     if (!outsideLatin1.isEmpty())
-        problems << QStringLiteral("%1: replace the characters %2; the config file can only hold "
-                                   "Western European (ISO-8859-1) characters.")
-                        .arg(caption, outsideLatin1.join(QStringLiteral(", ")));
+        problem(QStringLiteral("replace the characters %1; the config file can only hold Western "
+                               "European (ISO-8859-1) characters.")
+                    .arg(outsideLatin1.join(QStringLiteral(", "))));
 
     if (value.placement & Map) {
         if (text.size() > kMaxMapLength)
-            problems << QStringLiteral("%1: shorten it to %2 characters or fewer (it has %3); the "
-                                       "game server cannot load a map with a longer name.")
-                            .arg(caption)
-                            .arg(kMaxMapLength)
-                            .arg(text.size());
+            problem(QStringLiteral("shorten it to %1 characters or fewer (it has %2); the game "
+                                   "server cannot load a map with a longer name.")
+                        .arg(kMaxMapLength)
+                        .arg(text.size()));
     } else if (text.size() > kMaxValueLength) {
-        problems << QStringLiteral("%1: shorten it to %2 characters or fewer (it has %3); the "
-                                   "game server rejects longer settings.")
-                        .arg(caption)
-                        .arg(kMaxValueLength)
-                        .arg(text.size());
+        problem(QStringLiteral("shorten it to %1 characters or fewer (it has %2); the game server "
+                               "rejects longer settings.")
+                    .arg(kMaxValueLength)
+                    .arg(text.size()));
     }
 
     if (value.member != &ServerSettings::motd && holdsLineBreaks(text) &&
         problems.size() > firstProblem)
-        problems[firstProblem] += kPastedLineBreaks;
+        problems[firstProblem].text += kPastedLineBreaks;
 }
 
 } // namespace
 
-QStringList checkSettings(const ServerSettings& settings)
+Problems checkSettings(const ServerSettings& settings)
 {
-    QStringList problems;
+    Problems problems;
     for (const ScriptValue& value : kScriptValues)
         checkScriptValue(settings, value, problems);
 
     if (!isTypedPath(settings.outputPath, kOutputPathPlaceholder))
-        problems << QStringLiteral("%1: type the full path of the config file to create into "
-                                   "the bottom box.")
-                        .arg(fieldCaption(&ServerSettings::outputPath));
-    else if (const std::optional<QString> problem =
+        problems << Problem{&ServerSettings::outputPath,
+                            QStringLiteral("type the full path of the config file to create.")};
+    else if (std::optional<Problem> problem =
                  pathTextProblem(&ServerSettings::outputPath, settings.outputPath))
         problems << *problem;
     return problems;
 }
 
-std::optional<QString> pathTextProblem(SettingsMember box, const QString& text)
+std::optional<Problem> pathTextProblem(SettingsMember box, const QString& text)
 {
-    const QString caption = fieldCaption(box);
     if (holdsLineBreaks(text))
-        return QStringLiteral("%1: remove the line breaks from the path.").arg(caption) +
-               kPastedLineBreaks;
+        return Problem{box,
+                       QStringLiteral("remove the line breaks from the path.") + kPastedLineBreaks};
     if (text.startsWith(u'~')) {
         const bool ownHome = text.size() == 1 || text[1] == u'/' || text[1] == u'\\';
-        return QStringLiteral("%1: type the whole path. A leading ~ stands for a home folder "
-                              "only in a shell; here it would be a folder named ~%2.")
-            .arg(caption, ownHome ? QStringLiteral(", so type for example \"%1\"")
-                                        .arg(QDir::homePath() + text.mid(1))
-                                  : QString());
+        return Problem{box, QStringLiteral("type the whole path. A leading ~ stands for a home "
+                                           "folder only in a shell; here it would be a folder "
+                                           "named ~%1.")
+                                .arg(ownHome ? QStringLiteral(", so type for example \"%1\"")
+                                                   .arg(QDir::homePath() + text.mid(1))
+                                             : QString())};
     }
     return std::nullopt;
 }

@@ -10,10 +10,10 @@ inline constexpr qsizetype kMaxValueLength = 255;
 
 // Finds everything in the settings that would break the config script or change its
 // meaning when the game server reads it, and whether the script has somewhere to go.
-// Each problem names the box by its caption and says what to change; an empty list means
-// the script can be built and written.
-QStringList checkSettings(const ServerSettings& settings);
+// Each problem names its box and says what to change; an empty list means the script can be
+// built and written.
+Problems checkSettings(const ServerSettings& settings);
 
 // What keeps the text of a path box from being the path the operator meant: line breaks
 // pasted in, which the box shows as spaces, or a leading ~, which only a shell expands.
-std::optional<QString> pathTextProblem(SettingsMember box, const QString& text);
+std::optional<Problem> pathTextProblem(SettingsMember box, const QString& text);

@@ -14,139 +14,105 @@ namespace {
 
 // The dedicated server in the game tree at gameDir, or why the tree cannot take a script
 // and start one.
-std::variant<QFileInfo, QString> findServer(const QString& typedGameDir, const QString& gameDir)
+std::variant<QFileInfo, Problem> findServer(const QString& typedGameDir, const QString& gameDir)
 {
     const PathStyle style = nativePathStyle();
     if (!isTypedPath(typedGameDir, kGameDirPlaceholder))
-        return QStringLiteral("%1: type the folder where Quake III Arena is installed, "
-                              "the one that holds quake3.exe, into the box below the "
-                              "buttons.")
-            .arg(fieldCaption(&ServerSettings::gameDir));
-    if (std::optional<QString> problem = pathTextProblem(&ServerSettings::gameDir, typedGameDir))
+        return Problem{&ServerSettings::gameDir,
+                       QStringLiteral("type the folder where Quake III Arena is installed, the "
+                                      "one that holds quake3.exe.")};
+    if (std::optional<Problem> problem = pathTextProblem(&ServerSettings::gameDir, typedGameDir))
         return *problem;
     if (const QFileInfo typed(gameDir); typed.isFile())
-        return QStringLiteral("The game directory \"%1\" is a file, not a folder. Type the "
-                              "folder that holds it, \"%2\".")
-            .arg(gameDir, QDir::toNativeSeparators(typed.absolutePath()));
+        return Problem{nullptr,
+                       QStringLiteral("The game directory \"%1\" is a file, not a folder. Type the "
+                                      "folder that holds it, \"%2\".")
+                           .arg(gameDir, QDir::toNativeSeparators(typed.absolutePath()))};
     if (!QFileInfo(gameDir).isDir())
-        return QStringLiteral("The game directory \"%1\" does not exist. Type the folder "
-                              "where Quake III Arena is installed.")
-            .arg(gameDir);
+        return Problem{nullptr,
+                       QStringLiteral("The game directory \"%1\" does not exist. Type the folder "
+                                      "where Quake III Arena is installed.")
+                           .arg(gameDir)};
     if (!QFileInfo(arenaPath(gameDir, style)).isDir())
-        return QStringLiteral("The game directory \"%1\" has no arena folder. Install the "
-                              "Quorvex modification there, or type the right game "
-                              "directory.")
-            .arg(gameDir);
+        return Problem{nullptr,
+                       QStringLiteral("The game directory \"%1\" has no arena folder. Install the "
+                                      "Quorvex modification there, or type the right game "
+                                      "directory.")
+                           .arg(gameDir)};
     const QStringList names = serverProgramNames(style);
     for (const QString& name : names) {
         const QFileInfo program(serverProgram(gameDir, style, name));
         if (!program.isFile())
             continue;
         if (!program.isExecutable())
-            return QStringLiteral("\"%1\" cannot be run: it is not marked as a program.")
-                .arg(QDir::toNativeSeparators(program.filePath()));
+            return Problem{nullptr,
+                           QStringLiteral("\"%1\" cannot be run: it is not marked as a program.")
+                               .arg(QDir::toNativeSeparators(program.filePath()))};
         return program;
     }
     if (names.size() == 1)
-        return QStringLiteral("The game directory \"%1\" has no quake3.exe. Type the "
-                              "folder where Quake III Arena is installed.")
-            .arg(gameDir);
-    return QStringLiteral("The game directory \"%1\" has no dedicated server: none of %2 "
-                          "is there. Type the folder where Quake III Arena is installed, "
-                          "or make a link named quake3.exe there to the dedicated "
-                          "server, for example: ln -s /usr/lib/ioquake3/ioq3ded "
-                          "quake3.exe")
-        .arg(gameDir, names.join(QStringLiteral(", ")));
+        return Problem{nullptr,
+                       QStringLiteral("The game directory \"%1\" has no quake3.exe. Type the "
+                                      "folder where Quake III Arena is installed.")
+                           .arg(gameDir)};
+    return Problem{nullptr,
+                   QStringLiteral("The game directory \"%1\" has no dedicated server: none of %2 "
+                                  "is there. Type the folder where Quake III Arena is installed, "
+                                  "or make a link named quake3.exe there to the dedicated "
+                                  "server, for example: ln -s /usr/lib/ioquake3/ioq3ded "
+                                  "quake3.exe")
+                       .arg(gameDir, names.join(QStringLiteral(", ")))};
 }
 
-std::variant<QByteArray, QString> readConfigFile(const QString& outputPath)
+std::variant<QByteArray, Problem> readConfigFile(const QString& outputPath)
 {
     if (!isTypedPath(outputPath, kOutputPathPlaceholder))
-        return QStringLiteral("%1: type the path of the config file into the bottom box and "
-                              "click Create Config first.")
-            .arg(fieldCaption(&ServerSettings::outputPath));
-    if (std::optional<QString> problem = pathTextProblem(&ServerSettings::outputPath, outputPath))
+        return Problem{&ServerSettings::outputPath,
+                       QStringLiteral("type the path of the config file, and create it first.")};
+    if (std::optional<Problem> problem = pathTextProblem(&ServerSettings::outputPath, outputPath))
         return *problem;
     if (QFileInfo(outputPath).isDir())
-        return QStringLiteral("The config file \"%1\" is a folder, not a file. Type the path "
-                              "of the config file, and click Create Config to write it.")
-            .arg(outputPath);
+        return Problem{
+            nullptr, QStringLiteral("The config file \"%1\" is a folder, not a file. Type the path "
+                                    "of the config file, and create it first.")
+                         .arg(outputPath)};
     if (!QFileInfo(outputPath).isFile())
-        return QStringLiteral("The config file \"%1\" does not exist. Click Create Config to "
-                              "write it first.")
-            .arg(outputPath);
+        return Problem{nullptr,
+                       QStringLiteral("The config file \"%1\" does not exist. Create it first.")
+                           .arg(outputPath)};
     QFile file(outputPath);
     if (file.open(QIODevice::ReadOnly)) {
         QByteArray bytes = file.readAll();
         if (file.error() == QFileDevice::NoError)
             return bytes;
     }
-    return QStringLiteral("Could not read the config file \"%1\": %2.")
-        .arg(outputPath, file.errorString());
-}
-
-// The commands of a script as the game server splits them: at line ends, and at
-// semicolons outside quotes, each into words and quoted strings, without comments.
-QList<QStringList> scriptCommands(const QString& script)
-{
-    QList<QStringList> commands;
-    for (const QString& line : script.split(u'\n')) {
-        QStringList words;
-        QString word;
-        bool inWord = false;
-        bool quoted = false;
-        const auto endWord = [&] {
-            if (inWord)
-                words << word;
-            word.clear();
-            inWord = quoted = false;
-        };
-        for (qsizetype i = 0; i <= line.size(); ++i) {
-            const QChar c = i < line.size() ? line[i] : QChar(u'\n');
-            if (quoted && c != u'"' && c != u'\n') {
-                word += c;
-            } else if (quoted && c == u'"') {
-                endWord();
-            } else if (c == u'"') {
-                endWord();
-                inWord = quoted = true;
-            } else if (c == u';' || c == u'\n' || line.mid(i, 2) == u"//") {
-                endWord();
-                if (!words.isEmpty())
-                    commands << words;
-                words.clear();
-                if (c != u';')
-                    break;
-            } else if (c.unicode() <= u' ') {
-                endWord();
-            } else {
-                word += c;
-                inWord = true;
-            }
-        }
-    }
-    return commands;
+    return Problem{nullptr, QStringLiteral("Could not read the config file \"%1\": %2.")
+                                .arg(outputPath, file.errorString())};
 }
 
 } // namespace
 
-std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
+std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
                                                   const QString& outputPath, int scriptNumber)
 {
     const PathStyle style = nativePathStyle();
     const QString gameDir = absoluteGameDir(typedGameDir, style);
-    const std::variant<QFileInfo, QString> found = findServer(typedGameDir, gameDir);
-    if (const QString* problem = std::get_if<QString>(&found))
+    const std::variant<QFileInfo, Problem> found = findServer(typedGameDir, gameDir);
+    if (const Problem* problem = std::get_if<Problem>(&found))
         return *problem;
-    const std::variant<QByteArray, QString> read = readConfigFile(outputPath);
-    if (const QString* problem = std::get_if<QString>(&read))
+    const std::variant<QByteArray, Problem> read = readConfigFile(outputPath);
+    if (const Problem* problem = std::get_if<Problem>(&read))
         return *problem;
     const QByteArray& script = std::get<QByteArray>(read);
+    ScriptReading reading = readScript(script);
 
+    // The server runs as the same user, so a copy that holds passwords is its owner's alone.
     const QString installed = installedScriptPath(gameDir, scriptNumber, style);
-    if (std::optional<QString> reason = writeFileAtomically(installed, script))
-        return QStringLiteral("Could not install the config file as \"%1\": %2.")
-            .arg(installed, *reason);
+    if (std::optional<QString> reason = writeFileAtomically(
+            installed, script,
+            holdsPasswords(reading.settings()) ? Readers::OwnerOnly : Readers::Usual))
+        return Problem{nullptr, QStringLiteral("Could not install the config file as \"%1\": %2.")
+                                    .arg(installed, *reason)};
 
     StartedServer server;
     // QFileInfo writes '/' on every system; the command line keeps the system's own.
@@ -155,33 +121,14 @@ std::variant<StartedServer, QString> launchServer(const QString& typedGameDir,
     if (serverLogsToFile())
         server.logPath = installed.chopped(4) + QStringLiteral(".log");
     server.portWasTaken = udpPortTaken(kServerPort);
-    server.identity = scriptIdentity(script);
+    server.script = std::move(reading);
     auto started = startServerProcess(
         {server.program, serverArguments(scriptNumber), basePath(gameDir, style), server.logPath});
     if (const QString* error = std::get_if<QString>(&started))
-        return QStringLiteral("Could not start the game server (%1): %2.")
-            .arg(serverCommandLine(server.program, scriptNumber), *error);
+        return Problem{nullptr, QStringLiteral("Could not start the game server (%1): %2.")
+                                    .arg(serverCommandLine(server.program, scriptNumber), *error)};
     server.process = std::move(std::get<std::unique_ptr<ServerProcess>>(started));
     return server;
-}
-
-ScriptIdentity scriptIdentity(const QByteArray& script)
-{
-    ScriptIdentity identity;
-    for (const QStringList& command : scriptCommands(QString::fromLatin1(script))) {
-        const QString verb = command[0].toLower();
-        if (verb == u"map" && command.size() > 1) {
-            identity.map = command[1];
-        } else if ((verb == u"set" || verb == u"seta") && command.size() > 2) {
-            const QString value = command.mid(2).join(u' ');
-            const QString name = command[1].toLower();
-            if (name == u"sv_hostname")
-                identity.hostname = value;
-            else if (name == u"sv_maxclients")
-                identity.maxClients = value;
-        }
-    }
-    return identity;
 }
 
 std::variant<int, QString> drawScriptNumber(ScriptNumberSequence& numbers,

@@ -2,21 +2,13 @@
 
 #include "ScriptNumbers.h"
 #include "ServerProcess.h"
+#include "config/ScriptReader.h"
+#include "config/ServerSettings.h"
 
 #include <QString>
 #include <memory>
 #include <optional>
 #include <variant>
-
-// What a script sets that a running server shows in its status: each as the script sets it
-// last, nothing where it sets none.
-struct ScriptIdentity {
-    std::optional<QString> hostname;   // sv_hostname
-    std::optional<QString> maxClients; // sv_maxclients
-    std::optional<QString> map;        // the map command's map
-};
-
-ScriptIdentity scriptIdentity(const QByteArray& script);
 
 // A server that "Run Config" started, with what is needed to watch its start.
 struct StartedServer {
@@ -28,7 +20,7 @@ struct StartedServer {
     // Something else already held the game's port before the start.
     bool portWasTaken = false;
     // What the installed script sets, for telling whether the server runs it.
-    ScriptIdentity identity;
+    ScriptReading script;
 };
 
 // The script number for a "Run Config" click: the next number of numbers, or when the
@@ -42,7 +34,8 @@ struct StartedServer {
 // The "Run Config" command: installs the config file at outputPath into the game
 // directory's arena folder as conf<scriptNumber>.cfg and starts the dedicated server there
 // to execute it. The typed game directory is made absolute once, against the current
-// directory, which itself is left alone. Returns the started server, or why nothing was
-// started or the start failed.
-[[nodiscard]] std::variant<StartedServer, QString>
+// directory, which itself is left alone. A script that holds passwords is installed for its
+// owner alone to read. Returns the started server, or why nothing was started or the start
+// failed.
+[[nodiscard]] std::variant<StartedServer, Problem>
 launchServer(const QString& typedGameDir, const QString& outputPath, int scriptNumber);

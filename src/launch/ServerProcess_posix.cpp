@@ -16,11 +16,13 @@ bool serverLogsToFile()
     return true;
 }
 
-// The engine keeps its home path in $HOME/.q3a, and none when HOME is unset.
+// The engine keeps its home path in $HOME/.q3a whenever HOME is set, even to nothing, which
+// gives /.q3a; it keeps none when HOME is unset.
 std::optional<QString> engineHomePath()
 {
-    const QString home = qEnvironmentVariable("HOME");
-    return home.isEmpty() ? QString() : home + QStringLiteral("/.q3a");
+    if (!qEnvironmentVariableIsSet("HOME"))
+        return QString();
+    return qEnvironmentVariable("HOME") + QStringLiteral("/.q3a");
 }
 
 namespace {

@@ -1,8 +1,8 @@
 #include "ServerProcess.h"
 
 #include <QDir>
-#include <QProcess>
 #include <shlobj.h>
+#include <string>
 #include <windows.h>
 
 // The dedicated server shows its output in a console window of its own.
@@ -23,6 +23,8 @@ std::optional<QString> engineHomePath()
 
 namespace {
 
+// Holds the handle that the start returned, so that the process it names stays this server
+// for as long as the tool watches it, even once it has ended.
 class WindowsServerProcess : public ServerProcess {
 public:
     explicit WindowsServerProcess(HANDLE process) : m_process(process) {}
@@ -42,27 +44,41 @@ public:
     }
 
 private:
+    // None where Wine starts a Unix program, which it gives no Windows process.
     HANDLE m_process;
 };
 
+// The command line as Windows programs split it: the program, quoted when it holds a space,
+// then each argument after a space, as Qt's process start has always written it. The server's
+// arguments hold no spaces or quotes.
+QString commandLine(const ServerStart& start)
+{
+    QString program = start.program;
+    if (!program.startsWith(u'"') && !program.endsWith(u'"') && program.contains(u' '))
+        program = u'"' + program + u'"';
+    program.replace(u'/', u'\\');
+    QString line = program + u' ';
+    for (const QString& argument : start.arguments)
+        line += u' ' + argument;
+    return line;
+}
+
 } // namespace
 
-// The server opens its own console window, shown normally without taking the focus from
-// the tool.
+// The server opens a console window of its own, shown normally without taking the focus
+// from the tool, and inherits none of the tool's handles.
 std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const ServerStart& start)
 {
-    QProcess process;
-    process.setProgram(start.program);
-    process.setArguments(start.arguments);
-    process.setWorkingDirectory(start.workingDirectory);
-    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* arguments) {
-        arguments->flags |= CREATE_NEW_CONSOLE;
-        arguments->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
-        arguments->startupInfo->wShowWindow = SW_SHOWNOACTIVATE;
-    });
-    qint64 pid = 0;
-    if (!process.startDetached(&pid))
-        return process.errorString();
-    return std::make_unique<WindowsServerProcess>(
-        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid)));
+    std::wstring line = commandLine(start).toStdWString();
+    const std::wstring directory = start.workingDirectory.toStdWString();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNOACTIVATE;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &started))
+        return qt_error_string(int(GetLastError()));
+    CloseHandle(started.hThread);
+    return std::make_unique<WindowsServerProcess>(started.hProcess);
 }

@@ -11,6 +11,22 @@ constexpr int kQueryEveryMs = 500;
 constexpr int kTailLines = 8;
 const QByteArray kPacketStart(4, '\xff');
 
+// The port that the server's log says it opened. A server whose port is taken tries the next
+// ones, each after an "Opening" line of its own that a warning follows when the port is
+// taken, so a port counts once a line other than that warning follows its own line.
+std::optional<quint16> openedPort(const QString& log)
+{
+    static const QRegularExpression opening(QStringLiteral("^Opening IP socket: .*:(\\d+)$"));
+    const QStringList lines = log.split(u'\n'); // the last one is not yet finished
+    std::optional<quint16> port;
+    for (qsizetype i = 0; i + 2 < lines.size(); ++i) {
+        const QRegularExpressionMatch match = opening.match(lines[i]);
+        if (match.hasMatch() && !lines[i + 1].startsWith(u"WARNING: NET_IPSocket: bind"))
+            port = quint16(match.captured(1).toUInt());
+    }
+    return port;
+}
+
 } // namespace
 
 ServerWatch::ServerWatch(StartedServer server, QObject* parent)
@@ -20,9 +36,18 @@ ServerWatch::ServerWatch(StartedServer server, QObject* parent)
     connect(&m_socket, &StatusSocket::readyRead, this, &ServerWatch::readAnswers);
     m_elapsed.start();
     m_timer.start(kLookEveryMs);
-    // Without a log there is no telling which port a server took that found its own taken.
-    if (m_server.portWasTaken && m_server.logPath.isEmpty())
-        QTimer::singleShot(0, this, [this] { finish({}); });
+    // Where something else held the game's port, that may be a server started earlier, whose
+    // answers would pass for the new one's: only the port the new server names counts then.
+    if (!m_server.portWasTaken)
+        m_port = kServerPort;
+    if (const std::optional<QString>& failure = m_socket.failure())
+        QTimer::singleShot(0, this, [this, reason = *failure] {
+            finish({QStringLiteral("The game server was started, but the tool could not open a "
+                                   "UDP socket to ask it for its status (%1), so its start cannot "
+                                   "be confirmed. Ask it from a game client, or check its "
+                                   "console.")
+                        .arg(reason)});
+        });
 }
 
 QString ServerWatch::log() const
@@ -59,11 +84,8 @@ void ServerWatch::look()
         return;
     }
     const QString text = log();
-    // A server whose port is taken tries the next ones, each after an "Opening" line of its
-    // own, so the last such line names the port it holds.
-    static const QRegularExpression opened(QStringLiteral("Opening IP socket: [^\\n]*:(\\d+)"));
-    for (const QRegularExpressionMatch& match : opened.globalMatch(text))
-        m_port = quint16(match.captured(1).toUInt());
+    if (const std::optional<quint16> port = openedPort(text))
+        m_port = port;
     static const QRegularExpression noMap(QStringLiteral("Can't find map maps/([^\\r\\n]*)\\.bsp"));
     if (const QRegularExpressionMatch match = noMap.match(text); match.hasMatch()) {
         finish({QStringLiteral("The game server could not find the map \"%1\". Type the name of "
@@ -85,23 +107,33 @@ void ServerWatch::look()
         return;
     }
     if (m_elapsed.elapsed() >= kWatchMs) {
-        finish({QStringLiteral("The game server did not answer on UDP port %1 within %2 "
-                               "seconds of its start.")
-                    .arg(m_port)
-                    .arg(kWatchMs / 1000) +
-                logTail()});
+        if (!m_port)
+            finish({QStringLiteral("The new server's start cannot be confirmed: it does not say "
+                                   "which port it took, and the program on UDP port %1 may be a "
+                                   "game server itself, whose answers would pass for the new "
+                                   "one's. Stop the program that holds port %1, such as a server "
+                                   "started earlier, then stop the new server and click Run "
+                                   "Config again.")
+                        .arg(kServerPort) +
+                    logTail()});
+        else
+            finish({QStringLiteral("The game server did not answer on UDP port %1 within %2 "
+                                   "seconds of its start.")
+                        .arg(*m_port)
+                        .arg(kWatchMs / 1000) +
+                    logTail()});
         return;
     }
-    if (m_lastQuery < 0 || m_elapsed.elapsed() - m_lastQuery >= kQueryEveryMs) {
+    if (m_port && (m_lastQuery < 0 || m_elapsed.elapsed() - m_lastQuery >= kQueryEveryMs)) {
         m_lastQuery = m_elapsed.elapsed();
-        m_socket.send(kPacketStart + "getstatus", m_port);
+        m_socket.send(kPacketStart + "getstatus", *m_port);
     }
 }
 
 void ServerWatch::readAnswers()
 {
     while (const std::optional<StatusSocket::Datagram> answer = m_socket.receive()) {
-        if (answer->senderPort == m_port &&
+        if (m_port && answer->senderPort == *m_port &&
             answer->data.startsWith(kPacketStart + "statusResponse\n")) {
             const QStringList differences = differencesFromScript(answer->data.split('\n')[1]);
             if (differences.isEmpty())
@@ -135,17 +167,18 @@ QStringList ServerWatch::differencesFromScript(const QByteArray& info) const
     // The engine reads the player count as a number and finds maps in any case.
     enum class Compare { Exactly, AsNumber, AnyCase };
     struct Shown {
-        const std::optional<QString>& expected;
+        std::optional<QString> expected;
         const char* key;
         const char* what;
         Compare compare;
     };
-    const ScriptIdentity& script = m_server.identity;
+    const ScriptReading& script = m_server.script;
     QStringList differences;
-    for (const Shown& shown :
-         {Shown{script.hostname, "sv_hostname", "Server name", Compare::Exactly},
-          Shown{script.maxClients, "sv_maxclients", "Maximum clients", Compare::AsNumber},
-          Shown{script.map, "mapname", "Map", Compare::AnyCase}}) {
+    for (const Shown& shown : {Shown{script.value(&ServerSettings::serverName), "sv_hostname",
+                                     "Server name", Compare::Exactly},
+                               Shown{script.value(&ServerSettings::maxClients), "sv_maxclients",
+                                     "Maximum clients", Compare::AsNumber},
+                               Shown{script.map, "mapname", "Map", Compare::AnyCase}}) {
         if (!shown.expected)
             continue;
         const QString held = value(shown.key);
@@ -167,17 +200,17 @@ void ServerWatch::finish(QStringList problems)
     if (!m_timer.isActive())
         return;
     m_timer.stop();
-    if (m_server.portWasTaken)
+    // A holder that let the port go before the server opened it leaves nothing to say.
+    if (m_server.portWasTaken && m_port != kServerPort)
         problems.prepend(
-            m_server.logPath.isEmpty()
-                ? QStringLiteral("Another program already uses UDP port %1, so the new server "
-                                 "will take another port, and players who connect to port %1 "
-                                 "will not reach it.")
-                      .arg(kServerPort)
-                : QStringLiteral("Another program already uses UDP port %1, so the new server "
-                                 "took port %2, and players who connect to port %1 will not "
-                                 "reach it.")
-                      .arg(kServerPort)
-                      .arg(m_port));
+            m_port ? QStringLiteral("Another program already uses UDP port %1, so the new server "
+                                    "took port %2, and players who connect to port %1 will not "
+                                    "reach it.")
+                         .arg(kServerPort)
+                         .arg(*m_port)
+                   : QStringLiteral("Another program already uses UDP port %1, so the new server "
+                                    "will take another port, and players who connect to port %1 "
+                                    "will not reach it.")
+                         .arg(kServerPort));
     emit finished(problems);
 }

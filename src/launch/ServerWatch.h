@@ -10,8 +10,10 @@
 
 // Watches a server that "Run Config" started, for up to kWatchMs, without blocking: the
 // watch ends as soon as the server answers a status query on 127.0.0.1, stops, or shows
-// in its log that it could not find its map or execute its script. Ending the watch early,
-// by destroying it, leaves the server running.
+// in its log that it could not find its map or execute its script. Only the new server's
+// answers count: those from the game's port when it was free at the start, otherwise from
+// the port that the server's log says it opened. Ending the watch early, by destroying it,
+// leaves the server running.
 class ServerWatch : public QObject {
     Q_OBJECT
 
@@ -39,5 +41,6 @@ private:
     QElapsedTimer m_elapsed;
     qint64 m_lastQuery = -1;
     StatusSocket m_socket;
-    quint16 m_port = kServerPort;
+    // The port whose answers are the new server's, once known.
+    std::optional<quint16> m_port;
 };

@@ -18,14 +18,24 @@ namespace {
 using Socket = SOCKET;
 constexpr Socket kNoSocket = INVALID_SOCKET;
 
-// Winsock needs starting once per process; it ends with the process.
+// Winsock needs starting once per process; it ends with the process. The socket is kept
+// from every process the tool starts, so that no game server holds it for its whole life.
 Socket openUdpSocket()
 {
-    static const bool started = [] {
+    static const int startError = [] {
         WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        return WSAStartup(MAKEWORD(2, 2), &data);
     }();
-    return started ? socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP) : kNoSocket;
+    if (startError != 0) {
+        WSASetLastError(startError);
+        return kNoSocket;
+    }
+    return WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+}
+
+int lastSocketError()
+{
+    return WSAGetLastError();
 }
 
 void closeSocket(Socket socket)
@@ -54,6 +64,11 @@ void closeSocket(Socket socket)
 bool addressInUse()
 {
     return errno == EADDRINUSE;
+}
+
+int lastSocketError()
+{
+    return errno;
 }
 #endif
 
@@ -86,8 +101,10 @@ bool udpPortTaken(quint16 port)
 
 StatusSocket::StatusSocket(QObject* parent) : QObject(parent), m_socket(qintptr(openUdpSocket()))
 {
-    if (Socket(m_socket) == kNoSocket || !bindTo(Socket(m_socket), INADDR_LOOPBACK, 0))
+    if (Socket(m_socket) == kNoSocket || !bindTo(Socket(m_socket), INADDR_LOOPBACK, 0)) {
+        m_failure = qt_error_string(lastSocketError());
         return;
+    }
     m_notifier = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &StatusSocket::readyRead);
 }

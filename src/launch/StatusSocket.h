@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QSocketNotifier>
+#include <QString>
 #include <memory>
 #include <optional>
 
@@ -25,6 +26,9 @@ public:
     explicit StatusSocket(QObject* parent = nullptr);
     ~StatusSocket() override;
 
+    // Why the socket could not be opened, in the system's words; nothing when it is open.
+    const std::optional<QString>& failure() const { return m_failure; }
+
     void send(const QByteArray& datagram, quint16 port);
 
     // The next answer waiting, or nothing.
@@ -35,5 +39,6 @@ signals:
 
 private:
     qintptr m_socket;
+    std::optional<QString> m_failure;
     std::unique_ptr<QSocketNotifier> m_notifier;
 };

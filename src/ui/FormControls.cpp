@@ -125,6 +125,19 @@ ServerSettings FormControls::settings() const
     return settings;
 }
 
+void FormControls::setSettings(const ServerSettings& settings) const
+{
+    for (std::size_t stop = 0; stop < kFocusStops.size(); ++stop) {
+        if (!kFocusStops[stop].setting)
+            continue;
+        const QString& text = settings.*kFocusStops[stop].setting;
+        if (auto* line = qobject_cast<QLineEdit*>(focusOrder[stop]))
+            line->setText(text);
+        else
+            static_cast<QPlainTextEdit*>(focusOrder[stop])->setPlainText(text);
+    }
+}
+
 QStringList wrapAtSpaces(const QString& caption, const QFontMetrics& metrics, int width)
 {
     QStringList lines;

@@ -21,6 +21,7 @@ struct FormControls {
 
     // The texts of the text boxes as they stand now.
     ServerSettings settings() const;
+    void setSettings(const ServerSettings& settings) const;
 };
 
 // Creates every control of the window's design as a child of window: the text boxes and

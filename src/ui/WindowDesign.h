@@ -77,13 +77,20 @@ consteval std::size_t stopNamed(std::string_view name)
     throw "the design has no control of this name";
 }
 
-// Every setting has exactly one text box, buttons hold none and have a fill of their own.
+// Every setting has exactly one text box, which opens with the setting's design text;
+// buttons hold none and have a fill of their own.
 consteval bool focusStopsAreSound()
 {
+    const auto view = [](QLatin1String text) { return std::string_view(text.data(), text.size()); };
     for (const SettingsField& field : kSettingsFields) {
         int boxes = 0;
-        for (const FocusStop& stop : kFocusStops)
-            boxes += stop.setting == field.member ? 1 : 0;
+        for (const FocusStop& stop : kFocusStops) {
+            if (stop.setting != field.member)
+                continue;
+            ++boxes;
+            if (view(stop.text) != view(field.designText))
+                return false;
+        }
         if (boxes != 1)
             return false;
     }

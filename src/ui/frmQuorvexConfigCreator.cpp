@@ -3,6 +3,7 @@
 #include "ColourButton.h"
 #include "config/CreateConfig.h"
 #include "config/RegionCodeTable.h"
+#include "config/ScriptReader.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerLaunch.h"
 #include "launch/ServerWatch.h"
@@ -10,9 +11,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 
 frmQuorvexConfigCreator::frmQuorvexConfigCreator(QWidget* parent) : QWidget(parent)
@@ -30,6 +35,10 @@ frmQuorvexConfigCreator::frmQuorvexConfigCreator(QWidget* parent) : QWidget(pare
             &frmQuorvexConfigCreator::Command2_Click);
     connect(m_controls.Command3, &QPushButton::clicked, this,
             &frmQuorvexConfigCreator::Command3_Click);
+    setAcceptDrops(true);
+    installEventFilter(this);
+    for (QWidget* widget : findChildren<QWidget*>())
+        widget->installEventFilter(this);
     Form_Load();
 }
 
@@ -57,6 +66,37 @@ void frmQuorvexConfigCreator::warn(const QString& title, const QStringList& prob
     box.exec();
 }
 
+void frmQuorvexConfigCreator::openScript(const QString& path)
+{
+    const std::variant<ScriptReading, QString> read = readScriptFile(path);
+    if (const QString* problem = std::get_if<QString>(&read)) {
+        warn(QStringLiteral("Open Script"), {*problem});
+        return;
+    }
+    const ScriptReading& reading = std::get<ScriptReading>(read);
+    ServerSettings settings = reading.settings();
+    settings.gameDir = currentSettings().gameDir;
+    settings.outputPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    m_controls.setSettings(settings);
+    if (!reading.uncarried.isEmpty())
+        warn(QStringLiteral("Open Script"), {uncarriedWarning(settings.outputPath, reading)});
+}
+
+bool frmQuorvexConfigCreator::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return QWidget::eventFilter(watched, event);
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QList<QUrl> urls = drop->mimeData()->urls();
+    if (urls.size() != 1 || !urls[0].isLocalFile())
+        return QWidget::eventFilter(watched, event);
+    drop->acceptProposedAction();
+    if (type == QEvent::Drop)
+        openScript(urls[0].toLocalFile());
+    return true;
+}
+
 void frmQuorvexConfigCreator::closeEvent(QCloseEvent* event)
 {
     // Closing ends the watch of a starting server, never the server.
@@ -82,8 +122,8 @@ void frmQuorvexConfigCreator::Command1_Click()
 
 void frmQuorvexConfigCreator::Command2_Click()
 {
-    if (const QStringList problems = createConfig(currentSettings(), m_script); !problems.isEmpty())
-        warn(QStringLiteral("Create Config"), problems);
+    if (const Problems problems = createConfig(currentSettings(), m_script); !problems.isEmpty())
+        warn(QStringLiteral("Create Config"), captioned(problems));
 }
 
 void frmQuorvexConfigCreator::Command3_Click()
@@ -96,8 +136,8 @@ void frmQuorvexConfigCreator::Command3_Click()
         return;
     }
     auto launched = launchServer(settings.gameDir, settings.outputPath, std::get<int>(number));
-    if (const QString* error = std::get_if<QString>(&launched)) {
-        warn(QStringLiteral("Run Config"), {*error});
+    if (const Problem* problem = std::get_if<Problem>(&launched)) {
+        warn(QStringLiteral("Run Config"), {captioned(*problem)});
         return;
     }
     // The start is confirmed, or its failure reported, while the window stays usable.

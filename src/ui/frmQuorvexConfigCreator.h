@@ -20,8 +20,15 @@ public:
     // The texts of the boxes as they stand now.
     ServerSettings currentSettings() const;
 
+    // Fills the setting boxes from the server script at path, and the output box with its
+    // path, so that Create Config writes it back; or says why it cannot, and changes nothing.
+    void openScript(const QString& path);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // A script file dropped anywhere on the window opens, also on a box, which would
+    // otherwise take its name as text.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Form_Load();

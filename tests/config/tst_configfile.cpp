@@ -56,10 +56,10 @@ private slots:
     void writesTheScriptWithOneByteACharacter()
     {
         QTemporaryDir dir;
-        ServerSettings s = designSettings(dir.filePath("server.cfg"));
+        ServerSettings s = testSettings(dir.filePath("server.cfg"));
         s.serverName = "Café ÿ";
         ConfigScript script;
-        QCOMPARE(createConfig(s, script), QStringList());
+        QCOMPARE(captioned(createConfig(s, script)), QStringList());
 
         const QByteArray bytes = readAll(s.outputPath);
         QCOMPARE(bytes, script.strCfg().toLatin1() + "\r\n");
@@ -75,7 +75,7 @@ private slots:
         const QString path = dir.filePath("server.cfg");
         writeBytes(path, kOldContent);
         ConfigScript script;
-        QCOMPARE(createConfig(designSettings(path), script), QStringList());
+        QCOMPARE(captioned(createConfig(testSettings(path), script)), QStringList());
         QCOMPARE(readAll(path), configFileBytes(script.strCfg()));
         QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
     }
@@ -83,11 +83,11 @@ private slots:
     void twoWritesGiveIdenticalFiles()
     {
         QTemporaryDir dir;
-        ServerSettings s = designSettings(dir.filePath("a.cfg"));
+        ServerSettings s = testSettings(dir.filePath("a.cfg"));
         ConfigScript script;
-        QCOMPARE(createConfig(s, script), QStringList());
+        QCOMPARE(captioned(createConfig(s, script)), QStringList());
         const QByteArray first = readAll(s.outputPath);
-        QCOMPARE(createConfig(s, script), QStringList());
+        QCOMPARE(captioned(createConfig(s, script)), QStringList());
         QCOMPARE(readAll(s.outputPath), first);
     }
 
@@ -109,13 +109,13 @@ private slots:
         QFETCH(SettingsMember, member);
         QFETCH(QString, value);
         QTemporaryDir dir;
-        ServerSettings s = designSettings(dir.filePath("server.cfg"));
+        ServerSettings s = testSettings(dir.filePath("server.cfg"));
         writeBytes(s.outputPath, kOldContent);
         s.*member = value;
         ConfigScript script;
-        const QStringList problems = createConfig(s, script);
+        const QStringList problems = captioned(createConfig(s, script));
         QCOMPARE(problems.size(), 1);
-        QVERIFY(problems.first().startsWith(fieldCaption(member)));
+        QVERIFY(problems.first().startsWith(fieldCaption(member) + ": "));
         QCOMPARE(readAll(s.outputPath), kOldContent);
         QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
     }
@@ -125,7 +125,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(QDir::setCurrent(dir.path()));
         ConfigScript script;
-        QCOMPARE(createConfig(designSettings(kOutputPathPlaceholder), script).size(), 1);
+        QCOMPARE(createConfig(testSettings(kOutputPathPlaceholder), script).size(), 1);
         QCOMPARE(entries(dir.path()), QStringList());
     }
 
@@ -153,7 +153,7 @@ private slots:
         const QString path = dir.filePath(target);
 
         ConfigScript script;
-        const QStringList problems = createConfig(designSettings(path), script);
+        const QStringList problems = captioned(createConfig(testSettings(path), script));
         QCOMPARE(problems.size(), 1);
         QVERIFY2(problems.first().startsWith("Could not write the config file \"" + path + "\": "),
                  qPrintable(problems.first()));
@@ -175,7 +175,7 @@ private slots:
         {
             const FileSizeLimit limit(100);
             ConfigScript script;
-            problems = createConfig(designSettings(path), script);
+            problems = captioned(createConfig(testSettings(path), script));
         }
         QCOMPARE(problems,
                  QStringList("Could not write the config file \"" + path + "\": File too large."));
@@ -211,7 +211,7 @@ private slots:
 
         const ChildResult child = runUnprivileged([&] {
             ConfigScript script;
-            const QStringList problems = createConfig(designSettings(path), script);
+            const QStringList problems = captioned(createConfig(testSettings(path), script));
             return problems.size() == 1 && problems.first().contains(path) &&
                            problems.first().contains(reason.arg(dir.path()))
                        ? 0
@@ -237,7 +237,7 @@ private slots:
             const rlimit limit{100, RLIM_INFINITY};
             setrlimit(RLIMIT_FSIZE, &limit);
             ConfigScript script;
-            createConfig(designSettings(path), script);
+            createConfig(testSettings(path), script);
             return 0;
         });
         QCOMPARE(child.signal, SIGXFSZ);
@@ -245,7 +245,7 @@ private slots:
         QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
 
         ConfigScript script;
-        QCOMPARE(createConfig(designSettings(path), script), QStringList());
+        QCOMPARE(captioned(createConfig(testSettings(path), script)), QStringList());
         QCOMPARE(readAll(path), configFileBytes(script.strCfg()));
         QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
 #endif

@@ -17,7 +17,7 @@ private slots:
     void serverRunsTheWrittenScript()
     {
         EngineTree tree;
-        ServerSettings s = designSettings(tree.arena() + QStringLiteral("/conf17.cfg"));
+        ServerSettings s = testSettings(tree.arena() + QStringLiteral("/conf17.cfg"));
         s.serverName = QStringLiteral("Grelt's Quorvex Arena ^1red");
         s.maxClients = QStringLiteral("12");
         s.timeLimit = QStringLiteral("25");
@@ -26,7 +26,7 @@ private slots:
         s.rconPassword = QStringLiteral("s3cret;/x");
         s.initialMap = EngineTree::kMap;
         ConfigScript script;
-        QCOMPARE(createConfig(s, script), QStringList());
+        QCOMPARE(captioned(createConfig(s, script)), QStringList());
 
         EngineServer server(tree, QStringList{"+set", "net_ip", "127.0.0.1"} + serverArguments(17));
         const std::optional<QByteArray> status = waitForAnswer("getstatus", 10000);

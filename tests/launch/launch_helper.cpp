@@ -9,8 +9,8 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     const auto launched = launchServer(arguments.value(1), arguments.value(2), 1);
-    if (const QString* error = std::get_if<QString>(&launched)) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
+    if (const Problem* problem = std::get_if<Problem>(&launched)) {
+        std::fprintf(stderr, "%s\n", qPrintable(captioned(*problem)));
         return 1;
     }
     return 0;

@@ -27,10 +27,10 @@ QStringList launchRecord(const QString& gameDir, int n)
 }
 
 // The started server, or a failure with the reason.
-StartedServer started(std::variant<StartedServer, QString> launched)
+StartedServer started(std::variant<StartedServer, Problem> launched)
 {
-    if (const QString* error = std::get_if<QString>(&launched))
-        qFatal("launch failed: %s", qPrintable(*error));
+    if (const Problem* problem = std::get_if<Problem>(&launched))
+        qFatal("launch failed: %s", qPrintable(captioned(*problem)));
     return std::move(std::get<StartedServer>(launched));
 }
 
@@ -45,10 +45,10 @@ QStringList logsFor(const QList<int>& numbers)
     return logs;
 }
 
-QString refusal(const std::variant<StartedServer, QString>& launched)
+QString refusal(const std::variant<StartedServer, Problem>& launched)
 {
-    const QString* error = std::get_if<QString>(&launched);
-    return error ? *error : QStringLiteral("(started)");
+    const Problem* problem = std::get_if<Problem>(&launched);
+    return problem ? captioned(*problem) : QStringLiteral("(started)");
 }
 
 } // namespace
@@ -184,40 +184,6 @@ private slots:
         }
     }
 
-    // What the watch compares with the server's status, read as the server reads a script.
-    void scriptIdentityIsReadAsTheServerReadsIt_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QStringList>("identity"); // name, player count, map; "-" for none
-        ServerSettings filled = designSettings();
-        filled.serverName = "Grelt's ^1Arena // all welcome";
-        filled.maxClients = "12";
-        filled.initialMap = "q3dm17";
-        ConfigScript built;
-        built.build(filled);
-        QTest::newRow("the tool's own script")
-            << configFileBytes(built.strCfg())
-            << QStringList{"Grelt's ^1Arena // all welcome", "12", "q3dm17"};
-        QTest::newRow("last settings win, comments and semicolons")
-            << QByteArray("set sv_hostname \"first\"\r\n//set sv_hostname \"commented\"\r\n"
-                          "seta SV_HOSTNAME \"a;b\" ; set sv_maxclients 8; map q3dm1 // map\r\n")
-            << QStringList{"a;b", "8", "q3dm1"};
-        QTest::newRow("sets none of them")
-            << QByteArray("echo hello\r\nset timelimit 30\r\n") << QStringList{"-", "-", "-"};
-    }
-
-    void scriptIdentityIsReadAsTheServerReadsIt()
-    {
-        QFETCH(QByteArray, script);
-        QFETCH(QStringList, identity);
-        const ScriptIdentity read = scriptIdentity(script);
-        const auto shown = [](const std::optional<QString>& value) {
-            return value.value_or(QStringLiteral("-"));
-        };
-        QCOMPARE((QStringList{shown(read.hostname), shown(read.maxClients), shown(read.map)}),
-                 identity);
-    }
-
     void refusalsStartAndInstallNothing_data()
     {
         QTest::addColumn<QString>("fault");
@@ -242,7 +208,7 @@ private slots:
                                                    << "cannot be run";
 #endif
         QTest::newRow("no config file") << "no config"
-                                        << "Click Create Config";
+                                        << "does not exist. Create it first.";
         QTest::newRow("config path design text") << "config design"
                                                  << "Config output path: ";
         QTest::newRow("installed name is a directory")
@@ -353,10 +319,13 @@ private slots:
         const QByteArray before = qgetenv("HOME");
         qputenv("HOME", "/home/operator");
         const std::optional<QString> home = engineHomePath();
+        qputenv("HOME", "");
+        const std::optional<QString> empty = engineHomePath();
         qunsetenv("HOME");
         const std::optional<QString> none = engineHomePath();
         qputenv("HOME", before);
         QCOMPARE(home, "/home/operator/.q3a");
+        QCOMPARE(empty, "/.q3a");
         QCOMPARE(none, QString());
 #endif
     }

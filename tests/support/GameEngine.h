@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ServerScriptModel.h"
+#include "ServerState.h"
 
 #include <QByteArray>
 #include <QHash>

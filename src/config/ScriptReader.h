@@ -1,0 +1,65 @@
+#pragma once
+
+#include "ServerSettings.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <optional>
+#include <variant>
+
+// The game server's reading of a config script, byte for byte as ioquake3 does it: its
+// command buffer cuts the text into commands at line ends and at semicolons outside quotes
+// and comments, its tokenizer splits each command into words and quoted strings, and set,
+// seta, sets, setu and map act on them.
+namespace ServerScript {
+
+// The largest script the server executes: its command buffer holds 128 KiB, including the
+// line end it adds after the script.
+inline constexpr qsizetype kMaxBytes = 128 * 1024 - 1;
+
+struct Command {
+    int line;                    // where the command starts, counted from 1
+    QByteArray text;             // as the command buffer passes it on
+    QList<QByteArray> arguments; // the command's name first; empty for a comment
+};
+
+QList<Command> commands(const QByteArray& script);
+
+} // namespace ServerScript
+
+// A command of a script, by its line, for messages.
+struct ScriptLine {
+    int line;
+    QString text;
+
+    bool operator==(const ScriptLine&) const = default;
+};
+
+// What a script leaves in the game server of the settings that the form holds.
+struct ScriptReading {
+    // The value each of the form's server variables holds after the script, by the
+    // variable's lower-case name; only those the script sets.
+    QHash<QString, QString> values;
+    // The map that the last map command names, if any.
+    std::optional<QString> map;
+    // The commands that the form cannot carry: other variables, exec, bind and the rest.
+    QList<ScriptLine> uncarried;
+
+    // The value of a setting's variable, if the script sets it.
+    std::optional<QString> value(SettingsMember member) const;
+
+    // The form's settings from the script: each as the server holds it, or where the script
+    // sets none, as the window shows it when it opens.
+    ServerSettings settings() const;
+};
+
+ScriptReading readScript(const QByteArray& script);
+
+// The settings of the script file at path, or why it cannot be read as a script.
+std::variant<ScriptReading, QString> readScriptFile(const QString& path);
+
+// The warning that the form does not carry all of the script at path: the commands it
+// cannot carry, each with its line, which writing the form over that file would lose.
+QString uncarriedWarning(const QString& path, const ScriptReading& reading);

@@ -1,0 +1,119 @@
+#include "launch/ServerWatch.h"
+#include "support/Files.h"
+
+#include <QNetworkDatagram>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+#include <sys/resource.h>
+
+namespace {
+
+// A server whose process runs throughout the watch.
+struct RunningServer : ServerProcess {
+    std::optional<QString> ended() override { return std::nullopt; }
+};
+
+// A game server's status answers on a port of 127.0.0.1, counting the queries.
+struct Responder {
+    Responder(quint16 port, const QByteArray& hostname)
+    {
+        socket.bind(QHostAddress::LocalHost, port);
+        QObject::connect(&socket, &QUdpSocket::readyRead, [this, hostname] {
+            const QNetworkDatagram query = socket.receiveDatagram();
+            ++queries;
+            socket.writeDatagram(query.makeReply("\xff\xff\xff\xffstatusResponse\n\\sv_hostname\\" +
+                                                 hostname +
+                                                 "\\sv_maxclients\\16\\mapname\\q3dm1\n"));
+        });
+    }
+    QUdpSocket socket;
+    int queries = 0;
+};
+
+const QByteArray kOpened27961 = "Opening IP socket: 127.0.0.1:27960\n"
+                                "WARNING: NET_IPSocket: bind: Address already in use\n"
+                                "Opening IP socket: 127.0.0.1:27961\n"
+                                "Hunk_Clear: reset the hunk ok\n";
+
+} // namespace
+
+class TestServerWatch : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Only the new server's answer counts: from the game's port when that was free at the
+    // start, otherwise from the port that the server's log says it opened, however the
+    // server that held the port before answers and however late the log tells.
+    void onlyTheNewServerConfirmsItsStart_data()
+    {
+        QTest::addColumn<QByteArray>("oldServer"); // its name, or empty: the port was free
+        QTest::addColumn<QByteArray>("log");       // written 300 ms after the start
+        QTest::addColumn<QString>("verdict");
+        const QString moved = "Another program already uses UDP port 27960, so the new server "
+                              "took port 27961, and players who connect to port 27960 will not "
+                              "reach it.";
+        QTest::newRow("port free") << QByteArray() << QByteArray() << "";
+        QTest::newRow("old server as scripted") << QByteArray("Fresh") << kOpened27961 << moved;
+        QTest::newRow("old server otherwise") << QByteArray("Stale") << kOpened27961 << moved;
+        QTest::newRow("the log never tells")
+            << QByteArray("Fresh") << QByteArray("no port here\n")
+            << "Another program already uses UDP port 27960, so the new server will take "
+               "another port, and players who connect to port 27960 will not reach it.\n\nThe new "
+               "server's start cannot be confirmed";
+    }
+
+    void onlyTheNewServerConfirmsItsStart()
+    {
+        QFETCH(QByteArray, oldServer);
+        QFETCH(QByteArray, log);
+        QFETCH(QString, verdict);
+        QTemporaryDir dir;
+        StartedServer server;
+        server.process = std::make_unique<RunningServer>();
+        server.logPath = dir.filePath("conf1.log");
+        server.portWasTaken = !oldServer.isEmpty();
+        server.script = readScript("set sv_hostname Fresh\nmap q3dm1\n");
+        // Until the rest comes, the log's last line may be the one the bind warning follows.
+        writeBytes(server.logPath, log.left(log.indexOf('\n') + 1));
+        std::optional<Responder> old;
+        if (server.portWasTaken)
+            old.emplace(kServerPort, oldServer);
+        Responder fresh(server.portWasTaken ? 27961 : kServerPort, "Fresh");
+
+        ServerWatch watch(std::move(server));
+        QSignalSpy finished(&watch, &ServerWatch::finished);
+        QTest::qWait(300);
+        writeBytes(dir.filePath("conf1.log"), log);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, ServerWatch::kWatchMs + 2000);
+        const QString said = finished[0][0].toStringList().join("\n\n");
+        QVERIFY2(verdict.isEmpty() ? said.isEmpty() : said.startsWith(verdict), qPrintable(said));
+        if (old)
+            QCOMPARE(old->queries, 0);
+        QCOMPARE(fresh.queries > 0, !verdict.contains("cannot be confirmed"));
+    }
+
+    void aStatusSocketThatCannotOpenIsReported()
+    {
+        rlimit saved{};
+        getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit none = saved;
+        none.rlim_cur = 0;
+        setrlimit(RLIMIT_NOFILE, &none);
+        StartedServer server;
+        server.process = std::make_unique<RunningServer>();
+        ServerWatch watch(std::move(server));
+        setrlimit(RLIMIT_NOFILE, &saved);
+        QSignalSpy finished(&watch, &ServerWatch::finished);
+        QVERIFY(finished.wait(1000));
+        QCOMPARE(finished[0][0].toStringList(),
+                 QStringList("The game server was started, but the tool could not open a UDP "
+                             "socket to ask it for its status (Too many open files), so its "
+                             "start cannot be confirmed. Ask it from a game client, or check its "
+                             "console."));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerWatch)
+#include "tst_serverwatch.moc"
