@@ -184,7 +184,7 @@ std::variant<ScriptReading, QString> readScriptFile(const QString& path)
     if (bytes.size() > ServerScript::kMaxBytes)
         return QStringLiteral("\"%1\" is not a server script: the game server executes no "
                               "script larger than %2 bytes.")
-            .arg(path, QLocale::c().toString(ServerScript::kMaxBytes));
+            .arg(path, QLocale(QLocale::English).toString(ServerScript::kMaxBytes));
     ScriptReading reading = readScript(bytes);
     if (reading.values.isEmpty() && !reading.map)
         return QStringLiteral("\"%1\" is not a server script of this form: it sets none of its "

@@ -21,6 +21,8 @@ struct ServerSettings {
     QString initialMap;         // Text10, map
     QString gameDir;            // Text11
     QString outputPath;         // txtSaveCfg
+
+    bool operator==(const ServerSettings&) const = default;
 };
 
 // The line end of every text the tool builds: the script, the region table, the message of

@@ -120,6 +120,45 @@ private slots:
         QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
     }
 
+    // A config file that holds a password is its owner's alone; a mode is narrowed to the
+    // owner's, never widened, and one without a password keeps its own.
+    void passwordsAreKeptFromOtherUsers_data()
+    {
+        QTest::addColumn<int>("before"); // -1: a new file
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("after"); // -1: a new file's usual mode
+        QTest::newRow("new") << -1 << "" << -1;
+        QTest::newRow("new with a password") << -1 << "secret" << 0600;
+        QTest::newRow("replaced with a password") << 0664 << "secret" << 0600;
+        QTest::newRow("replaced, group may write") << 0620 << "secret" << 0600;
+        QTest::newRow("replaced") << 0604 << "" << 0604;
+    }
+
+    void passwordsAreKeptFromOtherUsers()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows keeps files of a user's own in folders of that user's.");
+#else
+        QFETCH(int, before);
+        QFETCH(QString, password);
+        QFETCH(int, after);
+        QTemporaryDir dir;
+        ServerSettings s = testSettings(dir.filePath("server.cfg"));
+        if (before >= 0) {
+            writeBytes(s.outputPath, kOldContent);
+            QVERIFY(chmod(QFile::encodeName(s.outputPath).constData(), mode_t(before)) == 0);
+        }
+        for (QString* box :
+             {&s.reservedPassword, &s.adminPassword, &s.rconPassword, &s.connectionPassword}) {
+            *box = password;
+            ConfigScript script;
+            QCOMPARE(captioned(createConfig(s, script)), QStringList());
+            QCOMPARE(fileMode(s.outputPath), after < 0 ? newFileMode() : after);
+            *box = QString();
+        }
+#endif
+    }
+
     void designOutputTextWritesNothing()
     {
         QTemporaryDir dir;

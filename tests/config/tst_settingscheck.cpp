@@ -1,3 +1,5 @@
+#include "config/ConfigScript.h"
+#include "config/ScriptReader.h"
 #include "config/SettingsCheck.h"
 #include "support/GameEngine.h"
 #include "support/Processes.h"
@@ -232,6 +234,13 @@ private slots:
             if (checkSettings(forms[i]).isEmpty()) {
                 ++accepted;
                 QCOMPARE(states[i], expectedState(forms[i]));
+                // Read back, the script gives the form: an empty number as 0, the region rounded.
+                ServerSettings form = forms[i];
+                for (QString* number : {&form.maxClients, &form.timeLimit, &form.reservedSlots})
+                    *number = number->isEmpty() ? QStringLiteral("0") : *number;
+                form.region = QString::number(*toInteger16(form.region));
+                form.outputPath = kOutputPathPlaceholder;
+                QVERIFY(readScript(scripts[i]).settings() == form);
             }
         }
         qInfo("%d of %lld forms accepted, all of them arrived exactly", accepted, forms.size());

@@ -1,0 +1,153 @@
+#include "config/ScriptReader.h"
+#include "support/ChildProcess.h"
+#include "support/GameEngine.h"
+#include "support/Processes.h"
+
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestScriptReader : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { adoptOrphans(); }
+    void cleanupTestCase() { checkNothingLeftRunning(); }
+
+    // Scripts as an operator edits them by hand, generated: each of the form's variables
+    // set by any of the set commands, in any case, once or more, quoted or bare, with or
+    // without a comment after it, commands chained with semicolons or on lines of their own
+    // ending in LF or CR LF. The reader must find what the real engine holds after each.
+    void readsHandEditedScriptsAsTheEngineDoes()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Debian's dedicated server, the judge of the scripts, runs only on Linux.");
+#else
+        QRandomGenerator random(20261208);
+        const auto pick = [&](const QStringList& choices) {
+            return choices[random.bounded(choices.size())];
+        };
+        QList<QByteArray> scripts;
+        for (int round = 0; round < 300; ++round) {
+            const QString lineEnd = pick({"\n", "\r\n"});
+            QString script;
+            for (const QString& name : kScriptCvars + QStringList{"map"}) {
+                for (int times = name == "map" ? 0 : random.bounded(3); times >= 0; --times) {
+                    const QString n = QString::number(random.bounded(99));
+                    const QString command =
+                        name == "map" ? "map q3dm" + n
+                                      : pick({"set", "seta", "sets", "setu", "SET", "Seta"}) +
+                                            u' ' + pick({name, name.toUpper()}) + u' ' +
+                                            pick({n, '"' + n + '"', '"' + name + u' ' + n + '"'});
+                    script += command + pick({"", " // a note", "\t//"}) +
+                              (random.bounded(4) == 0 ? QStringLiteral("; ") : lineEnd);
+                }
+            }
+            scripts << script.toLatin1();
+        }
+        EngineTree tree;
+        const QList<ServerState> states = tree.runScripts(scripts);
+        for (qsizetype i = 0; i < scripts.size(); ++i)
+            QCOMPARE(readState(scripts[i] + "//*/\n"), states[i]);
+#endif
+    }
+
+    void listsWhatTheFormCannotCarry()
+    {
+        const ScriptReading reading =
+            readScript("exec other.cfg\r\nset sv_hostname \"Arena\" ; bind x \"say hi\"\r"
+                       "// a comment\n\n  vstr next // jump\nset fraglimit 20\nset g_motd\n"
+                       "seta Password secret /* spans\nlines */ map q3dm2\n");
+        QCOMPARE(reading.uncarried, (QList<ScriptLine>{{1, "exec other.cfg"},
+                                                       {2, "bind x \"say hi\""},
+                                                       {5, "vstr next // jump"},
+                                                       {6, "set fraglimit 20"},
+                                                       {7, "set g_motd"}}));
+        ServerSettings expected = designSettings();
+        expected.serverName = "Arena";
+        expected.connectionPassword = "secret";
+        expected.initialMap = "q3dm2";
+        QVERIFY(reading.settings() == expected);
+        QVERIFY(uncarriedWarning("a.cfg", reading).contains("\nline 5: vstr next // jump\n"));
+    }
+
+    void filesThatAreNoScriptsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // "(folder)", "(missing)", "(unreadable)"
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << QByteArray("(missing)") << "does not exist";
+        QTest::newRow("folder") << QByteArray("(folder)") << "is a folder, not a script";
+        QTest::newRow("NUL") << QByteArray("set sv_hostname x\n\0", 19) << "binary data";
+        QTest::newRow("picture") << QByteArray("\x89PNG\r\n\x1a\n") << "binary data";
+        QTest::newRow("larger than the server executes")
+            << QByteArray("map q3dm1\n").leftJustified(ServerScript::kMaxBytes + 1, '/')
+            << "no script larger than 131,071 bytes";
+        QTest::newRow("sets nothing of the form")
+            << QByteArray("exec other.cfg\n") << "sets none of its settings";
+#ifndef Q_OS_WIN
+        QTest::newRow("unreadable") << QByteArray("(unreadable)") << "Could not read the script";
+#endif
+    }
+
+    void filesThatAreNoScriptsAreRefused()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("server.cfg");
+        if (content == "(folder)")
+            QVERIFY(QDir().mkdir(path));
+        else if (content != "(missing)")
+            writeBytes(path, content);
+#ifndef Q_OS_WIN
+        if (content == "(unreadable)") {
+            QVERIFY(handOver(path, QFile::WriteOwner) && handOver(dir.path(), QFile::ExeOwner));
+            const ChildResult child = runUnprivileged(
+                [&] { return std::get<QString>(readScriptFile(path)).contains(message) ? 0 : 1; });
+            QFile::setPermissions(dir.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QCOMPARE(child.exitCode, 0);
+            return;
+        }
+#endif
+        const std::variant<ScriptReading, QString> read = readScriptFile(path);
+        QVERIFY(std::holds_alternative<QString>(read));
+        QVERIFY2(std::get<QString>(read).contains(message), qPrintable(std::get<QString>(read)));
+    }
+
+    // The engine's command buffer holds 128 KiB with the line end it adds: a script of one
+    // byte less runs when the server starts with it, and one byte more does not.
+    void theLargestScriptIsTheEnginesLargest_data()
+    {
+        QTest::addColumn<qsizetype>("size");
+        QTest::addColumn<QByteArray>("printed");
+        QTest::newRow("largest") << ServerScript::kMaxBytes << QByteArray("@@ran");
+        QTest::newRow("one byte more") << ServerScript::kMaxBytes + 1 << QByteArray("overflowed");
+    }
+
+    void theLargestScriptIsTheEnginesLargest()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Debian's dedicated server runs only on Linux.");
+#else
+        QFETCH(qsizetype, size);
+        QFETCH(QByteArray, printed);
+        EngineTree tree;
+        const QByteArray end = "\necho @@ran\nquit\n";
+        writeBytes(tree.arena() + "/big.cfg", QByteArray(size - end.size(), '/') + end);
+        QProcess engine;
+        engine.setProcessChannelMode(QProcess::MergedChannels);
+        engine.start(kEngineProgram,
+                     tree.engineOptions() + QStringList{"+set", "fs_game", "arena", "+set",
+                                                        "net_enabled", "0", "+exec", "big"});
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += engine.readAll()).contains(printed), 10000);
+        QVERIFY(!output.contains(printed == "@@ran" ? "overflowed" : "@@ran"));
+        engine.kill();
+        engine.waitForFinished();
+#endif
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScriptReader)
+#include "tst_scriptreader.moc"
