@@ -27,7 +27,8 @@ find src tests bench -name '*.cpp' ! -name '*_posix.cpp' | sort |
             -DUNICODE -D_UNICODE -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_NETWORK_LIB \
             -DQT_TESTLIB_LIB -DFAKE_SERVER="\"fake_server.exe\"" \
             -DSCRIPTNUMBERS_HELPER="\"scriptnumbers_helper.exe\"" \
-            -DLAUNCH_HELPER="\"launch_helper.exe\"" \
+            -DLAUNCH_HELPER="\"launch_helper.exe\"" -DPROGRAM="\"quorvex-config-creator.exe\"" \
+            -DQUORVEX_VERSION="\"1.0.0\"" \
             -Isrc -Itests -I"$mocs" "$@" "$source"
     ' "$moc" "$@"
 

@@ -1,3 +1,4 @@
+#include "cli/CommandLine.h"
 #include "ui/frmQuorvexConfigCreator.h"
 
 #include <QApplication>
@@ -17,8 +18,12 @@ static void chooseFontEngine()
 }
 #endif
 
+// The window, or with a script's path the window filled from it; with a command or an
+// option, the command line, which needs no display.
 int main(int argc, char* argv[])
 {
+    if (wantsCommandLine(argc, argv))
+        return runCommandLine(argc, argv);
 #ifdef Q_OS_WIN
     chooseFontEngine();
 #endif
@@ -26,5 +31,7 @@ int main(int argc, char* argv[])
     frmQuorvexConfigCreator::identifyProgram();
     frmQuorvexConfigCreator window;
     window.show();
+    if (argc == 2)
+        window.openScript(QApplication::arguments().at(1));
     return app.exec();
 }

@@ -118,6 +118,7 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
     // QFileInfo writes '/' on every system; the command line keeps the system's own.
     server.program = QDir::toNativeSeparators(std::get<QFileInfo>(found).filePath());
     server.scriptNumber = scriptNumber;
+    server.installedPath = installed;
     if (serverLogsToFile())
         server.logPath = installed.chopped(4) + QStringLiteral(".log");
     server.portWasTaken = udpPortTaken(kServerPort);

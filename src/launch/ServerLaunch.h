@@ -15,6 +15,8 @@ struct StartedServer {
     std::unique_ptr<ServerProcess> process;
     QString program;
     int scriptNumber = 0;
+    // Where the script was installed for the server.
+    QString installedPath;
     // The server's console output; empty where it keeps a console window of its own.
     QString logPath;
     // Something else already held the game's port before the start.

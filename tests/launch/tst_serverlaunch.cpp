@@ -13,7 +13,9 @@
 
 #include <QProcess>
 #include <QTest>
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/socket.h>
 #endif
 
@@ -98,6 +100,24 @@ private slots:
         if (serverLogsToFile())
             QVERIFY(readAll(tree.gameDir + "/arena/conf7.log").size() < 5000);
         QTRY_COMPARE(tree.launches().size(), 1);
+    }
+
+    // The server runs as the tool's user, so the copy of a script with a password is theirs
+    // alone.
+    void installedScriptsWithPasswordsAreTheOwnersAlone()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows keeps files of a user's own in folders of that user's.");
+#else
+        FakeGameTree tree;
+        for (const int mode : {newFileMode(), 0600}) {
+            writeBytes(tree.outputPath,
+                       mode == 0600 ? kScript + "set rconPassword \"x\"\r\n" : kScript);
+            started(launchServer(tree.gameDir, tree.outputPath, mode));
+            QCOMPARE(fileMode(tree.gameDir + QStringLiteral("/arena/conf%1.cfg").arg(mode)), mode);
+        }
+        QTRY_COMPARE(tree.launches().size(), 2);
+#endif
     }
 
     // Every run of the program draws the same numbers; within a run, each launch draws anew.
@@ -421,13 +441,35 @@ private slots:
         QCOMPARE(entries(decoy + "/arena"), QStringList());
     }
 
-    // The server gets no descriptor of the tool's, such as its display connection: only
-    // its input from /dev/null and its output to the log. Once it ends, the tool keeps no
-    // zombie of it.
-    void serverHoldsOnlyItsInputAndLog()
+    // The server gets no descriptor of the tool's, such as its display connection, or on
+    // Windows none of its handles, however many the tool lets its children inherit: on Linux
+    // only its input from /dev/null and its output to the log, on Windows a console of its
+    // own. Once it ends, the tool keeps no zombie of it.
+    void serverHoldsNothingOfTheTools()
     {
 #ifdef Q_OS_WIN
-        QSKIP("Windows starts the server with a console of its own and no inherited handles.");
+        FakeGameTree tree;
+        writeBytes(tree.outputPath, kScript);
+        SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+        std::vector<HANDLE> held;
+        for (int launch = 0; launch < 2; ++launch) {
+            started(launchServer(tree.gameDir, tree.outputPath, launch));
+            QTRY_COMPARE(tree.launches().size(), launch + 1);
+            for (int i = 0; i < 64; ++i)
+                held.push_back(CreateEventW(&inherited, TRUE, FALSE, nullptr));
+        }
+        for (HANDLE handle : held)
+            CloseHandle(handle);
+        QList<int> handles;
+        for (const QString& name : QDir(tree.root() + "/records").entryList({"process.*"})) {
+            const QStringList report =
+                QString::fromUtf8(readAll(tree.root() + "/records/" + name)).split(u' ');
+            QCOMPARE(report.value(0), "console=1");
+            handles << report.value(1).mid(8).toInt();
+        }
+        QCOMPARE(handles.size(), 2);
+        QVERIFY2(std::abs(handles[0] - handles[1]) < 32,
+                 qPrintable(QString::number(handles[0]) + " and " + QString::number(handles[1])));
 #else
         int display[2];
         QVERIFY(socketpair(AF_UNIX, SOCK_STREAM, 0, display) == 0);

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the Debian package from a build folder and checks what it carries: the program,
-# a valid desktop entry and AppStream metadata, icons whose sizes match their folders, and
-# dependencies on the Qt libraries the program links.
+# a valid desktop entry and AppStream metadata, the manual page, icons whose sizes match
+# their folders, and dependencies on the Qt libraries the program links.
 set -eu
 build=$1
 id=com.veldorique.QuorvexConfigCreator
@@ -17,6 +17,7 @@ test -x "$work/root/usr/bin/quorvex-config-creator"
 desktop-file-validate "$share/applications/$id.desktop"
 appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml"
 test -f "$share/icons/hicolor/scalable/apps/quorvex-config-creator.svg"
+grep -q "quorvex-config-creator create" "$share/man/man1/quorvex-config-creator.1"
 
 icons=0
 for png in "$share"/icons/hicolor/*/apps/*.png; do

@@ -1,0 +1,13 @@
+#pragma once
+
+// The program's command line, for servers without a display and for scripts: create, show
+// and run, with --help and --version. It loads no windowing system.
+
+// Whether the arguments ask for the command line rather than the window: an option, a
+// command, or more than one argument. One argument that looks like a file is a script for
+// the window to open.
+bool wantsCommandLine(int argc, char* argv[]);
+
+// Runs the command line and returns the exit status: 0 when done, 1 when refused or failed,
+// 2 for arguments that make no command.
+int runCommandLine(int argc, char* argv[]);
