@@ -3,10 +3,12 @@
 // this runs the windowed program beside it with the same arguments and this console's
 // standard handles, waits for it and ends with its exit status. Without arguments it only
 // starts the window, as the .exe would.
-#include <string>
 #include <windows.h>
 
 namespace {
+
+// The longest command line Windows passes, with its terminating NUL.
+constexpr DWORD kMaxLine = 32768;
 
 // The command line after the program's own name, which Windows quotes when it has spaces.
 const wchar_t* argumentsOf(const wchar_t* line)
@@ -27,15 +29,18 @@ const wchar_t* argumentsOf(const wchar_t* line)
 
 int main()
 {
-    std::wstring program(MAX_PATH, L'\0');
-    DWORD length = 0;
-    while ((length = GetModuleFileNameW(nullptr, program.data(), DWORD(program.size()))) ==
-           program.size())
-        program.resize(program.size() * 2);
-    program.resize(length);
-    program.replace(program.size() - 4, 4, L".exe");
+    static wchar_t program[kMaxLine];
+    static wchar_t line[kMaxLine];
+    const DWORD length = GetModuleFileNameW(nullptr, program, kMaxLine);
     const wchar_t* arguments = argumentsOf(GetCommandLineW());
-    std::wstring line = L'"' + program + L'"' + arguments;
+    if (length < 4 || length >= kMaxLine ||
+        lstrlenW(program) + lstrlenW(arguments) + 3 >= int(kMaxLine))
+        return 1;
+    lstrcpyW(program + length - 4, L".exe");
+    lstrcpyW(line, L"\"");
+    lstrcatW(line, program);
+    lstrcatW(line, L"\"");
+    lstrcatW(line, arguments);
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -43,22 +48,24 @@ int main()
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
-        SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    SetHandleInformation(startup.hStdInput, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    SetHandleInformation(startup.hStdOutput, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    SetHandleInformation(startup.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &started)) {
-        const std::string message = "quorvex-config-creator: could not start the program beside "
-                                    "this one (Windows error " +
-                                    std::to_string(GetLastError()) + ")\n";
+    if (!CreateProcessW(program, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+        char message[200];
+        const int size = wsprintfA(message,
+                                   "quorvex-config-creator: could not start the program beside "
+                                   "this one (Windows error %lu)\r\n",
+                                   GetLastError());
         DWORD written = 0;
-        WriteFile(startup.hStdError, message.data(), DWORD(message.size()), &written, nullptr);
+        WriteFile(startup.hStdError, message, DWORD(size), &written, nullptr);
         return 1;
     }
     CloseHandle(started.hThread);
     DWORD status = 0;
-    const bool waits = *arguments != L'\0';
-    if (waits) {
+    if (*arguments != L'\0') {
         WaitForSingleObject(started.hProcess, INFINITE);
         GetExitCodeProcess(started.hProcess, &status);
     }

@@ -1,37 +1,9 @@
+#include "WindowModule.h"
 #include "cli/CommandLine.h"
-#include "ui/frmQuorvexConfigCreator.h"
-
-#include <QApplication>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-
-// Under Wine, the GDI font engine gives glyph boxes four times a line's height, and a
-// QLineEdit, which centres its text by them, draws it out of sight. FreeType measures them
-// right, so the program uses it there unless told which platform to use.
-static void chooseFontEngine()
-{
-    const bool underWine =
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    if (underWine && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
-}
-#endif
 
 // The window, or with a script's path the window filled from it; with a command or an
 // option, the command line, which needs no display.
 int main(int argc, char* argv[])
 {
-    if (wantsCommandLine(argc, argv))
-        return runCommandLine(argc, argv);
-#ifdef Q_OS_WIN
-    chooseFontEngine();
-#endif
-    QApplication app(argc, argv);
-    frmQuorvexConfigCreator::identifyProgram();
-    frmQuorvexConfigCreator window;
-    window.show();
-    if (argc == 2)
-        window.openScript(QApplication::arguments().at(1));
-    return app.exec();
+    return wantsCommandLine(argc, argv) ? runCommandLine(argc, argv) : showWindow(argc, argv);
 }

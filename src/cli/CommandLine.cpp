@@ -252,7 +252,8 @@ private:
             if (!reading.uncarried.isEmpty())
                 print(stderr, uncarriedWarning(m_parser.value(m_from), reading));
         }
-        settings.outputPath = loadSavedPaths().outputPath;
+        if (!m_parser.isSet(QStringLiteral("output")))
+            settings.outputPath = loadSavedPaths().outputPath;
         applyOptions(settings);
         if (settings.outputPath == u"-")
             return writeToStandardOutput(settings);

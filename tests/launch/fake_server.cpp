@@ -1,7 +1,7 @@
 // Stands in for the dedicated server on Windows, where a test cannot run a shell script
 // as quake3.exe. Each start writes a record file, launch.<pid>, into the folder named in
 // records.path beside the program: the working directory, then one argument a line; and
-// process.<pid>: whether it has a console of its own, and how many handles it started with.
+// process.<pid>: whether its output goes to a console, and how many handles it started with.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -9,10 +9,13 @@
 
 int main(int argc, char* argv[])
 {
-    DWORD handles = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handles);
-    DWORD mode = 0;
-    const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    // Counted by trying every handle value, as Wine does not count them for a process.
+    int handles = 0;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+        DWORD flags = 0;
+        handles += GetHandleInformation(HANDLE(value), &flags) ? 1 : 0;
+    }
+    const bool console = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
     QCoreApplication app(argc, argv);
     QFile where(QCoreApplication::applicationDirPath() + QStringLiteral("/records.path"));
     if (!where.open(QIODevice::ReadOnly))

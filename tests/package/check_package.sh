@@ -14,10 +14,12 @@ dpkg-deb -x "$deb" "$work/root"
 share="$work/root/usr/share"
 
 test -x "$work/root/usr/bin/quorvex-config-creator"
+# The window's module, where the program's run path finds it.
+test -f "$work/root/usr/lib/quorvex-config-creator/quorvex-config-creator-window.so"
 desktop-file-validate "$share/applications/$id.desktop"
 appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml"
 test -f "$share/icons/hicolor/scalable/apps/quorvex-config-creator.svg"
-grep -q "quorvex-config-creator create" "$share/man/man1/quorvex-config-creator.1"
+grep -q "^.SH SYNOPSIS" "$share/man/man1/quorvex-config-creator.1"
 
 icons=0
 for png in "$share"/icons/hicolor/*/apps/*.png; do

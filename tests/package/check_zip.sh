@@ -19,7 +19,8 @@ esac
 top=$(unpack_zip "$zip" "$work/unpacked")
 
 expected="Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libgcc_s_seh-1.dll libstdc++-6.dll
-libwinpthread-1.dll platforms/qwindows.dll quorvex-config-creator.exe
+libwinpthread-1.dll platforms/qwindows.dll quorvex-config-creator-window.dll
+quorvex-config-creator.com quorvex-config-creator.exe
 styles/qwindowsvistastyle.dll"
 actual=$(cd "$work/unpacked" && find . -type f | sed "s|^\./$(basename "$top")/||" | LC_ALL=C sort)
 if [ "$actual" != "$(printf '%s\n' $expected | LC_ALL=C sort)" ]; then

@@ -4,8 +4,8 @@
 # types the two paths and a server name, clicks Create Config and Run Config, then closes
 # the window with Alt+F4. Checks the script's bytes, the start of a Windows stand-in
 # quake3.exe (its arguments and working folder), the warning when that stand-in stops at
-# once, and the paths the program leaves in the registry. Keeps a screenshot of the filled
-# window in the build folder, as zip-under-wine.png.
+# once, and the paths the program leaves in the registry. Then uses the command line from
+# cmd. Keeps a screenshot of the filled window in the build folder, as zip-under-wine.png.
 set -eu
 build=$1
 stand_in=$2
@@ -99,8 +99,8 @@ grep -q "$(printf '^set sv_hostname "Zip Arena"\r$')" "$work/my server.cfg" ||
 
 # Run Config installs it as arena\conf<N>.cfg and starts quake3.exe in the game folder.
 click 256 432
-wait_for '[ -n "$(ls "$work/records")" ] && ! ls "$work/records" | grep -q tmp'
-record="$work/records/$(ls "$work/records")"
+wait_for 'ls "$work/records" | grep -q "^launch\.[0-9]*$"'
+record="$work/records/$(ls "$work/records" | grep "^launch\.[0-9]*$")"
 number=$(ls "$game/arena" | sed -n 's/^conf\([0-9]*\)\.cfg$/\1/p')
 [ -n "$number" ] || fail "no script in the arena folder: $(ls "$game/arena")"
 cmp -s "$work/my server.cfg" "$game/arena/conf$number.cfg" || fail "the installed script differs"
@@ -137,4 +137,15 @@ stored=$(/usr/lib/wine/wine64 reg query 'HKEY_CURRENT_USER\Software\VELDORIQUE\O
 printf "%s\n" "$stored" | grep -qF "Q3DIR    REG_SZ    $(windows "$game")" || fail "registry holds: $stored"
 printf "%s\n" "$stored" | grep -qF "SAVECFG    REG_SZ    $(windows "$work/my server.cfg")" ||
     fail "registry holds: $stored"
+# In a console, a command runs the console companion quorvex-config-creator.com, which cmd
+# finds before the .exe for the bare name: it prints there, and cmd waits for it and takes
+# its exit status.
+cp "$work/my server.cfg" "$work/zip.cfg"
+console() { (cd "$(dirname "$program")" && /usr/lib/wine/wine64 cmd /v:on /c "$1" 2>&1 | tr -d '\r'); }
+said=$(console 'quorvex-config-creator --version & echo status !ERRORLEVEL!')
+[ "$said" = "$(printf 'quorvex-config-creator 1.0.0\nstatus 0')" ] || fail "--version said: $said"
+said=$(console "quorvex-config-creator show $(windows "$work/zip.cfg")")
+printf '%s\n' "$said" | grep -qx -- '--server-name=Zip Arena' || fail "show said: $said"
+said=$(console 'quorvex-config-creator creat & echo status !ERRORLEVEL!')
+printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 2' || fail "a wrong command said: $said"
 echo "zip_under_wine: $(basename "$zip") works; screenshot in $build/zip-under-wine.png"
