@@ -130,7 +130,6 @@ private slots:
         QTest::newRow("new") << -1 << "" << -1;
         QTest::newRow("new with a password") << -1 << "secret" << 0600;
         QTest::newRow("replaced with a password") << 0664 << "secret" << 0600;
-        QTest::newRow("replaced, group may write") << 0620 << "secret" << 0600;
         QTest::newRow("replaced") << 0604 << "" << 0604;
     }
 

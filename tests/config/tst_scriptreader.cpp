@@ -1,5 +1,4 @@
 #include "config/ScriptReader.h"
-#include "support/ChildProcess.h"
 #include "support/GameEngine.h"
 #include "support/Processes.h"
 
@@ -73,7 +72,7 @@ private slots:
 
     void filesThatAreNoScriptsAreRefused_data()
     {
-        QTest::addColumn<QByteArray>("content"); // "(folder)", "(missing)", "(unreadable)"
+        QTest::addColumn<QByteArray>("content"); // or "(folder)", "(missing)"
         QTest::addColumn<QString>("message");
         QTest::newRow("missing") << QByteArray("(missing)") << "does not exist";
         QTest::newRow("folder") << QByteArray("(folder)") << "is a folder, not a script";
@@ -84,9 +83,6 @@ private slots:
             << "no script larger than 131,071 bytes";
         QTest::newRow("sets nothing of the form")
             << QByteArray("exec other.cfg\n") << "sets none of its settings";
-#ifndef Q_OS_WIN
-        QTest::newRow("unreadable") << QByteArray("(unreadable)") << "Could not read the script";
-#endif
     }
 
     void filesThatAreNoScriptsAreRefused()
@@ -99,17 +95,6 @@ private slots:
             QVERIFY(QDir().mkdir(path));
         else if (content != "(missing)")
             writeBytes(path, content);
-#ifndef Q_OS_WIN
-        if (content == "(unreadable)") {
-            QVERIFY(handOver(path, QFile::WriteOwner) && handOver(dir.path(), QFile::ExeOwner));
-            const ChildResult child = runUnprivileged(
-                [&] { return std::get<QString>(readScriptFile(path)).contains(message) ? 0 : 1; });
-            QFile::setPermissions(dir.path(),
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            QCOMPARE(child.exitCode, 0);
-            return;
-        }
-#endif
         const std::variant<ScriptReading, QString> read = readScriptFile(path);
         QVERIFY(std::holds_alternative<QString>(read));
         QVERIFY2(std::get<QString>(read).contains(message), qPrintable(std::get<QString>(read)));
