@@ -104,7 +104,8 @@ QList<Command> commands(const QByteArray& script)
         const qsizetype used = length == size ? length : length + 1;
         // Lines end in LF, CR LF or CR alone.
         for (qsizetype at = start; at < start + used; ++at) {
-            if (text[at] == '\n' || (text[at] == '\r' && (at + 1 == text.size() || text[at + 1] != '\n')))
+            if (text[at] == '\n' ||
+                (text[at] == '\r' && (at + 1 == text.size() || text[at + 1] != '\n')))
                 ++line;
         }
         start += used;
