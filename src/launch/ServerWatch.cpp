@@ -200,8 +200,9 @@ void ServerWatch::finish(QStringList problems)
     if (!m_timer.isActive())
         return;
     m_timer.stop();
-    // A holder that let the port go before the server opened it leaves nothing to say.
-    if (m_server.portWasTaken && m_port != kServerPort)
+    // A holder that let the port go before the server opened it leaves nothing to say, and
+    // one that took it after the start moves the server as much.
+    if (m_port ? *m_port != kServerPort : m_server.portWasTaken)
         problems.prepend(
             m_port ? QStringLiteral("Another program already uses UDP port %1, so the new server "
                                     "took port %2, and players who connect to port %1 will not "
