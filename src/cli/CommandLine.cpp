@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "Console.h"
 #include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
 #include "config/CreateConfig.h"
@@ -13,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <array>
 #include <cstdio>
@@ -26,7 +28,7 @@
 
 namespace {
 
-enum Status { Done = 0, Failed = 1, Usage = 2 };
+enum Status { Done = 0, Failed = 1, Usage = 2, Interrupted = 130 };
 
 const QString kProgram = QStringLiteral("quorvex-config-creator");
 
@@ -72,17 +74,22 @@ QString optionName(SettingsMember member)
     return {};
 }
 
+// The reason the first write to standard output failed, if one did.
+int g_outputError = 0;
+
 void print(FILE* stream, const QString& text)
 {
-    std::fputs((text + u'\n').toLocal8Bit().constData(), stream);
+    if (!Console::write(stream, text + u'\n') && stream == stdout && g_outputError == 0)
+        g_outputError = errno != 0 ? errno : EIO;
 }
 
 // A problem as the command line words it: the option of its setting first.
 QString worded(const Problem& problem)
 {
-    return problem.setting
-               ? QStringLiteral("--%1: %2").arg(optionName(problem.setting), problem.text)
-               : problem.text;
+    return worded(problem, QStringLiteral("--") + optionName(problem.setting),
+                  {QLatin1String(), QLatin1String("Then give the run command again."),
+                   QLatin1String("Then write the config with the create command and give the "
+                                 "run command again.")});
 }
 
 int failed(const QStringList& problems)
@@ -241,19 +248,27 @@ private:
 
     int create() const
     {
+        // Only a file named on the command line is written: the one given, or the script
+        // read, as opening a script in the window makes it the one to write.
+        const QString from = m_parser.value(m_from);
+        const bool toOutput = m_parser.isSet(QStringLiteral("output"));
+        if (!toOutput && (!m_parser.isSet(m_from) || from == u"-"))
+            return usageError(QStringLiteral("create needs --output FILE, the file to write, or "
+                                             "--from SCRIPT to rewrite that script; nothing "
+                                             "was written."));
         ServerSettings settings = designSettings();
         if (m_parser.isSet(m_from)) {
-            const std::variant<ScriptReading, QString> read =
-                readScriptFile(m_parser.value(m_from));
+            const std::variant<ScriptReading, QString> read = readSource(from);
             if (const QString* problem = std::get_if<QString>(&read))
                 return failed(QStringList(*problem));
             const ScriptReading& reading = std::get<ScriptReading>(read);
             settings = reading.settings();
+            settings.outputPath = from;
             if (!reading.uncarried.isEmpty())
-                print(stderr, uncarriedWarning(m_parser.value(m_from), reading));
+                print(stderr, uncarriedWarning(from == u"-" ? QStringLiteral("Standard input")
+                                                            : u'"' + from + u'"',
+                                               reading));
         }
-        if (!m_parser.isSet(QStringLiteral("output")))
-            settings.outputPath = loadSavedPaths().outputPath;
         applyOptions(settings);
         if (settings.outputPath == u"-")
             return writeToStandardOutput(settings);
@@ -262,6 +277,19 @@ private:
             return failed(problems);
         print(stdout, QStringLiteral("Wrote the config file \"%1\".").arg(settings.outputPath));
         return Done;
+    }
+
+    // The script at path, or with "-" the one on standard input, where a password stays out
+    // of the process list.
+    static std::variant<ScriptReading, QString> readSource(const QString& path)
+    {
+        if (path != u"-")
+            return readScriptFile(path);
+        QFile input;
+        if (!input.open(stdin, QIODevice::ReadOnly))
+            return QStringLiteral("Could not read standard input: %1.").arg(input.errorString());
+        return readScriptText(QStringLiteral("Standard input"),
+                              input.read(ServerScript::kMaxBytes + 1));
     }
 
     int show(const QString& path) const
@@ -277,7 +305,7 @@ private:
                                                         settings.*option.member));
         }
         if (!reading.uncarried.isEmpty())
-            print(stderr, uncarriedWarning(path, reading));
+            print(stderr, uncarriedWarning(u'"' + path + u'"', reading));
         return Done;
     }
 
@@ -289,10 +317,17 @@ private:
         settings.gameDir = saved.gameDir;
         settings.outputPath = saved.outputPath;
         applyOptions(settings);
-        const std::variant<int, QString> number =
+        // Interrupting the command stops the server it started, once it is started.
+        QEventLoop loop;
+        bool interrupted = false;
+        Console::onInterrupt(&loop, [&] {
+            interrupted = true;
+            loop.quit();
+        });
+        const std::variant<int, Problem> number =
             drawScriptNumber(processScriptNumbers(), settings.gameDir, engineHomePath());
-        if (const QString* problem = std::get_if<QString>(&number))
-            return failed(QStringList(*problem));
+        if (const Problem* problem = std::get_if<Problem>(&number))
+            return failed(Problems{*problem});
         std::variant<StartedServer, Problem> launched =
             launchServer(settings.gameDir, settings.outputPath, std::get<int>(number));
         if (const Problem* problem = std::get_if<Problem>(&launched))
@@ -300,16 +335,24 @@ private:
         StartedServer& server = std::get<StartedServer>(launched);
         const QString started = QStringLiteral("Installed \"%1\" and started \"%2\"")
                                     .arg(server.installedPath, server.program);
+        ServerProcess& process = *server.process;
         ServerWatch watch(std::move(server));
-        QStringList problems;
-        QEventLoop loop;
-        QObject::connect(&watch, &ServerWatch::finished, &loop, [&](const QStringList& seen) {
+        Problems problems;
+        QObject::connect(&watch, &ServerWatch::finished, &loop, [&](const Problems& seen) {
             problems = seen;
             loop.quit();
         });
-        loop.exec();
-        if (!problems.isEmpty())
-            return failed(QStringList(started + u'.') + problems);
+        if (!interrupted)
+            loop.exec();
+        if (interrupted) {
+            process.stop();
+            print(stderr, QStringLiteral("Interrupted. The tool stopped the new server."));
+            return Interrupted;
+        }
+        if (!problems.isEmpty()) {
+            print(stderr, started + u'.');
+            return failed(problems);
+        }
         print(stdout, started + QStringLiteral("; the server answers as its script sets it."));
         return Done;
     }
@@ -343,8 +386,19 @@ bool wantsCommandLine(int argc, char* argv[])
 
 int runCommandLine(int argc, char* argv[])
 {
+    g_outputError = Console::attach();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(kProgram);
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEX_VERSION));
-    return CommandLine().run(QCoreApplication::arguments());
+    const int status = CommandLine().run(QCoreApplication::arguments());
+    // Output that did not arrive is a failure, such as to a full disk or a closed pipe.
+    if (std::fflush(stdout) != 0 && g_outputError == 0)
+        g_outputError = errno;
+    if (g_outputError == 0 && std::ferror(stdout))
+        g_outputError = EIO;
+    if (g_outputError == 0)
+        return status;
+    print(stderr, QStringLiteral("%1: could not write to standard output: %2.")
+                      .arg(kProgram, QString::fromLocal8Bit(std::strerror(g_outputError))));
+    return status == Done ? Failed : status;
 }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <filesystem>
 
 namespace {
 
@@ -13,6 +14,10 @@ namespace {
 QString writeFailure(const QString& path, const QString& systemReason)
 {
     const QFileInfo target(path);
+    if (const std::optional<QString> kind = specialFileKind(path))
+        return QStringLiteral("it is %1, not a regular file, and is left as it is; give the "
+                              "path of a regular file")
+            .arg(*kind);
     if (target.isDir())
         return QStringLiteral("it is a folder, not a file; type the path of a file, such as "
                               "\"%1\"")
@@ -34,9 +39,37 @@ QString writeFailure(const QString& path, const QString& systemReason)
 
 } // namespace
 
+std::optional<QString> specialFileKind(const QString& path)
+{
+    namespace fs = std::filesystem;
+#ifdef Q_OS_WIN
+    const fs::path native(path.toStdWString());
+#else
+    const fs::path native(QFile::encodeName(path).toStdString());
+#endif
+    std::error_code error;
+    switch (fs::status(native, error).type()) {
+    case fs::file_type::block:
+        return QStringLiteral("a block device");
+    case fs::file_type::character:
+        return QStringLiteral("a character device");
+    case fs::file_type::fifo:
+        return QStringLiteral("a named pipe (FIFO)");
+    case fs::file_type::socket:
+        return QStringLiteral("a socket");
+    case fs::file_type::unknown:
+        return QStringLiteral("a special file");
+    default:
+        return std::nullopt;
+    }
+}
+
 std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes,
                                            Readers readers)
 {
+    // Saving would replace a device or a pipe with a regular file.
+    if (specialFileKind(path))
+        return writeFailure(path, {});
     QSaveFile file(path);
     // Unbuffered, so that a short write (a full disk) shows here instead of being lost in
     // the buffer's flush at commit, which would then rename a truncated file into place.

@@ -9,10 +9,16 @@
 // file's permissions are narrowed to its owner's, never widened.
 enum class Readers { Usual, OwnerOnly };
 
+// What the file at path is when it exists but is neither a regular file nor a folder, such
+// as "a named pipe (FIFO)": the tool reads and writes only regular files, as opening such a
+// file could wait forever or replacing it could break the system. A link counts as the file
+// it leads to.
+std::optional<QString> specialFileKind(const QString& path);
+
 // Replaces the file at path with bytes, all or nothing: the bytes go to a temporary file
 // beside it that is renamed over the target only once complete. On failure the target is
-// left as it was and the reason is returned: a folder in the way, a missing or unwritable
-// folder, or else the system's own.
+// left as it was and the reason is returned: a folder or a special file in the way, a missing or
+// unwritable folder, or else the system's own.
 [[nodiscard]] std::optional<QString>
 writeFileAtomically(const QString& path, const QByteArray& bytes, Readers readers = Readers::Usual);
 

@@ -1,5 +1,7 @@
 #include "ScriptReader.h"
 
+#include "ConfigFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -133,6 +135,38 @@ ServerSettings ScriptReading::settings() const
     return settings;
 }
 
+namespace {
+
+const QStringList kSetCommands{"set", "seta", "sets", "setu"};
+// The commands that load a map; the single-player ones load it as map does.
+const QStringList kMapCommands{"map", "devmap", "spmap", "spdevmap"};
+// The form's variables that the engine itself creates when it starts. Any other variable
+// exists only once a set command has made it, or the game module, which loads with a map.
+const QStringList kEngineVariables{"sv_hostname",       "sv_maxclients",      "timelimit",
+                                   "sv_privateclients", "sv_privatepassword", "rconpassword"};
+// The variables whose values are secrets: the form's four passwords and the game's own.
+const QStringList kPasswordVariables{"sv_privatepassword", "g_adminpass", "rconpassword",
+                                     "password", "g_password"};
+
+QString lowerLatin1(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes).toLower();
+}
+
+// The variable that a command sets, and where its value starts among the arguments: a set
+// command names it second, the bare form "NAME value" first. Nothing for other commands.
+std::optional<std::pair<QString, qsizetype>> setVariable(const QList<QByteArray>& arguments)
+{
+    if (arguments.size() < 2)
+        return std::nullopt;
+    if (kSetCommands.contains(lowerLatin1(arguments[0])))
+        return arguments.size() >= 3 ? std::optional(std::pair(lowerLatin1(arguments[1]), 2))
+                                     : std::nullopt;
+    return std::pair(lowerLatin1(arguments[0]), 1);
+}
+
+} // namespace
+
 ScriptReading readScript(const QByteArray& script)
 {
     QStringList variables;
@@ -140,23 +174,83 @@ ScriptReading readScript(const QByteArray& script)
         if (field.variable)
             variables << QString::fromLatin1(field.variable).toLower();
     }
+    QStringList existing = kEngineVariables;
     ScriptReading reading;
     for (const ServerScript::Command& command : ServerScript::commands(script)) {
         const QList<QByteArray>& arguments = command.arguments;
         if (arguments.isEmpty())
             continue;
-        const QString name = QString::fromLatin1(arguments[0]).toLower();
-        const QString variable = QString::fromLatin1(arguments.value(1)).toLower();
-        if (QStringList{"set", "seta", "sets", "setu"}.contains(name) && arguments.size() >= 3 &&
-            variables.contains(variable)) {
-            reading.values.insert(variable, QString::fromLatin1(arguments.mid(2).join(' ')));
-        } else if (name == u"map") {
+        const QString name = lowerLatin1(arguments[0]);
+        const auto set = setVariable(arguments);
+        const bool bare = set && set->second == 1;
+        if (set && !bare)
+            existing << set->first;
+        if (set && variables.contains(set->first) && (!bare || existing.contains(set->first))) {
+            reading.values.insert(set->first,
+                                  QString::fromLatin1(arguments.mid(set->second).join(' ')));
+        } else if (kMapCommands.contains(name)) {
             reading.map = QString::fromLatin1(arguments.value(1));
         } else {
-            reading.uncarried << ScriptLine{command.line,
-                                            QString::fromLatin1(command.text.trimmed())};
+            // A password is never shown: the command up to its value, then stars.
+            const QByteArray text = set && kPasswordVariables.contains(set->first)
+                                        ? arguments.first(set->second).join(' ') + " \"********\""
+                                        : command.text.trimmed();
+            reading.uncarried << ScriptLine{command.line, QString::fromLatin1(text)};
         }
     }
+    return reading;
+}
+
+bool setsPasswords(const QByteArray& script)
+{
+    return std::ranges::any_of(ServerScript::commands(script), [](const auto& command) {
+        const auto set = setVariable(command.arguments);
+        return set && kPasswordVariables.contains(set->first);
+    });
+}
+
+std::optional<QString> scriptTextProblem(const QString& name, const QByteArray& bytes)
+{
+    // Text holds no control characters but white space; the server would stop at a NUL.
+    const std::string_view whiteSpace = "\t\n\v\f\r";
+    if (std::any_of(bytes.begin(), bytes.end(), [&](char c) {
+            return uchar(c) < 0x20 && whiteSpace.find(c) == std::string_view::npos;
+        }))
+        return QStringLiteral("%1 is not a server script: it holds binary data, such as NUL "
+                              "bytes, where a script holds only text.")
+            .arg(name);
+    if (bytes.size() > ServerScript::kMaxBytes)
+        return QStringLiteral("%1 is not a server script: the game server executes no "
+                              "script larger than %2 bytes.")
+            .arg(name, QLocale(QLocale::English).toString(ServerScript::kMaxBytes));
+    return std::nullopt;
+}
+
+std::variant<QByteArray, QString> readScriptBytes(const QString& path)
+{
+    const QString name = u'"' + path + u'"';
+    if (const std::optional<QString> kind = specialFileKind(path))
+        return QStringLiteral("%1 is %2, not a script file, and was not opened.").arg(name, *kind);
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.read(ServerScript::kMaxBytes + 1);
+    if (!file.isOpen() || file.error() != QFileDevice::NoError)
+        return QStringLiteral("Could not read the script %1: %2.").arg(name, file.errorString());
+    if (const std::optional<QString> problem = scriptTextProblem(name, bytes))
+        return *problem;
+    return bytes;
+}
+
+std::variant<ScriptReading, QString> readScriptText(const QString& name, const QByteArray& bytes)
+{
+    if (const std::optional<QString> problem = scriptTextProblem(name, bytes))
+        return *problem;
+    ScriptReading reading = readScript(bytes);
+    if (reading.values.isEmpty() && !reading.map)
+        return QStringLiteral("%1 is not a server script of this form: it sets none of its "
+                              "settings and starts no map.")
+            .arg(name);
     return reading;
 }
 
@@ -167,34 +261,13 @@ std::variant<ScriptReading, QString> readScriptFile(const QString& path)
         return QStringLiteral("\"%1\" is a folder, not a script. Choose a config file.").arg(path);
     if (!info.exists())
         return QStringLiteral("The script \"%1\" does not exist.").arg(path);
-    QFile file(path);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.read(ServerScript::kMaxBytes + 1);
-    if (!file.isOpen() || file.error() != QFileDevice::NoError)
-        return QStringLiteral("Could not read the script \"%1\": %2.")
-            .arg(path, file.errorString());
-    // Text holds no control characters but white space; the server would stop at a NUL.
-    const std::string_view whiteSpace = "\t\n\v\f\r";
-    if (std::any_of(bytes.begin(), bytes.end(), [&](char c) {
-            return uchar(c) < 0x20 && whiteSpace.find(c) == std::string_view::npos;
-        }))
-        return QStringLiteral("\"%1\" is not a server script: it holds binary data, such as NUL "
-                              "bytes, where a script holds only text.")
-            .arg(path);
-    if (bytes.size() > ServerScript::kMaxBytes)
-        return QStringLiteral("\"%1\" is not a server script: the game server executes no "
-                              "script larger than %2 bytes.")
-            .arg(path, QLocale(QLocale::English).toString(ServerScript::kMaxBytes));
-    ScriptReading reading = readScript(bytes);
-    if (reading.values.isEmpty() && !reading.map)
-        return QStringLiteral("\"%1\" is not a server script of this form: it sets none of its "
-                              "settings and starts no map.")
-            .arg(path);
-    return reading;
+    const std::variant<QByteArray, QString> bytes = readScriptBytes(path);
+    if (const QString* problem = std::get_if<QString>(&bytes))
+        return *problem;
+    return readScriptText(u'"' + path + u'"', std::get<QByteArray>(bytes));
 }
 
-QString uncarriedWarning(const QString& path, const ScriptReading& reading)
+QString uncarriedWarning(const QString& name, const ScriptReading& reading)
 {
     constexpr qsizetype kShown = 12;
     QStringList lines;
@@ -203,8 +276,8 @@ QString uncarriedWarning(const QString& path, const ScriptReading& reading)
         lines << QStringLiteral("line %1: %2").arg(command.line).arg(command.text);
     if (reading.uncarried.size() > kShown)
         lines << QStringLiteral("and %1 more").arg(reading.uncarried.size() - kShown);
-    return QStringLiteral("\"%1\" holds commands that the form cannot carry:\n%2\nCreate Config "
-                          "over \"%1\" will not keep them; to keep them, write the form to "
+    return QStringLiteral("%1 holds commands that the settings cannot carry:\n%2\nWriting the "
+                          "settings over it drops them; to keep them, write the settings to "
                           "another file.")
-        .arg(path, lines.join(u'\n'));
+        .arg(name, lines.join(u'\n'));
 }

@@ -12,7 +12,7 @@
 // The game server's reading of a config script, byte for byte as ioquake3 does it: its
 // command buffer cuts the text into commands at line ends and at semicolons outside quotes
 // and comments, its tokenizer splits each command into words and quoted strings, and set,
-// seta, sets, setu and map act on them.
+// seta, sets, setu, the bare form "NAME value" and the map commands act on them.
 namespace ServerScript {
 
 // The largest script the server executes: its command buffer holds 128 KiB, including the
@@ -42,9 +42,10 @@ struct ScriptReading {
     // The value each of the form's server variables holds after the script, by the
     // variable's lower-case name; only those the script sets.
     QHash<QString, QString> values;
-    // The map that the last map command names, if any.
+    // The map that the last map command (map, devmap, spmap or spdevmap) names, if any.
     std::optional<QString> map;
-    // The commands that the form cannot carry: other variables, exec, bind and the rest.
+    // The commands that the form cannot carry: other variables, exec, bind and the rest,
+    // with the value of any password masked.
     QList<ScriptLine> uncarried;
 
     // The value of a setting's variable, if the script sets it.
@@ -57,9 +58,26 @@ struct ScriptReading {
 
 ScriptReading readScript(const QByteArray& script);
 
+// Whether the script sets a password the engine reads, to any value, even one that a later
+// line empties: any of the form's four or the game's g_password, by a set command or the
+// bare form. A copy of such a script is for its owner alone.
+bool setsPasswords(const QByteArray& script);
+
+// Why the server would not execute the text of the script named name (a path in quotes, or
+// "standard input") whole: binary data or more than it holds.
+std::optional<QString> scriptTextProblem(const QString& name, const QByteArray& bytes);
+
+// The bytes of the script file at path, or why the server would not execute it whole: not
+// a regular file, unreadable, binary or too large.
+std::variant<QByteArray, QString> readScriptBytes(const QString& path);
+
+// The settings of a script's text, or why it is no script of this form.
+std::variant<ScriptReading, QString> readScriptText(const QString& name, const QByteArray& bytes);
+
 // The settings of the script file at path, or why it cannot be read as a script.
 std::variant<ScriptReading, QString> readScriptFile(const QString& path);
 
-// The warning that the form does not carry all of the script at path: the commands it
-// cannot carry, each with its line, which writing the form over that file would lose.
-QString uncarriedWarning(const QString& path, const ScriptReading& reading);
+// The warning that the form does not carry all of the script named name (a path in quotes,
+// or "Standard input"): the commands it cannot carry, each with its line, which writing the
+// form over that file would lose.
+QString uncarriedWarning(const QString& name, const ScriptReading& reading);

@@ -27,10 +27,21 @@ bool holdsPasswords(const ServerSettings& settings)
            !settings.rconPassword.isEmpty() || !settings.connectionPassword.isEmpty();
 }
 
+QString worded(const Problem& problem, const QString& settingName,
+               const std::array<QLatin1String, 3>& retryWords)
+{
+    QString text =
+        problem.setting ? settingName + QStringLiteral(": ") + problem.text : problem.text;
+    if (problem.retry != Retry::None)
+        text += u' ' + retryWords[size_t(problem.retry)];
+    return text + problem.log;
+}
+
 QString captioned(const Problem& problem)
 {
-    return problem.setting ? fieldCaption(problem.setting) + QStringLiteral(": ") + problem.text
-                           : problem.text;
+    return worded(problem, problem.setting ? fieldCaption(problem.setting) : QString(),
+                  {QLatin1String(), QLatin1String("Then click Run Config again."),
+                   QLatin1String("Then click Create Config and Run Config again.")});
 }
 
 QStringList captioned(const Problems& problems)

@@ -83,16 +83,33 @@ ServerSettings designSettings();
 // Whether the settings give any of the four passwords, which only their owner may then read.
 bool holdsPasswords(const ServerSettings& settings);
 
+// What to do once a problem is mended, where that is to give a command again; each face
+// names its own commands.
+enum class Retry { None, Run, CreateAndRun };
+
 // Something that keeps a command from doing its work: text says what happened or what to
-// change, and setting is the box it concerns, which each face names its own way, or null.
+// change, setting is the box it concerns, which each face names its own way, or null, and
+// retry the command to give again. log holds what the server printed last, if anything.
 struct Problem {
-    SettingsMember setting = nullptr;
+    Problem(SettingsMember setting, QString text, Retry retry = Retry::None, QString log = {})
+        : setting(setting), text(std::move(text)), retry(retry), log(std::move(log))
+    {
+    }
+
+    SettingsMember setting;
     QString text;
+    Retry retry;
+    QString log;
 
     bool operator==(const Problem&) const = default;
 };
 using Problems = QList<Problem>;
 
-// A problem as the window words it: the box's caption first.
+// A problem in a face's words: the setting's name first, then the text, the face's words
+// for the retry and the server's last lines.
+QString worded(const Problem& problem, const QString& settingName,
+               const std::array<QLatin1String, 3>& retryWords);
+
+// A problem as the window words it: the box's caption first, the buttons to click again.
 QString captioned(const Problem& problem);
 QStringList captioned(const Problems& problems);

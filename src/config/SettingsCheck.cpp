@@ -30,21 +30,31 @@ enum Placement : unsigned {
     Map = 1u << 4,
     // Written as the number it converts to, so only the conversion matters.
     Number = 1u << 5,
+    // Written as typed, and read by the game server as a whole number in a range of its
+    // own, where it takes any other text for another number.
+    WholeNumber = 1u << 6,
 };
 
 struct ScriptValue {
     SettingsMember member;
     unsigned placement;
+    // For a whole number: the range the game server uses as it stands, an empty box written
+    // as 0, and what the server does with other text.
+    qint64 least = 0, most = 0;
+    const char* otherwise = nullptr;
 };
 
 // In the order of the boxes on the form.
 constexpr std::array<ScriptValue, 11> kScriptValues{{
     {&ServerSettings::serverName, Quoted | InfoString},
     {&ServerSettings::motd, Quoted},
-    {&ServerSettings::maxClients, Unquoted},
-    {&ServerSettings::timeLimit, Unquoted},
+    {&ServerSettings::maxClients, WholeNumber, 1, 64,
+     "the game server holds from 1 to 64 players and would change any other number"},
+    {&ServerSettings::timeLimit, WholeNumber, 0, 2147483647,
+     "the game server would read other text as 0, no limit; an empty box means 0"},
     {&ServerSettings::connectionPassword, Quoted | InfoString | PlayerPassword},
-    {&ServerSettings::reservedSlots, Unquoted},
+    {&ServerSettings::reservedSlots, WholeNumber, 0, 64,
+     "the game server would read other text as 0; an empty box means 0"},
     {&ServerSettings::reservedPassword, Quoted | InfoString | PlayerPassword},
     {&ServerSettings::adminPassword, Quoted},
     {&ServerSettings::rconPassword, Quoted | Rcon},
@@ -183,8 +193,19 @@ void checkScriptValue(const ServerSettings& settings, const ScriptValue& value, 
     const auto problem = [&](const QString& words) { problems << Problem{value.member, words}; };
     if (value.placement == Number) {
         if (!toInteger16(text))
-            problem(QStringLiteral("type a number from the list of region numbers, such as 0 "
+            problem(QStringLiteral("give a number from the list of region numbers, such as 0 "
                                    "for Unspecified Region."));
+        return;
+    }
+    if (value.placement == WholeNumber) {
+        const bool digits =
+            std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+        const qint64 number = text.size() > 12 ? -1 : text.toLongLong();
+        if (!digits || number < value.least || number > value.most)
+            problem(QStringLiteral("give a whole number from %1 to %2; %3.")
+                        .arg(value.least)
+                        .arg(value.most)
+                        .arg(QLatin1String(value.otherwise)));
         return;
     }
 
@@ -210,6 +231,10 @@ void checkScriptValue(const ServerSettings& settings, const ScriptValue& value, 
                     .arg(outsideLatin1.join(QStringLiteral(", "))));
 
     if (value.placement & Map) {
+        if (text.endsWith(QLatin1String(".bsp"), Qt::CaseInsensitive))
+            problem(QStringLiteral("remove the \".bsp\" at the end; the game server adds it "
+                                   "itself, and would look for maps/%1.bsp.")
+                        .arg(text));
         if (text.size() > kMaxMapLength)
             problem(QStringLiteral("shorten it to %1 characters or fewer (it has %2); the game "
                                    "server cannot load a map with a longer name.")
@@ -237,7 +262,7 @@ Problems checkSettings(const ServerSettings& settings)
 
     if (!isTypedPath(settings.outputPath, kOutputPathPlaceholder))
         problems << Problem{&ServerSettings::outputPath,
-                            QStringLiteral("type the full path of the config file to create.")};
+                            QStringLiteral("give the full path of the config file to create.")};
     else if (std::optional<Problem> problem =
                  pathTextProblem(&ServerSettings::outputPath, settings.outputPath))
         problems << *problem;
@@ -251,10 +276,10 @@ std::optional<Problem> pathTextProblem(SettingsMember box, const QString& text)
                        QStringLiteral("remove the line breaks from the path.") + kPastedLineBreaks};
     if (text.startsWith(u'~')) {
         const bool ownHome = text.size() == 1 || text[1] == u'/' || text[1] == u'\\';
-        return Problem{box, QStringLiteral("type the whole path. A leading ~ stands for a home "
+        return Problem{box, QStringLiteral("give the whole path. A leading ~ stands for a home "
                                            "folder only in a shell; here it would be a folder "
                                            "named ~%1.")
-                                .arg(ownHome ? QStringLiteral(", so type for example \"%1\"")
+                                .arg(ownHome ? QStringLiteral(", so give for example \"%1\"")
                                                    .arg(QDir::homePath() + text.mid(1))
                                              : QString())};
     }

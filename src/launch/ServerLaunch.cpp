@@ -19,25 +19,24 @@ std::variant<QFileInfo, Problem> findServer(const QString& typedGameDir, const Q
     const PathStyle style = nativePathStyle();
     if (!isTypedPath(typedGameDir, kGameDirPlaceholder))
         return Problem{&ServerSettings::gameDir,
-                       QStringLiteral("type the folder where Quake III Arena is installed, the "
+                       QStringLiteral("give the folder where Quake III Arena is installed, the "
                                       "one that holds quake3.exe.")};
     if (std::optional<Problem> problem = pathTextProblem(&ServerSettings::gameDir, typedGameDir))
         return *problem;
     if (const QFileInfo typed(gameDir); typed.isFile())
-        return Problem{nullptr,
-                       QStringLiteral("The game directory \"%1\" is a file, not a folder. Type the "
-                                      "folder that holds it, \"%2\".")
+        return Problem{&ServerSettings::gameDir,
+                       QStringLiteral("\"%1\" is a file, not a folder; give the folder that holds "
+                                      "it, \"%2\".")
                            .arg(gameDir, QDir::toNativeSeparators(typed.absolutePath()))};
     if (!QFileInfo(gameDir).isDir())
-        return Problem{nullptr,
-                       QStringLiteral("The game directory \"%1\" does not exist. Type the folder "
-                                      "where Quake III Arena is installed.")
+        return Problem{&ServerSettings::gameDir,
+                       QStringLiteral("\"%1\" does not exist; give the folder where Quake III "
+                                      "Arena is installed.")
                            .arg(gameDir)};
     if (!QFileInfo(arenaPath(gameDir, style)).isDir())
-        return Problem{nullptr,
-                       QStringLiteral("The game directory \"%1\" has no arena folder. Install the "
-                                      "Quorvex modification there, or type the right game "
-                                      "directory.")
+        return Problem{&ServerSettings::gameDir,
+                       QStringLiteral("\"%1\" has no arena folder; install the Quorvex "
+                                      "modification there, or give the right game directory.")
                            .arg(gameDir)};
     const QStringList names = serverProgramNames(style);
     for (const QString& name : names) {
@@ -51,16 +50,15 @@ std::variant<QFileInfo, Problem> findServer(const QString& typedGameDir, const Q
         return program;
     }
     if (names.size() == 1)
-        return Problem{nullptr,
-                       QStringLiteral("The game directory \"%1\" has no quake3.exe. Type the "
-                                      "folder where Quake III Arena is installed.")
+        return Problem{&ServerSettings::gameDir,
+                       QStringLiteral("\"%1\" has no quake3.exe; give the folder where Quake III "
+                                      "Arena is installed.")
                            .arg(gameDir)};
-    return Problem{nullptr,
-                   QStringLiteral("The game directory \"%1\" has no dedicated server: none of %2 "
-                                  "is there. Type the folder where Quake III Arena is installed, "
-                                  "or make a link named quake3.exe there to the dedicated "
-                                  "server, for example: ln -s /usr/lib/ioquake3/ioq3ded "
-                                  "quake3.exe")
+    return Problem{&ServerSettings::gameDir,
+                   QStringLiteral("\"%1\" has no dedicated server: none of %2 is there. Give the "
+                                  "folder where Quake III Arena is installed, or make a link "
+                                  "named quake3.exe there to the dedicated server, for example: "
+                                  "ln -s /usr/lib/ioquake3/ioq3ded quake3.exe")
                        .arg(gameDir, names.join(QStringLiteral(", ")))};
 }
 
@@ -68,26 +66,33 @@ std::variant<QByteArray, Problem> readConfigFile(const QString& outputPath)
 {
     if (!isTypedPath(outputPath, kOutputPathPlaceholder))
         return Problem{&ServerSettings::outputPath,
-                       QStringLiteral("type the path of the config file, and create it first.")};
+                       QStringLiteral("give the path of the config file, and create it first.")};
     if (std::optional<Problem> problem = pathTextProblem(&ServerSettings::outputPath, outputPath))
         return *problem;
     if (QFileInfo(outputPath).isDir())
-        return Problem{
-            nullptr, QStringLiteral("The config file \"%1\" is a folder, not a file. Type the path "
-                                    "of the config file, and create it first.")
-                         .arg(outputPath)};
-    if (!QFileInfo(outputPath).isFile())
-        return Problem{nullptr,
-                       QStringLiteral("The config file \"%1\" does not exist. Create it first.")
+        return Problem{&ServerSettings::outputPath,
+                       QStringLiteral("\"%1\" is a folder, not a file; give the path of the "
+                                      "config file, and create it first.")
                            .arg(outputPath)};
-    QFile file(outputPath);
-    if (file.open(QIODevice::ReadOnly)) {
-        QByteArray bytes = file.readAll();
-        if (file.error() == QFileDevice::NoError)
-            return bytes;
-    }
-    return Problem{nullptr, QStringLiteral("Could not read the config file \"%1\": %2.")
-                                .arg(outputPath, file.errorString())};
+    if (!QFileInfo::exists(outputPath))
+        return Problem{&ServerSettings::outputPath,
+                       QStringLiteral("the config file \"%1\" does not exist; create it first.")
+                           .arg(outputPath)};
+    // What show refuses the server would not execute whole, so it is not installed.
+    std::variant<QByteArray, QString> bytes = readScriptBytes(outputPath);
+    if (const QString* problem = std::get_if<QString>(&bytes))
+        return Problem{nullptr, *problem};
+    return std::get<QByteArray>(std::move(bytes));
+}
+
+// Who may read the installed copy: never more than may read its source, and its owner alone
+// when it sets a password.
+Readers installedReaders(const QString& source, const QByteArray& script)
+{
+    constexpr QFileDevice::Permissions kOthers = QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    return setsPasswords(script) || (QFileInfo(source).permissions() & kOthers) != kOthers
+               ? Readers::OwnerOnly
+               : Readers::Usual;
 }
 
 } // namespace
@@ -108,9 +113,15 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
 
     // The server runs as the same user, so a copy that holds passwords is its owner's alone.
     const QString installed = installedScriptPath(gameDir, scriptNumber, style);
-    if (std::optional<QString> reason = writeFileAtomically(
-            installed, script,
-            holdsPasswords(reading.settings()) ? Readers::OwnerOnly : Readers::Usual))
+    const QString logPath =
+        serverLogsToFile() ? installed.chopped(4) + QStringLiteral(".log") : QString();
+    if (const std::optional<QString> kind =
+            logPath.isEmpty() ? std::nullopt : specialFileKind(logPath))
+        return Problem{nullptr, QStringLiteral("The server's log \"%1\" is %2, not a regular "
+                                               "file, and is left as it is. Remove it.")
+                                    .arg(logPath, *kind)};
+    if (std::optional<QString> reason =
+            writeFileAtomically(installed, script, installedReaders(outputPath, script)))
         return Problem{nullptr, QStringLiteral("Could not install the config file as \"%1\": %2.")
                                     .arg(installed, *reason)};
 
@@ -119,8 +130,7 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
     server.program = QDir::toNativeSeparators(std::get<QFileInfo>(found).filePath());
     server.scriptNumber = scriptNumber;
     server.installedPath = installed;
-    if (serverLogsToFile())
-        server.logPath = installed.chopped(4) + QStringLiteral(".log");
+    server.logPath = logPath;
     server.portWasTaken = udpPortTaken(kServerPort);
     server.script = std::move(reading);
     auto started = startServerProcess(
@@ -132,17 +142,18 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
     return server;
 }
 
-std::variant<int, QString> drawScriptNumber(ScriptNumberSequence& numbers,
+std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,
                                             const QString& typedGameDir,
                                             const std::optional<QString>& homePath)
 {
     const int first = numbers.next();
     if (!homePath)
-        return QStringLiteral("The game server's home folder, the Quake3 folder in your "
-                              "Application Data, cannot be found, and a script left there "
-                              "would run in place of the new one. Nothing was started. Check "
-                              "that your user profile is complete, then click Run Config "
-                              "again.");
+        return Problem{nullptr,
+                       QStringLiteral("The game server's home folder, the Quake3 folder in your "
+                                      "Application Data, cannot be found, and a script left there "
+                                      "would run in place of the new one. Nothing was started. "
+                                      "Check that your user profile is complete."),
+                       Retry::Run};
     const PathStyle style = nativePathStyle();
     const QString homeArena = arenaPath(*homePath, style);
     const QString gameArena = arenaPath(absoluteGameDir(typedGameDir, style), style);
@@ -159,13 +170,14 @@ std::variant<int, QString> drawScriptNumber(ScriptNumberSequence& numbers,
     for (int n = 0; everyNameTaken && n < ScriptNumberSequence::kCount; ++n)
         everyNameTaken = shadowed(n);
     if (everyNameTaken)
-        return QStringLiteral("The game server's home folder \"%1\" holds a script for every "
-                              "name from conf0.cfg to conf%2.cfg, which the server would "
-                              "run in place of the new one. Nothing was started. Remove the "
-                              "conf files you no longer need from that folder, then click "
-                              "Run Config again.")
-            .arg(homeArena)
-            .arg(ScriptNumberSequence::kCount - 1);
+        return Problem{nullptr,
+                       QStringLiteral("The game server's home folder \"%1\" holds a script for "
+                                      "every name from conf0.cfg to conf%2.cfg, which the server "
+                                      "would run in place of the new one. Nothing was started. "
+                                      "Remove the conf files you no longer need from that folder.")
+                           .arg(homeArena)
+                           .arg(ScriptNumberSequence::kCount - 1),
+                       Retry::Run};
     int number = numbers.next();
     while (shadowed(number))
         number = numbers.next();

@@ -29,7 +29,7 @@ struct StartedServer {
 // engine's home path already holds arena/conf<N>.cfg, which the server would run in place
 // of the script installed under that name, the next number after it that is free there.
 // Says why no number will do when the home path is unknown or holds every name.
-[[nodiscard]] std::variant<int, QString> drawScriptNumber(ScriptNumberSequence& numbers,
+[[nodiscard]] std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,
                                                           const QString& typedGameDir,
                                                           const std::optional<QString>& homePath);
 

@@ -14,6 +14,12 @@ public:
 
     // How the server ended, such as "exited with status 1"; nothing while it runs.
     virtual std::optional<QString> ended() = 0;
+
+    // Ends the server: asks it to quit as the system lets a program ask, forces it after
+    // kStopMs, and returns once it has ended.
+    virtual void stop() = 0;
+
+    static constexpr int kStopMs = 5000;
 };
 
 struct ServerStart {

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -46,7 +47,8 @@ struct Ending {
 
 class PosixServerProcess : public ServerProcess {
 public:
-    explicit PosixServerProcess(std::shared_ptr<const Ending> ending) : m_ending(std::move(ending))
+    PosixServerProcess(pid_t pid, std::shared_ptr<const Ending> ending)
+        : m_pid(pid), m_ending(std::move(ending))
     {
     }
 
@@ -57,7 +59,21 @@ public:
         return m_ending->description;
     }
 
+    // The engine answers SIGTERM by telling its players and quitting. Until the thread
+    // that waits for the server has reaped it, its process id is still its own.
+    void stop() override
+    {
+        for (const int signal : {SIGTERM, SIGKILL}) {
+            if (ended())
+                return;
+            kill(m_pid, signal);
+            for (int waited = 0; waited < kStopMs && !ended(); waited += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
 private:
+    pid_t m_pid;
     std::shared_ptr<const Ending> m_ending;
 };
 
@@ -189,5 +205,5 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
 
     auto ending = std::make_shared<Ending>();
     waitInTheBackground(server, ending);
-    return std::make_unique<PosixServerProcess>(std::move(ending));
+    return std::make_unique<PosixServerProcess>(server, std::move(ending));
 }

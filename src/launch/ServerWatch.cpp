@@ -42,11 +42,12 @@ ServerWatch::ServerWatch(StartedServer server, QObject* parent)
         m_port = kServerPort;
     if (const std::optional<QString>& failure = m_socket.failure())
         QTimer::singleShot(0, this, [this, reason = *failure] {
-            finish({QStringLiteral("The game server was started, but the tool could not open a "
-                                   "UDP socket to ask it for its status (%1), so its start cannot "
-                                   "be confirmed. Ask it from a game client, or check its "
-                                   "console.")
-                        .arg(reason)});
+            finish({{nullptr,
+                     QStringLiteral("The game server was started, but the tool could not open a "
+                                    "UDP socket to ask it for its status (%1), so its start "
+                                    "cannot be confirmed. Ask it from a game client, or check "
+                                    "its console.")
+                         .arg(reason)}});
         });
 }
 
@@ -76,11 +77,12 @@ void ServerWatch::look()
     const QString script = QStringLiteral("conf%1").arg(m_server.scriptNumber);
     if (const std::optional<QString> ended = m_server.process->ended()) {
         const qint64 seconds = qMax<qint64>(1, (m_elapsed.elapsed() + 999) / 1000);
-        finish({QStringLiteral("The game server stopped within %1 of its start: it %2.")
-                    .arg(seconds == 1 ? QStringLiteral("a second")
-                                      : QStringLiteral("%1 seconds").arg(seconds),
-                         *ended) +
-                logTail()});
+        finish({{nullptr,
+                 QStringLiteral("The game server stopped within %1 of its start: it %2.")
+                     .arg(seconds == 1 ? QStringLiteral("a second")
+                                       : QStringLiteral("%1 seconds").arg(seconds),
+                          *ended),
+                 Retry::None, logTail()}});
         return;
     }
     const QString text = log();
@@ -88,40 +90,41 @@ void ServerWatch::look()
         m_port = port;
     static const QRegularExpression noMap(QStringLiteral("Can't find map maps/([^\\r\\n]*)\\.bsp"));
     if (const QRegularExpressionMatch match = noMap.match(text); match.hasMatch()) {
-        finish({QStringLiteral("The game server could not find the map \"%1\". Type the name of "
-                               "a map that is installed (maps/%1.bsp in the game's folders) into "
-                               "Initial Map, then click Create Config and Run Config again. The "
-                               "server is still running without a map: stop it before you "
-                               "start another.")
-                    .arg(match.captured(1)) +
-                logTail()});
+        finish({{&ServerSettings::initialMap,
+                 QStringLiteral("the game server could not find the map \"%1\"; give the name of "
+                                "a map that is installed (maps/%1.bsp in the game's folders). "
+                                "The server is still running without a map: stop it before "
+                                "you start another.")
+                     .arg(match.captured(1)),
+                 Retry::CreateAndRun, logTail()}});
         return;
     }
     if (text.contains(QStringLiteral("couldn't exec ") + script)) {
-        finish({QStringLiteral("The game server could not execute its script %1.cfg in the "
-                               "arena folder. Check that the arena folder can be read, then "
-                               "click Run Config again. The server is still running without "
-                               "it: stop it before you start another.")
-                    .arg(script) +
-                logTail()});
+        finish({{nullptr,
+                 QStringLiteral("The game server could not execute its script %1.cfg in the "
+                                "arena folder. The server is still running without it: stop "
+                                "it, and check that the arena folder can be read.")
+                     .arg(script),
+                 Retry::Run, logTail()}});
         return;
     }
     if (m_elapsed.elapsed() >= kWatchMs) {
         if (!m_port)
-            finish({QStringLiteral("The new server's start cannot be confirmed: it does not say "
-                                   "which port it took, and the program on UDP port %1 may be a "
-                                   "game server itself, whose answers would pass for the new "
-                                   "one's. Stop the program that holds port %1, such as a server "
-                                   "started earlier, then stop the new server and click Run "
-                                   "Config again.")
-                        .arg(kServerPort) +
-                    logTail()});
+            finish({{nullptr,
+                     QStringLiteral("The new server's start cannot be confirmed: it does not "
+                                    "say which port it took, and the program on UDP port %1 "
+                                    "may be a game server itself, whose answers would pass for "
+                                    "the new one's. Stop the program that holds port %1, such "
+                                    "as a server started earlier, and stop the new server.")
+                         .arg(kServerPort),
+                     Retry::Run, logTail()}});
         else
-            finish({QStringLiteral("The game server did not answer on UDP port %1 within %2 "
-                                   "seconds of its start.")
-                        .arg(*m_port)
-                        .arg(kWatchMs / 1000) +
-                    logTail()});
+            finish({{nullptr,
+                     QStringLiteral("The game server did not answer on UDP port %1 within %2 "
+                                    "seconds of its start.")
+                         .arg(*m_port)
+                         .arg(kWatchMs / 1000),
+                     Retry::None, logTail()}});
         return;
     }
     if (m_port && (m_lastQuery < 0 || m_elapsed.elapsed() - m_lastQuery >= kQueryEveryMs)) {
@@ -139,15 +142,17 @@ void ServerWatch::readAnswers()
             if (differences.isEmpty())
                 finish({});
             else
-                finish({QStringLiteral("The game server runs, but not as its script conf%1.cfg "
-                                       "sets it:\n%2\nThe server may have held a value within its "
-                                       "own limits, such as at most 64 players, or another file "
-                                       "of that name runs in its place, such as arena/conf%1.cfg "
-                                       "in the engine's home folder or in a pk3 file of the "
-                                       "game's folders. Correct the value or remove that file, "
-                                       "stop this server, then click Run Config again.")
-                            .arg(m_server.scriptNumber)
-                            .arg(differences.join(u'\n'))});
+                finish({{nullptr,
+                         QStringLiteral("The game server runs, but not as its script "
+                                        "conf%1.cfg sets it:\n%2\nThe server may have held a "
+                                        "value within its own limits, such as at most 64 "
+                                        "players, or another file of that name runs in its "
+                                        "place, such as arena/conf%1.cfg in the engine's home "
+                                        "folder or in a pk3 file of the game's folders. Correct "
+                                        "the value or remove that file, and stop this server.")
+                             .arg(m_server.scriptNumber)
+                             .arg(differences.join(u'\n')),
+                         Retry::Run}});
             return;
         }
     }
@@ -195,7 +200,7 @@ QStringList ServerWatch::differencesFromScript(const QByteArray& info) const
     return differences;
 }
 
-void ServerWatch::finish(QStringList problems)
+void ServerWatch::finish(Problems problems)
 {
     if (!m_timer.isActive())
         return;
@@ -203,7 +208,8 @@ void ServerWatch::finish(QStringList problems)
     // A holder that let the port go before the server opened it leaves nothing to say, and
     // one that took it after the start moves the server as much.
     if (m_port ? *m_port != kServerPort : m_server.portWasTaken)
-        problems.prepend(
+        problems.prepend(Problem{
+            nullptr,
             m_port ? QStringLiteral("Another program already uses UDP port %1, so the new server "
                                     "took port %2, and players who connect to port %1 will not "
                                     "reach it.")
@@ -212,6 +218,6 @@ void ServerWatch::finish(QStringList problems)
                    : QStringLiteral("Another program already uses UDP port %1, so the new server "
                                     "will take another port, and players who connect to port %1 "
                                     "will not reach it.")
-                         .arg(kServerPort));
+                         .arg(kServerPort)});
     emit finished(problems);
 }

@@ -23,16 +23,16 @@ public:
     explicit ServerWatch(StartedServer server, QObject* parent = nullptr);
 
 signals:
-    // Sent once, when the watch ends: what went wrong, each a message for the operator;
-    // empty when the server runs and answers on the game's port.
-    void finished(const QStringList& problems);
+    // Sent once, when the watch ends: what went wrong; empty when the server runs and
+    // answers on the game's port.
+    void finished(const Problems& problems);
 
 private:
     void look();
     void readAnswers();
     // What the server's status info shows other than its script sets.
     QStringList differencesFromScript(const QByteArray& info) const;
-    void finish(QStringList problems);
+    void finish(Problems problems);
     QString log() const;
     QString logTail() const;
 

@@ -79,7 +79,8 @@ void frmQuorvexConfigCreator::openScript(const QString& path)
     settings.outputPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     m_controls.setSettings(settings);
     if (!reading.uncarried.isEmpty())
-        warn(QStringLiteral("Open Script"), {uncarriedWarning(settings.outputPath, reading)});
+        warn(QStringLiteral("Open Script"),
+             {uncarriedWarning(u'"' + settings.outputPath + u'"', reading)});
 }
 
 bool frmQuorvexConfigCreator::eventFilter(QObject* watched, QEvent* event)
@@ -129,10 +130,10 @@ void frmQuorvexConfigCreator::Command2_Click()
 void frmQuorvexConfigCreator::Command3_Click()
 {
     const ServerSettings settings = currentSettings();
-    const std::variant<int, QString> number =
+    const std::variant<int, Problem> number =
         drawScriptNumber(processScriptNumbers(), settings.gameDir, engineHomePath());
-    if (const QString* error = std::get_if<QString>(&number)) {
-        warn(QStringLiteral("Run Config"), {*error});
+    if (const Problem* problem = std::get_if<Problem>(&number)) {
+        warn(QStringLiteral("Run Config"), {captioned(*problem)});
         return;
     }
     auto launched = launchServer(settings.gameDir, settings.outputPath, std::get<int>(number));
@@ -142,10 +143,10 @@ void frmQuorvexConfigCreator::Command3_Click()
     }
     // The start is confirmed, or its failure reported, while the window stays usable.
     auto* watch = new ServerWatch(std::move(std::get<StartedServer>(launched)), this);
-    connect(watch, &ServerWatch::finished, this, [this, watch](const QStringList& problems) {
+    connect(watch, &ServerWatch::finished, this, [this, watch](const Problems& problems) {
         watch->deleteLater();
         if (!problems.isEmpty())
-            warn(QStringLiteral("Run Config"), problems);
+            warn(QStringLiteral("Run Config"), captioned(problems));
     });
 }
 

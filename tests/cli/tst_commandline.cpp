@@ -3,6 +3,10 @@
 
 #include <QProcess>
 #include <QTest>
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 // The real program run as a shell runs it on a server: no display, no platform named, its
 // settings store and home folder in the test's own folder.
@@ -17,9 +21,22 @@ class TestCommandLine : public QObject {
         QString err;
     };
 
-    Ran run(const QStringList& arguments) const
+    Ran run(const QStringList& arguments, const QByteArray& input = {}) const
     {
         QProcess program;
+        start(program, arguments);
+        program.write(input);
+        program.closeWriteChannel();
+        if (!program.waitForFinished(30000))
+            qFatal("the program did not end");
+        return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
+                program.readAllStandardOutput(),
+                QString::fromLocal8Bit(program.readAllStandardError())};
+    }
+
+    void start(QProcess& program, const QStringList& arguments,
+               const QString& executable = QStringLiteral(PROGRAM)) const
+    {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(name);
@@ -28,12 +45,7 @@ class TestCommandLine : public QObject {
         environment.insert("QT_DEBUG_PLUGINS", "1");
         program.setProcessEnvironment(environment);
         program.setWorkingDirectory(m_dir.path());
-        program.start(QStringLiteral(PROGRAM), arguments);
-        if (!program.waitForFinished(30000))
-            qFatal("the program did not end");
-        return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
-                program.readAllStandardOutput(),
-                QString::fromLocal8Bit(program.readAllStandardError())};
+        program.start(executable, arguments);
     }
 
     // The config file that the form with these changes writes.
@@ -51,6 +63,12 @@ private slots:
         adoptOrphans();
         writeBytes(m_dir.filePath("VELDORIQUE.conf"), "[OPTIONS]\nSAVECFG=saved.cfg\n");
         writeBytes(m_dir.filePath("old.cfg"), "old");
+        writeBytes(m_dir.filePath("secret.cfg"), "set g_password \"s3cret\"\nmap q3dm1\n");
+        QCOMPARE(mkfifo(QFile::encodeName(m_dir.filePath("pipe")), 0600), 0);
+        // A device node like /dev/null, which only root can make.
+        if (geteuid() == 0)
+            QCOMPARE(
+                mknod(QFile::encodeName(m_dir.filePath("null")), S_IFCHR | 0666, makedev(1, 3)), 0);
     }
 
     // Each use with its exit status, what it prints or its file holds (the start of its help),
@@ -58,50 +76,79 @@ private slots:
     void usesOfTheCommandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("input");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("file"); // holds the output when not empty
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QString>("err");
+        const QByteArray none;
         // clang-format off
-        QTest::newRow("help") << QStringList{"--help"} << 0 << ""
+        QTest::newRow("help") << QStringList{"--help"} << none << 0 << ""
                               << QByteArray("Usage: quorvex-config-creator [FILE]\n"
                                             "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--output FILE]\n"
                                             "  or:  quorvex-config-creator show SCRIPT\n"
                                             "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE]\n") << "";
-        QTest::newRow("version") << QStringList{"-v"} << 0 << "" << QByteArray("quorvex-config-creator 1.0.0\n") << "";
-        QTest::newRow("create") << QStringList{"create", "--server-name", "Arena", "--rcon-password=-x", "--output", "a.cfg"} << 0 << "a.cfg"
+        QTest::newRow("version") << QStringList{"-v"} << none << 0 << "" << QByteArray("quorvex-config-creator 1.0.0\n") << "";
+        QTest::newRow("create") << QStringList{"create", "--server-name", "Arena", "--rcon-password=-x", "--output", "a.cfg"} << none << 0 << "a.cfg"
                                 << scriptWith({{&ServerSettings::serverName, "Arena"}, {&ServerSettings::rconPassword, "-x"}}) << "";
-        QTest::newRow("show") << QStringList{"show", "a.cfg"} << 0 << ""
+        QTest::newRow("show") << QStringList{"show", "a.cfg"} << none << 0 << ""
                               << QByteArray("--server-name=Arena\n--motd=\n--max-clients=16\n--time-limit=30\n--connection-password=\n"
                                             "--reserved-spaces=0\n--reserved-password=\n--admin-password=\n--rcon-password=-x\n"
                                             "--region=0\n--map=quorvexmap1\n") << "";
-        QTest::newRow("create from a script") << QStringList{"create", "--from", "a.cfg", "--max-clients=20"} << 0 << "saved.cfg"
+        QTest::newRow("create from a script") << QStringList{"create", "--from", "a.cfg", "--max-clients=20"} << none << 0 << "a.cfg"
                                               << scriptWith({{&ServerSettings::serverName, "Arena"}, {&ServerSettings::rconPassword, "-x"},
                                                              {&ServerSettings::maxClients, "20"}}) << "";
-        QTest::newRow("create to standard output") << QStringList{"create", "--map", "q3dm1", "--output", "-"} << 0 << ""
+        QTest::newRow("create to standard output") << QStringList{"create", "--map", "q3dm1", "--output", "-"} << none << 0 << ""
                                                    << scriptWith({{&ServerSettings::initialMap, "q3dm1"}}) << "";
-        QTest::newRow("refused") << QStringList{"create", "--max-clients", "1 6", "--output", "old.cfg"} << 1 << "old.cfg" << QByteArray("old")
-                                 << "--max-clients: remove the spaces;";
-        QTest::newRow("no script") << QStringList{"show", "none.cfg"} << 1 << "" << QByteArray() << "The script \"none.cfg\" does not exist.";
-        QTest::newRow("unknown command") << QStringList{"creat"} << 2 << "" << QByteArray() << "unknown command 'creat'.\nTry 'quorvex-config-creator --help'";
-        QTest::newRow("unknown option") << QStringList{"create", "--nope"} << 2 << "" << QByteArray() << "Unknown option 'nope'.\nTry";
-        QTest::newRow("option of another command") << QStringList{"run", "--map", "x"} << 2 << "" << QByteArray() << "run takes no option --map.";
+        QTest::newRow("refused") << QStringList{"create", "--server-name", "a\"b", "--output", "old.cfg"} << none << 1 << "old.cfg" << QByteArray("old")
+                                 << "--server-name: remove the double quotes";
+        QTest::newRow("no script") << QStringList{"show", "none.cfg"} << none << 1 << "" << QByteArray() << "The script \"none.cfg\" does not exist.";
+        QTest::newRow("create without a file") << QStringList{"create", "--motd", "x"} << none << 2 << "" << QByteArray()
+                                               << "create needs --output FILE, the file to write, or --from SCRIPT";
+        QTest::newRow("from standard input") << QStringList{"create", "--from", "-", "--max-clients", "24", "--output", "in.cfg"}
+                                             << QByteArray("set rconPassword \"s3cret\"\n") << 0 << "in.cfg"
+                                             << scriptWith({{&ServerSettings::rconPassword, "s3cret"}, {&ServerSettings::maxClients, "24"}}) << "";
+        QTest::newRow("password masked") << QStringList{"create", "--from", "secret.cfg", "--output", "-"} << none << 0 << ""
+                                         << scriptWith({{&ServerSettings::initialMap, "q3dm1"}})
+                                         << "\"secret.cfg\" holds commands that the settings cannot carry:\nline 1: set g_password \"********\"\n";
+        QTest::newRow("more players than the server holds") << QStringList{"create", "--max-clients", "100", "--output", "old.cfg"} << none << 1 << "old.cfg"
+                                                            << QByteArray("old") << "--max-clients: give a whole number from 1 to 64;";
+        QTest::newRow("show a pipe") << QStringList{"show", "pipe"} << none << 1 << "" << QByteArray()
+                                     << "\"pipe\" is a named pipe (FIFO), not a script file, and was not opened.";
+        QTest::newRow("read from a pipe") << QStringList{"create", "--from", "pipe", "--output", "p.cfg"} << none << 1 << "" << QByteArray()
+                                          << "\"pipe\" is a named pipe (FIFO)";
+        QTest::newRow("write to a pipe") << QStringList{"create", "--output", "pipe"} << none << 1 << "" << QByteArray()
+                                         << "Could not write the config file \"pipe\": it is a named pipe (FIFO), not a regular file";
+        QTest::newRow("write to a device (root)") << QStringList{"create", "--output", "null"} << none << 1 << "" << QByteArray()
+                                                  << "Could not write the config file \"null\": it is a character device, not a regular file";
+        QTest::newRow("window without a display") << QStringList{} << none << 1 << "" << QByteArray()
+                                                  << "there is no display to show the window on.";
+        QTest::newRow("unknown command") << QStringList{"creat"} << none << 2 << "" << QByteArray() << "unknown command 'creat'.\nTry 'quorvex-config-creator --help'";
+        QTest::newRow("unknown option") << QStringList{"create", "--nope"} << none << 2 << "" << QByteArray() << "Unknown option 'nope'.\nTry";
+        QTest::newRow("option of another command") << QStringList{"run", "--map", "x"} << none << 2 << "" << QByteArray() << "run takes no option --map.";
         // clang-format on
     }
 
     void usesOfTheCommandLine()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, input);
         QFETCH(int, status);
         QFETCH(QString, file);
         QFETCH(QByteArray, out);
         QFETCH(QString, err);
+        if (QString(QTest::currentDataTag()).endsWith("(root)") && geteuid() != 0)
+            QSKIP("Only root can make a device node.");
         const QByteArray store = readAll(m_dir.filePath("VELDORIQUE.conf"));
-        const Ran ran = run(arguments);
+        const Ran ran = run(arguments, input);
         QCOMPARE(ran.status, status);
         QVERIFY2(err.isEmpty() ? ran.err.isEmpty() : ran.err.contains(err), qPrintable(ran.err));
         const QByteArray written = file.isEmpty() ? ran.out : readAll(m_dir.filePath(file));
-        QCOMPARE(arguments.first() == "--help" ? written.first(out.size()) : written, out);
+        QCOMPARE(arguments.value(0) == "--help" ? written.first(out.size()) : written, out);
+        // Special files stay as they were, and no secret is shown.
+        for (const char* special : {"pipe", "null"})
+            QVERIFY(!QFileInfo(m_dir.filePath(special)).isFile());
+        QVERIFY2(!ran.err.contains("s3cret"), qPrintable(ran.err));
         // No windowing system is loaded, and the saved paths stay as they were.
         QVERIFY2(!ran.err.contains("platforms"), qPrintable(ran.err));
         QCOMPARE(readAll(m_dir.filePath("VELDORIQUE.conf")), store);
@@ -137,6 +184,56 @@ private slots:
             const std::optional<QByteArray> answer = waitForAnswer("getstatus", 5000);
             QVERIFY(answer);
             QCOMPARE(infoPairs(answer->split('\n').value(1)).value("sv_hostname"), "Shell Arena");
+        }
+    }
+
+    // Output that does not arrive fails the command: to a full disk, or to a closed output.
+    void outputThatDoesNotArriveFails_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("help to a full disk") << "--help >/dev/full"
+                                             << "No space left on device";
+        QTest::newRow("show to a full disk") << "show a.cfg >/dev/full"
+                                             << "No space left on device";
+        QTest::newRow("version to a closed output") << "--version >&-"
+                                                    << "Bad file descriptor";
+    }
+
+    void outputThatDoesNotArriveFails()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, reason);
+        QProcess shell;
+        start(shell, {"-c", "\"$0\" " + command, PROGRAM}, "/bin/sh");
+        QVERIFY(shell.waitForFinished(30000));
+        QCOMPARE(shell.exitCode(), 1);
+        const QString said = QString::fromLocal8Bit(shell.readAllStandardError());
+        QVERIFY2(said.contains("could not write to standard output: " + reason + '.'),
+                 qPrintable(said));
+    }
+
+    // Interrupted while it waits for the server's answer, run stops the server it started
+    // and fails with status 130.
+    void anInterruptedRunStopsItsServer()
+    {
+        FakeGameTree tree(FakeGameTree::Silent);
+        QCOMPARE(run({"create", "--output", tree.outputPath}).status, 0);
+        for (const int signal : {SIGINT, SIGTERM}) {
+            QProcess program;
+            start(program, {"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
+            QTRY_COMPARE_WITH_TIMEOUT(tree.launches().size() == 1, true, 5000);
+            const QString records = tree.root() + "/records/";
+            const QStringList pids = QDir(records).entryList({"pid.*"});
+            QCOMPARE(pids.size(), 1);
+            ::kill(pid_t(program.processId()), signal);
+            QVERIFY(program.waitForFinished(10000));
+            QCOMPARE(program.exitCode(), 130);
+            QCOMPARE(program.readAllStandardError(),
+                     "Interrupted. The tool stopped the new server.\n");
+            QVERIFY(processGone(pids[0].mid(4).toInt()));
+            for (const QString& name : QDir(records).entryList(QDir::Files))
+                QFile::remove(records + name);
         }
     }
 

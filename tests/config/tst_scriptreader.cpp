@@ -14,9 +14,11 @@ private slots:
     void cleanupTestCase() { checkNothingLeftRunning(); }
 
     // Scripts as an operator edits them by hand, generated: each of the form's variables
-    // set by any of the set commands, in any case, once or more, quoted or bare, with or
-    // without a comment after it, commands chained with semicolons or on lines of their own
-    // ending in LF or CR LF. The reader must find what the real engine holds after each.
+    // set by any of the set commands or by its bare name, which sets only a variable that
+    // exists, in any case, once or more, quoted or not, in one word or more, with or without
+    // a comment after it, maps loaded by map or devmap, commands chained with semicolons or
+    // on lines of their own ending in LF or CR LF. The reader must find what the real engine
+    // holds after each.
     void readsHandEditedScriptsAsTheEngineDoes()
     {
 #ifdef Q_OS_WIN
@@ -33,11 +35,13 @@ private slots:
             for (const QString& name : kScriptCvars + QStringList{"map"}) {
                 for (int times = name == "map" ? 0 : random.bounded(3); times >= 0; --times) {
                     const QString n = QString::number(random.bounded(99));
+                    const QString set =
+                        pick({"set ", "seta ", "sets ", "setu ", "SET ", "Seta ", "", ""});
                     const QString command =
-                        name == "map" ? "map q3dm" + n
-                                      : pick({"set", "seta", "sets", "setu", "SET", "Seta"}) +
-                                            u' ' + pick({name, name.toUpper()}) + u' ' +
-                                            pick({n, '"' + n + '"', '"' + name + u' ' + n + '"'});
+                        name == "map" ? pick({"map", "devmap", "DEVMAP"}) + " q3dm" + n
+                                      : set + pick({name, name.toUpper()}) + u' ' +
+                                            pick({n, '"' + n + '"', '"' + name + u' ' + n + '"',
+                                                  name + u' ' + n});
                     script += command + pick({"", " // a note", "\t//"}) +
                               (random.bounded(4) == 0 ? QStringLiteral("; ") : lineEnd);
                 }
@@ -56,16 +60,22 @@ private slots:
         const ScriptReading reading =
             readScript("exec other.cfg\r\nset sv_hostname \"Arena\" ; bind x \"say hi\"\r"
                        "// a comment\n\n  vstr next // jump\nset fraglimit 20\nset g_motd\n"
-                       "seta Password secret /* spans\nlines */ map q3dm2\n");
+                       "seta Password secret /* spans\nlines */ map q3dm2\n"
+                       "set g_password \"s3cret\"\ng_adminPass s3cret\nrconpassword s3cret\n"
+                       "devmap q3dm7\n");
+        // A password is masked; a bare name sets only a variable that exists.
         QCOMPARE(reading.uncarried, (QList<ScriptLine>{{1, "exec other.cfg"},
                                                        {2, "bind x \"say hi\""},
                                                        {5, "vstr next // jump"},
                                                        {6, "set fraglimit 20"},
-                                                       {7, "set g_motd"}}));
+                                                       {7, "set g_motd"},
+                                                       {10, "set g_password \"********\""},
+                                                       {11, "g_adminPass \"********\""}}));
         ServerSettings expected = designSettings();
         expected.serverName = "Arena";
         expected.connectionPassword = "secret";
-        expected.initialMap = "q3dm2";
+        expected.rconPassword = "s3cret";
+        expected.initialMap = "q3dm7";
         QVERIFY(reading.settings() == expected);
         QVERIFY(uncarriedWarning("a.cfg", reading).contains("\nline 5: vstr next // jump\n"));
     }

@@ -52,14 +52,22 @@ private slots:
              "replace the characters U+2028; the config file can only hold Western European "
              "(ISO-8859-1) characters. The pasted text holds line breaks, shown as spaces."},
             {"NUL in motd", &ServerSettings::motd, QString("a") + QChar(0) + "b", "NUL"},
-            {"semicolon in max clients", &ServerSettings::maxClients, "16;quit", "semicolons"},
-            {"comment in time limit", &ServerSettings::timeLimit, "30//", "(//)"},
-            {"block comment in reserved", &ServerSettings::reservedSlots, "0/*", "(/*)"},
-            {"space in max clients", &ServerSettings::maxClients, " 16 ", "remove the spaces;"},
-            {"only a space in reserved", &ServerSettings::reservedSlots, " ", "spaces"},
-            {"tab in time limit", &ServerSettings::timeLimit, "3\t0", "tabs"},
+            {"semicolon in max clients", &ServerSettings::maxClients, "16;quit",
+             "give a whole number from 1 to 64;"},
+            {"space in max clients", &ServerSettings::maxClients, " 16 ", "from 1 to 64"},
+            {"max clients over 64", &ServerSettings::maxClients, "100", "from 1 to 64"},
+            {"no max clients", &ServerSettings::maxClients, "0", "from 1 to 64"},
+            {"empty max clients", &ServerSettings::maxClients, "", "from 1 to 64"},
+            {"word in time limit", &ServerSettings::timeLimit, "abc",
+             "give a whole number from 0 to 2147483647; the game server would read other text "
+             "as 0"},
+            {"comment in time limit", &ServerSettings::timeLimit, "30//", "a whole number"},
+            {"negative reserved", &ServerSettings::reservedSlots, "-3", "from 0 to 64"},
+            {"only a space in reserved", &ServerSettings::reservedSlots, " ", "a whole number"},
+            {"map with its file ending", &ServerSettings::initialMap, "q3dm17.BSP",
+             "remove the \".bsp\" at the end; the game server adds it itself"},
             {"control in map", &ServerSettings::initialMap, "q3\x1b", "(U+001B)"},
-            {"letter beyond ASCII in max clients", &ServerSettings::maxClients, "3é0",
+            {"letter beyond ASCII in map", &ServerSettings::initialMap, "3é0",
              "beyond plain ASCII (\"é\" U+00E9)"},
             {"no-break space in map", &ServerSettings::initialMap, "my\u00a0map", "(U+00A0)"},
             {"space in map", &ServerSettings::initialMap, "my map", "cut the setting"},
@@ -84,12 +92,12 @@ private slots:
             {"outside Latin-1", &ServerSettings::adminPassword, "pass€", "\"€\" U+20AC"},
             {"emoji and zero-width space", &ServerSettings::serverName, "😀a\u200b😀",
              "\"😀\" U+1F600, U+200B"},
-            {"region word", &ServerSettings::region, "Europe", "type a number"},
-            {"region empty", &ServerSettings::region, "", "type a number"},
-            {"region too big", &ServerSettings::region, "99999", "type a number"},
+            {"region word", &ServerSettings::region, "Europe", "give a number"},
+            {"region empty", &ServerSettings::region, "", "give a number"},
+            {"region too big", &ServerSettings::region, "99999", "give a number"},
             {"output empty", &ServerSettings::outputPath, "", "path"},
             {"output from home", &ServerSettings::outputPath, "~/my.cfg",
-             "would be a folder named ~, so type for example \"" + QDir::homePath() + "/my.cfg\"."},
+             "would be a folder named ~, so give for example \"" + QDir::homePath() + "/my.cfg\"."},
             {"output of another user", &ServerSettings::outputPath, "~quake/my.cfg",
              "would be a folder named ~."},
             {"pasted output", &ServerSettings::outputPath, "/tmp/a\r\n.cfg",
@@ -118,7 +126,7 @@ private slots:
         QTest::addColumn<SettingsMember>("member");
         QTest::addColumn<QString>("value");
 
-        QTest::newRow("non-numeric max clients") << &ServerSettings::maxClients << "abc";
+        QTest::newRow("leading zero in max clients") << &ServerSettings::maxClients << "016";
         QTest::newRow("empty time limit") << &ServerSettings::timeLimit << "";
         QTest::newRow("semicolon in quoted motd") << &ServerSettings::motd << "hi; there";
         QTest::newRow("backslash in motd") << &ServerSettings::motd << "C:\\q3";
@@ -207,9 +215,13 @@ private slots:
             ServerSettings s = testSettings();
             s.serverName = text(info, false);
             s.motd = text(quoted, false);
-            s.maxClients = text(unquoted, true);
-            s.timeLimit = text(unquoted, true);
-            s.reservedSlots = text(unquoted, true);
+            const auto number = [&](int least, int most) {
+                return random.bounded(24) == 0 ? text(unquoted, true)
+                                               : QString::number(random.bounded(least, most + 1));
+            };
+            s.maxClients = number(1, 64);
+            s.timeLimit = number(0, 999);
+            s.reservedSlots = number(0, 64);
             s.reservedPassword = text(playerPassword, false);
             s.adminPassword = text(quoted, false);
             s.rconPassword = text(rcon, true);
@@ -244,7 +256,7 @@ private slots:
             }
         }
         qInfo("%d of %lld forms accepted, all of them arrived exactly", accepted, forms.size());
-        QVERIFY(accepted >= 5000);
+        QVERIFY(accepted >= 4000);
 #endif
     }
 

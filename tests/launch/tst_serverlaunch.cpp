@@ -17,6 +17,7 @@
 #include <windows.h>
 #else
 #include <sys/socket.h>
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -62,23 +63,39 @@ private slots:
     void initTestCase() { adoptOrphans(); }
     void cleanupTestCase() { checkNothingLeftRunning(); }
 
-    // The server runs as the tool's user, so the copy of a script with a password is theirs
-    // alone.
+    // The server runs as the tool's user, so the copy of a script that sets a password the
+    // engine reads, to any value, is theirs alone, as is the copy of a source only they read.
     void installsTheScriptAndStartsTheServer_data()
     {
         QTest::addColumn<QString>("suffix");
         QTest::addColumn<QByteArray>("script");
-        QTest::newRow("as typed") << "" << kScript;
-        QTest::newRow("trailing separator") << QDir::toNativeSeparators("/") << kScript;
-        QTest::newRow("with a password") << "" << kScript + "set rconPassword \"x\"\r\n";
+        QTest::addColumn<bool>("ownersSource");
+        QTest::addColumn<bool>("ownersCopy");
+        QTest::newRow("as typed") << "" << kScript << false << false;
+        QTest::newRow("trailing separator")
+            << QDir::toNativeSeparators("/") << kScript << false << false;
+        QTest::newRow("with a password") << "" << kScript + "set rconPassword \"x\"\r\n"
+                                         << false << true;
+        QTest::newRow("bare password") << "" << kScript + "RCONPASSWORD s3cret\r\n"
+                                       << false << true;
+        QTest::newRow("game password") << "" << kScript + "seta g_password \"x\"\r\n"
+                                       << false << true;
+        QTest::newRow("password emptied later")
+            << "" << kScript + "set Password x\r\nset Password \"\"\r\n"
+            << false << true;
+        QTest::newRow("owner's source") << "" << kScript << true << true;
     }
 
     void installsTheScriptAndStartsTheServer()
     {
         QFETCH(QString, suffix);
         QFETCH(QByteArray, script);
+        QFETCH(bool, ownersSource);
+        QFETCH(bool, ownersCopy);
         FakeGameTree tree;
         writeBytes(tree.outputPath, script);
+        if (ownersSource)
+            QFile::setPermissions(tree.outputPath, QFile::ReadOwner | QFile::WriteOwner);
         const QString before = QDir::currentPath();
 
         const StartedServer server =
@@ -92,8 +109,7 @@ private slots:
         QCOMPARE(readAll(tree.gameDir + "/arena/conf42.cfg"), script);
         QCOMPARE(QDir::currentPath(), before);
 #ifndef Q_OS_WIN
-        QCOMPARE(fileMode(tree.gameDir + "/arena/conf42.cfg"),
-                 script == kScript ? newFileMode() : 0600);
+        QCOMPARE(fileMode(tree.gameDir + "/arena/conf42.cfg"), ownersCopy ? 0600 : newFileMode());
 #endif
     }
 
@@ -185,13 +201,13 @@ private slots:
                            "set sv_hostname \"stale\"\r\n");
         }
 
-        const std::variant<int, QString> drawn = drawScriptNumber(numbers, tree.gameDir, homePath);
+        const std::variant<int, Problem> drawn = drawScriptNumber(numbers, tree.gameDir, homePath);
         if (used >= 0) {
             QCOMPARE(std::get<int>(drawn), draws[used]);
             QCOMPARE(numbers.next(), draws[used + 1]);
         } else {
-            QVERIFY2(std::get<QString>(drawn).contains(message),
-                     qPrintable(std::get<QString>(drawn)));
+            const QString said = captioned(std::get<Problem>(drawn));
+            QVERIFY2(said.contains(message), qPrintable(said));
         }
     }
 
@@ -201,16 +217,16 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("empty game directory")
             << "empty"
-            << "Game directory: type the folder where Quake III Arena is installed";
+            << "Game directory: give the folder where Quake III Arena is installed";
         QTest::newRow("design text") << "design"
-                                     << "Game directory: type the folder where Quake III Arena";
+                                     << "Game directory: give the folder where Quake III Arena";
         QTest::newRow("missing game directory") << "missing"
                                                 << "does not exist";
         QTest::newRow("no arena folder") << "no arena"
                                          << "has no arena folder";
 #ifdef Q_OS_WIN
         QTest::newRow("no server program") << "no server"
-                                           << "has no quake3.exe.";
+                                           << "has no quake3.exe;";
 #else
         QTest::newRow("no server program")
             << "no server"
@@ -219,7 +235,7 @@ private slots:
                                                    << "cannot be run";
 #endif
         QTest::newRow("no config file") << "no config"
-                                        << "does not exist. Create it first.";
+                                        << "does not exist; create it first.";
         QTest::newRow("config path design text") << "config design"
                                                  << "Config output path: ";
         QTest::newRow("installed name is a directory")
@@ -228,11 +244,11 @@ private slots:
                "it is a folder, not a file;";
         QTest::newRow("game directory is the program")
             << "program"
-            << "\"%1/quake3.exe\" is a file, not a folder. "
-               "Type the folder that holds it, \"%1\".";
+            << "Game directory: \"%1/quake3.exe\" is a file, not a folder; "
+               "give the folder that holds it, \"%1\".";
         QTest::newRow("game directory from home")
             << "tilde"
-            << "Game directory: type the whole path. A leading "
+            << "Game directory: give the whole path. A leading "
                "~ stands for a home folder only in a shell";
         QTest::newRow("pasted line break in game directory")
             << "pasted"
@@ -240,7 +256,20 @@ private slots:
                "text holds line breaks, shown as spaces.";
         QTest::newRow("config path is a folder")
             << "config folder"
-            << "The config file \"%2\" is a folder, not a file.";
+            << "Config output path: \"%2\" is a folder, not a file;";
+        // What the server would not execute whole is not installed.
+        QTest::newRow("config larger than the server executes")
+            << "config too large"
+            << "the game server executes no script larger than";
+        QTest::newRow("config with NUL") << "config NUL"
+                                         << "\"%2\" is not a server script: it holds binary data";
+#ifndef Q_OS_WIN
+        QTest::newRow("config is a pipe") << "config pipe"
+                                          << "\"%2\" is a named pipe (FIFO), not a script file";
+        QTest::newRow("log is a pipe") << "log pipe"
+                                       << "The server's log \"%1/arena/conf3.log\" is a named "
+                                          "pipe (FIFO), not a regular file";
+#endif
     }
 
     void refusalsStartAndInstallNothing()
@@ -277,6 +306,16 @@ private slots:
             gameDir += "\n";
         else if (fault == "config folder")
             outputPath = QDir::toNativeSeparators(tree.root());
+        else if (fault == "config too large")
+            writeBytes(outputPath, QByteArray(ServerScript::kMaxBytes + 1, '/'));
+        else if (fault == "config NUL")
+            writeBytes(outputPath, QByteArray("map q3dm1\n\0", 11));
+#ifndef Q_OS_WIN
+        else if (fault == "config pipe")
+            QVERIFY(QFile::remove(outputPath) && mkfifo(QFile::encodeName(outputPath), 0600) == 0);
+        else if (fault == "log pipe")
+            QVERIFY(mkfifo(QFile::encodeName(gameDir + "/arena/conf3.log"), 0600) == 0);
+#endif
         const QStringList arenaBefore = tree.arena();
 
         const QString error = refusal(launchServer(gameDir, outputPath, 3));

@@ -15,6 +15,7 @@ namespace {
 // A server whose process runs throughout the watch.
 struct RunningServer : ServerProcess {
     std::optional<QString> ended() override { return std::nullopt; }
+    void stop() override {}
 };
 
 // A game server's status answers on a port of 127.0.0.1, counting the queries.
@@ -105,7 +106,7 @@ private slots:
         QTest::qWait(300);
         writeBytes(dir.filePath("conf1.log"), log);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, ServerWatch::kWatchMs + 2000);
-        const QString said = finished[0][0].toStringList().join("\n\n");
+        const QString said = captioned(finished[0][0].value<Problems>()).join("\n\n");
         QVERIFY2(verdict.isEmpty() ? said.isEmpty() : said.startsWith(verdict), qPrintable(said));
         if (old)
             QCOMPARE(old->queries, 0);

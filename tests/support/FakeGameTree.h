@@ -20,7 +20,8 @@
 // started, and waits until each has ended, when it goes.
 class FakeGameTree {
 public:
-    enum Server { Recorder, RealEngine };
+    // A recorder that ends at once, one that then runs without ever answering, or the engine.
+    enum Server { Recorder, Silent, RealEngine };
 
     // Why the tool cannot start the real engine here, or nothing when it can.
     static const char* withoutRealEngine()
@@ -54,7 +55,8 @@ public:
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         writeBytes(gameDir + QStringLiteral("/records.path"), m_records.toUtf8());
 #else
-        writeServer(recorder());
+        writeServer(recorder() +
+                    (server == Silent ? QStringLiteral("exec sleep 600\n") : QString()));
 #endif
     }
 

@@ -77,24 +77,32 @@ QByteArray smallMap()
     return header + body;
 }
 
-// The script's variables in a file that the engine's writeconfig wrote, which holds
-// seta NAME "VALUE" a line.
-QHash<QString, QString> writtenCvars(const QByteArray& config)
+// The script's variables as the engine's print command shows them in the log, each from a
+// line "NAME" is:"VALUE^7"..., followed by latched: "VALUE" when the value takes effect at
+// the next map; a variable the script left alone holds kUnset or does not exist.
+QHash<QString, QString> printedCvars(const QList<QByteArray>& lines)
 {
-    static const QStringList names = QString(kScriptCvars.join(u' ').toLower()).split(u' ');
     QHash<QString, QString> cvars;
-    for (const QByteArray& line : config.split('\n')) {
-        if (!line.startsWith("seta "))
+    QString name;
+    for (const QByteArray& line : lines) {
+        QByteArray value;
+        if (line.startsWith('"') && line.contains("\" is:\"")) {
+            const qsizetype is = line.indexOf("\" is:\"");
+            name = QString::fromLatin1(line.mid(1, is - 1)).toLower();
+            value = line.mid(is + 6, line.indexOf('"', is + 6) - is - 6);
+            value.chop(value.endsWith("^7") ? 2 : 0);
+        } else if (line.startsWith("latched: \"") && !name.isEmpty()) {
+            value = line.mid(10, line.lastIndexOf('"') - 10);
+        } else {
             continue;
-        const qsizetype space = line.indexOf(' ', 5);
-        const QByteArray value = line.mid(space + 2, line.size() - space - 3);
-        const QString name = QString::fromLatin1(line.mid(5, space - 5)).toLower();
-        if (value != kUnset && names.contains(name))
+        }
+        if (value == kUnset)
+            cvars.remove(name);
+        else
             cvars.insert(name, QString::fromLatin1(value));
     }
     return cvars;
 }
-
 } // namespace
 
 EngineTree::EngineTree(const QString& folder)
@@ -132,15 +140,19 @@ QStringList EngineTree::engineOptions(const QString& baseGame)
 QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts)
 {
     // Each step resets the variables, marks where its script's output starts, runs the
-    // script, writes the variables out and goes on to the next step. The line after the
-    // script ends a block comment that the script may have left open.
+    // script, prints the variables and goes on to the next step. A variable that a script
+    // created is removed, and one of the engine's own is set to kUnset by the bare form,
+    // which sets only what exists. The line after the script ends a block comment that the
+    // script may have left open.
     const QString prefix = QStringLiteral("run%1_").arg(m_runs + 1);
     for (qsizetype i = 0; i < scripts.size(); ++i) {
         QByteArray step;
         for (const QString& name : kScriptCvars)
-            step += "seta " + name.toLatin1() + " \"" + kUnset + "\"\n";
+            step += "unset " + name.toLatin1() + "\n" + name.toLatin1() + " \"" + kUnset + "\"\n";
         const QByteArray n = (prefix + QString::number(i)).toLatin1();
-        step += "echo @@script " + n + "\nexec " + n + "\n//*/\nwriteconfig state_" + n + "\n";
+        step += "echo @@script " + n + "\nexec " + n + "\n//*/\necho @@state\n";
+        for (const QString& name : kScriptCvars)
+            step += "print " + name.toLatin1() + "\n";
         step += i + 1 < scripts.size()
                     ? "exec step_" + prefix.toLatin1() + QByteArray::number(i + 1)
                     : QByteArray("echo @@done\nquit");
@@ -148,7 +160,6 @@ QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts)
         writeBytes(arena() + QStringLiteral("/step_") + n + QStringLiteral(".cfg"), step + '\n');
     }
     QStringList options = engineOptions(kScriptBase);
-    const QString home = options[options.indexOf(QStringLiteral("fs_homepath")) + 1];
     options << "+set"
             << "fs_game"
             << "arena"
@@ -170,16 +181,23 @@ QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts)
         qFatal("the engine stopped early:\n%s", log.right(2000).constData());
 
     QList<ServerState> states(scripts.size());
+    QList<QList<QByteArray>> printed(scripts.size());
     qsizetype current = -1;
+    bool inState = false;
     for (const QByteArray& line : log.split('\n')) {
-        if (line.startsWith("@@script " + prefix.toLatin1()))
+        if (line.startsWith("@@script " + prefix.toLatin1())) {
             current = line.mid(9 + prefix.size()).toLongLong();
-        else if (current >= 0 && line.startsWith("Can't find map "))
+            inState = false;
+        } else if (line == "@@state") {
+            inState = true;
+        } else if (current >= 0 && inState) {
+            printed[current] << line;
+        } else if (current >= 0 && line.startsWith("Can't find map ")) {
             states[current].mapFiles << QString::fromLatin1(line.mid(15));
+        }
     }
     for (qsizetype i = 0; i < scripts.size(); ++i)
-        states[i].cvars = writtenCvars(
-            readAll(home + QStringLiteral("/arena/state_") + prefix + QString::number(i) + ".cfg"));
+        states[i].cvars = printedCvars(printed[i]);
     return states;
 }
 

@@ -513,7 +513,8 @@ private slots:
         QVERIFY(enter.isAccepted() && drop.isAccepted());
         QVERIFY(m_window->currentSettings() == s);
         QTRY_COMPARE(catcher.seen().size(), 2);
-        QVERIFY2(catcher.seen()[1].text.contains("carry:\nline 1: exec extra\nCreate Config over"),
+        QVERIFY2(catcher.seen()[1].text.contains(
+                     "carry:\nline 1: exec extra\nWriting the settings over it drops them"),
                  qPrintable(catcher.seen()[1].text));
         QCOMPARE(clickAndCatch("Command2").size(), 0);
         QCOMPARE(readAll(s.outputPath), configFileFor(s));
@@ -739,7 +740,7 @@ private slots:
         QCOMPARE(seen.size(), 1);
         QCOMPARE(seen[0].title, QStringLiteral("Run Config"));
         QCOMPARE(seen[0].icon, QMessageBox::Warning);
-        QVERIFY(seen[0].text.startsWith("Game directory: type the folder"));
+        QVERIFY(seen[0].text.startsWith("Game directory: give the folder"));
     }
 
     void savedPathsSurviveARestart()
