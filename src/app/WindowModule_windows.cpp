@@ -3,10 +3,13 @@
 
 #include <windows.h>
 
-// Windows looks for the module in the program's own folder first.
+// The module is loaded from the program's own folder only: a DLL of its name in the current
+// folder or on the search path is never loaded.
 int showWindow(int argc, char* argv[])
 {
-    HMODULE module = LoadLibraryW(L"" QUORVEX_WINDOW_MODULE ".dll");
+    HMODULE module =
+        LoadLibraryExW(L"" QUORVEX_WINDOW_MODULE ".dll", nullptr,
+                       LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     const auto run = module ? reinterpret_cast<decltype(&runWindow)>(
                                   reinterpret_cast<void*>(GetProcAddress(module, "runWindow")))
                             : nullptr;

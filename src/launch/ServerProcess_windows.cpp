@@ -43,21 +43,29 @@ public:
         return QStringLiteral("exited with status %1").arg(code);
     }
 
+    // A console program has no request to quit that reaches it in a console of its own.
+    void stop() override
+    {
+        if (m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(m_process, 1);
+            WaitForSingleObject(m_process, kStopMs);
+        }
+    }
+
 private:
     // None where Wine starts a Unix program, which it gives no Windows process.
     HANDLE m_process;
 };
 
 // The command line as Windows programs split it: the program, quoted when it holds a space,
-// then each argument after a space, as Qt's process start has always written it. The server's
-// arguments hold no spaces or quotes.
+// then each argument after a space. The server's arguments hold no spaces or quotes.
 QString commandLine(const ServerStart& start)
 {
     QString program = start.program;
     if (!program.startsWith(u'"') && !program.endsWith(u'"') && program.contains(u' '))
         program = u'"' + program + u'"';
     program.replace(u'/', u'\\');
-    QString line = program + u' ';
+    QString line = program;
     for (const QString& argument : start.arguments)
         line += u' ' + argument;
     return line;

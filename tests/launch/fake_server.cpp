@@ -1,7 +1,10 @@
 // Stands in for the dedicated server on Windows, where a test cannot run a shell script
 // as quake3.exe. Each start writes a record file, launch.<pid>, into the folder named in
 // records.path beside the program: the working directory, then one argument a line; and
-// process.<pid>: whether its output goes to a console, and how many handles it started with.
+// process.<pid>: whether its output goes to a console, and how many handles it started with;
+// and commandline.<pid>: its command line exactly as Windows passed it. With a file named
+// silent in the records folder, it then runs on for a minute without answering, as a server
+// that never comes up.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -28,6 +31,11 @@ int main(int argc, char* argv[])
             0)
         return 2;
     process.close();
+    QFile line(records + QStringLiteral("/commandline.") + pid);
+    if (!line.open(QIODevice::WriteOnly) ||
+        line.write(QString::fromWCharArray(GetCommandLineW()).toUtf8()) < 0)
+        return 2;
+    line.close();
     const QString record = records + QStringLiteral("/launch.") + pid;
     QFile file(record + QStringLiteral(".tmp"));
     if (!file.open(QIODevice::WriteOnly))
@@ -35,5 +43,9 @@ int main(int argc, char* argv[])
     const QStringList lines = QStringList{QDir::current().canonicalPath()} + app.arguments().mid(1);
     file.write((lines.join(u'\n') + u'\n').toUtf8());
     file.close();
-    return file.rename(record) ? 0 : 2;
+    if (!file.rename(record))
+        return 2;
+    if (QFile::exists(records + QStringLiteral("/silent")))
+        Sleep(60000);
+    return 0;
 }
