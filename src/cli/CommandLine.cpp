@@ -132,18 +132,22 @@ QString helpText(const QCommandLineParser& parser)
                "  create  Check the settings and write the config file, as Create Config does.\n"
                "          The SETTINGS are the options below, one for each box of the form; a\n"
                "          box not given keeps its design text, or with --from the script's\n"
-               "          value. --output - writes the script to standard output.\n"
+               "          value. It writes only --output FILE, or with --from SCRIPT alone\n"
+               "          SCRIPT; --output - writes to standard output, --from - reads the\n"
+               "          script from standard input, which keeps passwords off the\n"
+               "          process list.\n"
                "  show    Print the settings that opening SCRIPT puts in the form, one\n"
                "          --option=value a line, which create takes back as it stands.\n"
                "  run     Install the config file in the game directory's arena folder and start\n"
                "          the dedicated server there, as Run Config does, then wait up to %2\n"
                "          seconds for it to answer as its script sets it. The server keeps\n"
-               "          running after the command ends.\n"
+               "          running after the command ends; interrupted before, run stops it\n"
+               "          and exits with status 130. Without --game-dir or --output, run uses\n"
+               "          the paths that the window saved; the command line never changes\n"
+               "          them.\n"
                "\n"
-               "Without --game-dir or --output, the paths that the window saved are used; the\n"
-               "command line never changes them.\n"
-               "\n"
-               "Exit status: 0 when done, 1 when refused or failed, 2 for a wrong command line.\n"
+               "Exit status: 0 when done, 1 when refused or failed, 2 for a wrong command line,\n"
+               "130 when interrupted.\n"
                "\n")
                .arg(kProgram)
                .arg(ServerWatch::kWatchMs / 1000) +
@@ -181,7 +185,7 @@ public:
             const QString text = design.*option.member;
             const QString defaults = option.member == &ServerSettings::gameDir ||
                                              option.member == &ServerSettings::outputPath
-                                         ? QStringLiteral("the saved one")
+                                         ? QStringLiteral("for run, the saved one")
                                      : text.isEmpty() ? QStringLiteral("empty")
                                                       : u'"' + text + u'"';
             m_parser.addOption(
