@@ -1,6 +1,7 @@
 #include "SavedPaths.h"
 
 #include "SettingsStore.h"
+#include "config/ConfigFile.h"
 #include "config/ServerSettings.h"
 
 namespace {
@@ -20,6 +21,9 @@ QString storedText(const QSettings& store, const QString& key, const QString& fa
 SavedPaths loadSavedPaths()
 {
     const SavedPaths designTexts{kGameDirPlaceholder, kOutputPathPlaceholder};
+    // A store that is no regular file is never opened, as reading a pipe would wait forever.
+    if (specialFileKind(settingsStoreFile()))
+        return designTexts;
     const QSettings store = openSettingsStore();
     if (store.status() != QSettings::NoError)
         return designTexts;
@@ -29,6 +33,10 @@ SavedPaths loadSavedPaths()
 
 std::optional<QString> storeSavedPaths(const SavedPaths& paths)
 {
+    if (const std::optional<QString> kind = specialFileKind(settingsStoreFile()))
+        return QStringLiteral("Could not save the game directory and the config output path: "
+                              "\"%1\" is %2, not a regular file. Remove it.")
+            .arg(settingsStoreFile(), *kind);
     QString fileName;
     {
         QSettings store = openSettingsStore();

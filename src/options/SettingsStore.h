@@ -6,3 +6,6 @@
 // registry key HKEY_CURRENT_USER\Software\VELDORIQUE, elsewhere the file VELDORIQUE.conf
 // in the user's configuration directory.
 QSettings openSettingsStore();
+
+// The store's file, to check before opening it; empty where the store is no file.
+QString settingsStoreFile();

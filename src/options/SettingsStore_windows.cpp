@@ -6,3 +6,8 @@ QSettings openSettingsStore()
     return QSettings(QStringLiteral("HKEY_CURRENT_USER\\Software\\VELDORIQUE"),
                      QSettings::NativeFormat);
 }
+
+QString settingsStoreFile()
+{
+    return {};
+}

@@ -7,6 +7,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -55,7 +58,7 @@ private slots:
     void initTestCase()
     {
         adoptOrphans();
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_configHome.path());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configHome.path()));
     }
 
     void cleanup()
@@ -187,12 +190,21 @@ private slots:
 #endif
     }
 
+    void unreadableStoreGivesTheDesignTextsAndCannotBeWritten_data()
+    {
+        QTest::addColumn<bool>("pipe");
+        QTest::newRow("folder") << false;
+        QTest::newRow("named pipe, never opened") << true;
+    }
+
     void unreadableStoreGivesTheDesignTextsAndCannotBeWritten()
     {
 #ifdef Q_OS_WIN
         QSKIP("On Windows the store is the registry, not a file that can hold other text.");
 #else
-        QVERIFY(QDir().mkdir(storeFile()));
+        QFETCH(bool, pipe);
+        QVERIFY(pipe ? mkfifo(QFile::encodeName(storeFile()), 0600) == 0
+                     : QDir().mkdir(storeFile()));
         compareToDesignTexts(loadSavedPaths());
         const std::optional<QString> error = storeSavedPaths({"a", "b"});
         QVERIFY(error);

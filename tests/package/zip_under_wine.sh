@@ -5,10 +5,13 @@
 # the window with Alt+F4. Checks the script's bytes, the start of a Windows stand-in
 # quake3.exe (its arguments and working folder), the warning when that stand-in stops at
 # once, and the paths the program leaves in the registry. Then uses the command line from
-# cmd. Keeps a screenshot of the filled window in the build folder, as zip-under-wine.png.
+# cmd and, in a terminal, from Wine's console: its accents, its Ctrl+C, and a command line
+# too long to pass on, given by the launcher long_line. Keeps a screenshot of the filled
+# window in the build folder, as zip-under-wine.png.
 set -eu
 build=$1
 stand_in=$2
+long_line=$3
 work=$(mktemp -d)
 xvfb=""
 cleanup() {
@@ -123,6 +126,12 @@ net_port
 +exec
 conf$number"
 [ "$(cat "$record")" = "$expected" ] || fail "the server started as: $(cat "$record")"
+# Windows passes the command line as one string: the program, then one space before each
+# argument.
+line="$work/records/commandline.${record##*.}"
+expected="\"$(windows "$game")\\quake3.exe\" +set fs_game arena +set sv_pure 0 +set bot_enable 0 \
++set dedicated 2 +set net_port 27960 +exec conf$number"
+[ "$(cat "$line")" = "$expected" ] || fail "the server's command line was: $(cat "$line")"
 
 # The stand-in ends at once, which the start's watch reports in a box of its own.
 box=""
@@ -137,6 +146,21 @@ stored=$(/usr/lib/wine/wine64 reg query 'HKEY_CURRENT_USER\Software\VELDORIQUE\O
 printf "%s\n" "$stored" | grep -qF "Q3DIR    REG_SZ    $(windows "$game")" || fail "registry holds: $stored"
 printf "%s\n" "$stored" | grep -qF "SAVECFG    REG_SZ    $(windows "$work/my server.cfg")" ||
     fail "registry holds: $stored"
+# The window's module loads from the program's folder only: a copy of the program alone,
+# started in the folder that holds the module, says that the module cannot be loaded in a
+# small box of its own rather than show the window from the module found there.
+mkdir "$work/alone"
+cp "$program" "$work/alone/"
+(cd "$(dirname "$program")" && exec /usr/lib/wine/wine64 "$work/alone/$(basename "$program")" \
+    >"$work/alone.log" 2>&1) &
+alone=$!
+box=""
+wait_for 'box=$(xdotool search --onlyvisible --name "^Quorvex Server Config Creator$" 2>/dev/null | head -n 1); [ -n "$box" ]'
+height=$(xdotool getwindowgeometry --shell "$box" | sed -n 's/^HEIGHT=//p')
+[ "$height" -lt 300 ] || fail "a copy of the program alone loaded the window's module from the current folder"
+xdotool windowfocus --sync "$box" key Return
+wait_for '! kill -0 "$alone" 2>/dev/null'
+
 # In a console, a command runs the console companion quorvex-config-creator.com, which cmd
 # finds before the .exe for the bare name: it prints there, and cmd waits for it and takes
 # its exit status.
@@ -148,4 +172,53 @@ said=$(console "quorvex-config-creator show $(windows "$work/zip.cfg")")
 printf '%s\n' "$said" | grep -qx -- '--server-name=Zip Arena' || fail "show said: $said"
 said=$(console 'quorvex-config-creator creat & echo status !ERRORLEVEL!')
 printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 2' || fail "a wrong command said: $said"
+
+# In a terminal, Wine's console shows the program's text in the terminal's characters, and
+# passes the terminal's Ctrl+C on. Its own cursor and title sequences are left out here.
+com="$(dirname "$program")/quorvex-config-creator.com"
+in_terminal() {
+    script -qec "/usr/lib/wine/wine64 '$com' $1" /dev/null
+}
+plain() { tr -d '\r' | sed 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1b\][^\x07]*\x07//g'; }
+printf 'set sv_hostname "Caf\351"\r\nmap q3dm1\r\n' >"$work/accent.cfg"
+said=$(in_terminal "show '$(windows "$work/accent.cfg")'" </dev/null | plain)
+printf '%s\n' "$said" | grep -q -- '--server-name=Café$' || fail "show in a console said: $said"
+
+# Ctrl+C while run waits for a stand-in that never answers: the program stops it, and the
+# companion waits and ends with the program's status.
+touch "$work/records/silent"
+launches() { ls "$work/records" | grep -c '^launch\.[0-9]*$' || true; }
+before=$(launches)
+mkfifo "$work/keys"
+(
+    set +e
+    in_terminal "run --game-dir '$(windows "$game")' --output '$(windows "$work/zip.cfg")'" \
+        <"$work/keys" >"$work/interrupted.log" 2>&1
+    echo $? >"$work/interrupted.status"
+) &
+exec 4>"$work/keys"
+wait_for '[ "$(launches)" -gt "$before" ]'
+sleep 1
+printf '\003' >&4
+wait_for '[ -s "$work/interrupted.status" ]'
+exec 4>&-
+rm "$work/records/silent"
+said=$(plain <"$work/interrupted.log")
+[ "$(cat "$work/interrupted.status")" = 130 ] ||
+    fail "an interrupted run ended with $(cat "$work/interrupted.status"): $said"
+printf '%s\n' "$said" | grep -q 'Interrupted\. The tool stopped the new server\.' ||
+    fail "an interrupted run said: $said"
+! pgrep -f "$(basename "$work").Quake III Arena.quake3\.exe" >/dev/null ||
+    fail "the interrupted run left its stand-in running"
+
+# A command line of the longest length Windows passes cannot be passed on with the
+# program's path before it, and the companion says so.
+set +e
+(cd "$work" && /usr/lib/wine/wine64 "$long_line" "$(windows "$com")") >"$work/long.log" 2>&1
+status=$?
+set -e
+said=$(plain <"$work/long.log")
+[ "$status" = 1 ] || fail "a too long command line ended with $status: $said"
+printf '%s\n' "$said" | grep -q 'the command line is too long to pass on' ||
+    fail "a too long command line said: $said"
 echo "zip_under_wine: $(basename "$zip") works; screenshot in $build/zip-under-wine.png"
