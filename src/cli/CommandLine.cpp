@@ -6,6 +6,8 @@
 #include "config/CreateConfig.h"
 #include "config/ScriptReader.h"
 #include "config/SettingsCheck.h"
+#include "launch/LaunchPlan.h"
+#include "launch/RunConfig.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerLaunch.h"
 #include "launch/ServerWatch.h"
@@ -16,6 +18,9 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -89,7 +94,9 @@ QString worded(const Problem& problem)
     return worded(problem, QStringLiteral("--") + optionName(problem.setting),
                   {QLatin1String(), QLatin1String("Then give the run command again."),
                    QLatin1String("Then write the config with the create command and give the "
-                                 "run command again.")});
+                                 "run command again."),
+                   QLatin1String("To stop it and start the new one in its place, give run "
+                                 "--replace.")});
 }
 
 int failed(const QStringList& problems)
@@ -121,7 +128,9 @@ QString helpText(const QCommandLineParser& parser)
                "Usage: %1 [FILE]\n"
                "  or:  %1 create [--from SCRIPT] [SETTINGS] [--output FILE]\n"
                "  or:  %1 show SCRIPT\n"
-               "  or:  %1 run [--game-dir DIR] [--output FILE]\n"
+               "  or:  %1 run [--game-dir DIR] [--output FILE] [--replace]\n"
+               "  or:  %1 status [--game-dir DIR] [--json]\n"
+               "  or:  %1 stop [--game-dir DIR]\n"
                "\n"
                "Writes a commented Quake III Arena server config for the Quorvex modification,\n"
                "installs it in the game's arena folder and starts the dedicated server with it.\n"
@@ -144,7 +153,15 @@ QString helpText(const QCommandLineParser& parser)
                "          running after the command ends; interrupted before, run stops it\n"
                "          and exits with status 130. Without --game-dir or --output, run uses\n"
                "          the paths that the window saved; the command line never changes\n"
-               "          them.\n"
+               "          them. A start that does not answer as its script sets it is\n"
+               "          stopped. When a server that this tool started holds the game's\n"
+               "          port, run refuses, or with --replace stops it first.\n"
+               "  status  Show each server that this tool started and that still runs: its\n"
+               "          folder, process, port, start, script, log, and what it answers:\n"
+               "          name, map and players. Exit status 1 when none runs or one does\n"
+               "          not answer.\n"
+               "  stop    Stop each server that this tool started and that still runs, and\n"
+               "          wait until it has ended.\n"
                "\n"
                "Exit status: 0 when done, 1 when refused or failed, 2 for a wrong command line,\n"
                "130 when interrupted.\n"
@@ -180,6 +197,8 @@ public:
         m_parser.addOption(m_help);
         m_parser.addOption(m_version);
         m_parser.addOption(m_from);
+        m_parser.addOption(m_replace);
+        m_parser.addOption(m_json);
         const ServerSettings design = designSettings();
         for (const SettingOption& option : kSettingOptions) {
             const QString text = design.*option.member;
@@ -218,11 +237,16 @@ public:
         } else if (command == u"show") {
             expected = 2;
         } else if (command == u"run") {
-            allowed << QStringLiteral("game-dir") << QStringLiteral("output");
+            allowed << QStringLiteral("game-dir") << QStringLiteral("output") << m_replace.names();
+        } else if (command == u"status") {
+            allowed << QStringLiteral("game-dir") << m_json.names();
+        } else if (command == u"stop") {
+            allowed << QStringLiteral("game-dir");
         } else {
-            return usageError(command.isEmpty()
-                                  ? QStringLiteral("give a command: create, show or run.")
-                                  : QStringLiteral("unknown command '%1'.").arg(command));
+            return usageError(
+                command.isEmpty()
+                    ? QStringLiteral("give a command: create, show, run, status or stop.")
+                    : QStringLiteral("unknown command '%1'.").arg(command));
         }
         for (const QString& name : m_parser.optionNames()) {
             if (!allowed.contains(name))
@@ -237,6 +261,10 @@ public:
             return create();
         if (command == u"show")
             return show(words[1]);
+        if (command == u"status")
+            return status();
+        if (command == u"stop")
+            return stop();
         return start();
     }
 
@@ -321,49 +349,150 @@ private:
         settings.gameDir = saved.gameDir;
         settings.outputPath = saved.outputPath;
         applyOptions(settings);
-        // Interrupting the command stops the server it started, once it is started.
+        RunConfig run(settings.gameDir, settings.outputPath,
+                      m_parser.isSet(m_replace) ? RunConfig::InTheWay::Replace
+                                                : RunConfig::InTheWay::Refuse);
+        // Interrupting the command stops the server it started.
         QEventLoop loop;
-        bool interrupted = false;
+        std::optional<bool> stoppedOnInterrupt;
         Console::onInterrupt(&loop, [&] {
-            interrupted = true;
+            stoppedOnInterrupt = run.cancel();
             loop.quit();
         });
-        const std::variant<int, Problem> number =
-            drawScriptNumber(processScriptNumbers(), settings.gameDir, engineHomePath());
-        if (const Problem* problem = std::get_if<Problem>(&number))
-            return failed(Problems{*problem});
-        std::variant<StartedServer, Problem> launched =
-            launchServer(settings.gameDir, settings.outputPath, std::get<int>(number));
-        if (const Problem* problem = std::get_if<Problem>(&launched))
-            return failed(Problems{*problem});
-        StartedServer& server = std::get<StartedServer>(launched);
-        const QString started = QStringLiteral("Installed \"%1\" and started \"%2\"")
-                                    .arg(server.installedPath, server.program);
-        ServerProcess& process = *server.process;
-        ServerWatch watch(std::move(server));
-        Problems problems;
-        QObject::connect(&watch, &ServerWatch::finished, &loop, [&](const Problems& seen) {
-            problems = seen;
-            loop.quit();
-        });
-        if (!interrupted)
+        std::optional<int> status;
+        QObject::connect(
+            &run, &RunConfig::finished, &loop,
+            [&](const Problems& problems, const QString& installed, const QString& program) {
+                const QString started =
+                    QStringLiteral("Installed \"%1\" and started \"%2\"").arg(installed, program);
+                if (problems.isEmpty()) {
+                    print(stdout, started + QStringLiteral("; the server answers "
+                                                           "as its script sets it."));
+                    status = Done;
+                } else {
+                    if (!installed.isEmpty())
+                        print(stderr, started + u'.');
+                    status = failed(problems);
+                }
+                loop.quit();
+            });
+        run.start();
+        if (!status && !stoppedOnInterrupt)
             loop.exec();
-        if (interrupted) {
-            process.stop();
-            print(stderr, QStringLiteral("Interrupted. The tool stopped the new server."));
+        if (stoppedOnInterrupt) {
+            print(stderr, *stoppedOnInterrupt
+                              ? QStringLiteral("Interrupted. The tool stopped the new server.")
+                              : QStringLiteral("Interrupted. The tool has no hold on the new "
+                                               "server to stop it: stop it yourself."));
             return Interrupted;
         }
-        if (!problems.isEmpty()) {
-            print(stderr, started + u'.');
-            return failed(problems);
+        return *status;
+    }
+
+    // The servers that the tool started and that still run, from --game-dir alone if given.
+    QList<ServerRecord> chosenServers() const
+    {
+        QList<ServerRecord> servers = StartedServers::live();
+        if (m_parser.isSet(QStringLiteral("game-dir"))) {
+            const QString chosen =
+                QFileInfo(
+                    absoluteGameDir(m_parser.value(QStringLiteral("game-dir")), nativePathStyle()))
+                    .canonicalFilePath();
+            servers.removeIf([&](const ServerRecord& server) {
+                return QFileInfo(server.gameDir).canonicalFilePath() != chosen;
+            });
         }
-        print(stdout, started + QStringLiteral("; the server answers as its script sets it."));
-        return Done;
+        return servers;
+    }
+
+    int status() const
+    {
+        const QList<ServerRecord> servers = chosenServers();
+        bool allAnswer = true;
+        QJsonArray list;
+        QStringList texts;
+        for (const ServerRecord& server : servers) {
+            const quint16 port = server.currentPort();
+            const std::optional<ServerStatus> answer =
+                port ? askStatus(port) : std::optional<ServerStatus>();
+            allAnswer = allAnswer && answer.has_value();
+            QJsonArray players;
+            QStringList lines{
+                QStringLiteral("Server of process %1, started %2")
+                    .arg(server.pid)
+                    .arg(server.startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+                QStringLiteral("  game directory: %1").arg(server.gameDir),
+                QStringLiteral("  port: %1")
+                    .arg(port ? QStringLiteral("UDP %1").arg(port) : QStringLiteral("unknown")),
+                QStringLiteral("  script: %1").arg(server.script)};
+            if (!server.log.isEmpty())
+                lines << QStringLiteral("  log: %1").arg(server.log);
+            if (answer) {
+                lines << QStringLiteral("  name: %1").arg(withoutColours(answer->hostname))
+                      << QStringLiteral("  map: %1").arg(answer->map)
+                      << QStringLiteral("  players: %1 of %2")
+                             .arg(answer->players.size())
+                             .arg(answer->maxClients);
+                for (const ServerStatus::Player& player : answer->players) {
+                    lines << QStringLiteral("    %1  score %2  ping %3")
+                                 .arg(withoutColours(player.name))
+                                 .arg(player.score)
+                                 .arg(player.ping);
+                    players.append(QJsonObject{
+                        {"name", player.name}, {"score", player.score}, {"ping", player.ping}});
+                }
+            } else {
+                lines << QStringLiteral("  answer: none");
+            }
+            texts << lines.join(u'\n');
+            QJsonObject entry{{"gameDir", server.gameDir},
+                              {"pid", server.pid},
+                              {"port", port ? QJsonValue(port) : QJsonValue()},
+                              {"startedAt", server.startedAt.toString(Qt::ISODate)},
+                              {"script", server.script},
+                              {"log", server.log},
+                              {"answering", answer.has_value()}};
+            if (answer) {
+                entry.insert("hostname", answer->hostname);
+                entry.insert("plainHostname", withoutColours(answer->hostname));
+                entry.insert("map", answer->map);
+                entry.insert("maxClients", answer->maxClients);
+                entry.insert("players", players);
+            }
+            list.append(entry);
+        }
+        if (m_parser.isSet(m_json))
+            print(stdout,
+                  QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)).trimmed());
+        else if (servers.isEmpty())
+            print(stdout, QStringLiteral("No server that this tool started is running."));
+        else
+            print(stdout, texts.join(QStringLiteral("\n\n")));
+        return !servers.isEmpty() && allAnswer ? Done : Failed;
+    }
+
+    int stop() const
+    {
+        const QList<ServerRecord> servers = chosenServers();
+        if (servers.isEmpty())
+            print(stdout, QStringLiteral("No server that this tool started is running."));
+        int status = Done;
+        for (const ServerRecord& server : servers) {
+            const QString described = server.described(askStatus(server.currentPort(), 500));
+            if (const std::optional<Problem> problem = StartedServers::stop(server))
+                status = failed(Problems{*problem});
+            else
+                print(stdout, QStringLiteral("Stopped %1.").arg(described));
+        }
+        return status;
     }
 
     QCommandLineParser m_parser;
     const QCommandLineOption m_help{{"h", "help"}, "Show this help and end."};
     const QCommandLineOption m_version{{"v", "version"}, "Show the program's version and end."};
+    const QCommandLineOption m_replace{
+        "replace", "run: stop the server that this tool started on the game's port first."};
+    const QCommandLineOption m_json{"json", "status: print the servers as a JSON array."};
     const QCommandLineOption m_from{
         "from", "create: start from the settings of SCRIPT, read as the game server reads it.",
         "SCRIPT"};

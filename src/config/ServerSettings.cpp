@@ -28,7 +28,7 @@ bool holdsPasswords(const ServerSettings& settings)
 }
 
 QString worded(const Problem& problem, const QString& settingName,
-               const std::array<QLatin1String, 3>& retryWords)
+               const std::array<QLatin1String, 4>& retryWords)
 {
     QString text =
         problem.setting ? settingName + QStringLiteral(": ") + problem.text : problem.text;
@@ -41,7 +41,9 @@ QString captioned(const Problem& problem)
 {
     return worded(problem, problem.setting ? fieldCaption(problem.setting) : QString(),
                   {QLatin1String(), QLatin1String("Then click Run Config again."),
-                   QLatin1String("Then click Create Config and Run Config again.")});
+                   QLatin1String("Then click Create Config and Run Config again."),
+                   QLatin1String("To replace it, click Run Config again and choose Stop and "
+                                 "Start.")});
 }
 
 QStringList captioned(const Problems& problems)

@@ -85,7 +85,7 @@ bool holdsPasswords(const ServerSettings& settings);
 
 // What to do once a problem is mended, where that is to give a command again; each face
 // names its own commands.
-enum class Retry { None, Run, CreateAndRun };
+enum class Retry { None, Run, CreateAndRun, Replace };
 
 // Something that keeps a command from doing its work: text says what happened or what to
 // change, setting is the box it concerns, which each face names its own way, or null, and
@@ -108,7 +108,7 @@ using Problems = QList<Problem>;
 // A problem in a face's words: the setting's name first, then the text, the face's words
 // for the retry and the server's last lines.
 QString worded(const Problem& problem, const QString& settingName,
-               const std::array<QLatin1String, 3>& retryWords);
+               const std::array<QLatin1String, 4>& retryWords);
 
 // A problem as the window words it: the box's caption first, the buttons to click again.
 QString captioned(const Problem& problem);

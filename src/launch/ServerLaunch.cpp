@@ -144,7 +144,8 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
 
 std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,
                                             const QString& typedGameDir,
-                                            const std::optional<QString>& homePath)
+                                            const std::optional<QString>& homePath,
+                                            const QStringList& liveFiles)
 {
     const int first = numbers.next();
     if (!homePath)
@@ -155,31 +156,35 @@ std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,
                                       "Check that your user profile is complete."),
                        Retry::Run};
     const PathStyle style = nativePathStyle();
+    const QString gameDir = absoluteGameDir(typedGameDir, style);
     const QString homeArena = arenaPath(*homePath, style);
-    const QString gameArena = arenaPath(absoluteGameDir(typedGameDir, style), style);
     // A home path that is the game directory itself runs the installed script.
-    if (homePath->isEmpty() || !QFileInfo(homeArena).isDir() ||
-        QFileInfo(homeArena).canonicalFilePath() == QFileInfo(gameArena).canonicalFilePath())
-        return first;
-    const auto shadowed = [&](int n) {
-        return QFileInfo::exists(installedScriptPath(*homePath, n, style));
+    const bool homeShadows = !homePath->isEmpty() && QFileInfo(homeArena).isDir() &&
+                             QFileInfo(homeArena).canonicalFilePath() !=
+                                 QFileInfo(arenaPath(gameDir, style)).canonicalFilePath();
+    const auto taken = [&](int n) {
+        const QString installed = installedScriptPath(gameDir, n, style);
+        return (homeShadows && QFileInfo::exists(installedScriptPath(*homePath, n, style))) ||
+               liveFiles.contains(installed) ||
+               liveFiles.contains(installed.chopped(4) + QStringLiteral(".log"));
     };
-    if (!shadowed(first))
+    if (!taken(first))
         return first;
     bool everyNameTaken = true;
     for (int n = 0; everyNameTaken && n < ScriptNumberSequence::kCount; ++n)
-        everyNameTaken = shadowed(n);
+        everyNameTaken = taken(n);
     if (everyNameTaken)
         return Problem{nullptr,
                        QStringLiteral("The game server's home folder \"%1\" holds a script for "
-                                      "every name from conf0.cfg to conf%2.cfg, which the server "
-                                      "would run in place of the new one. Nothing was started. "
-                                      "Remove the conf files you no longer need from that folder.")
+                                      "every name from conf0.cfg to conf%2.cfg that no running "
+                                      "server uses, and the server would run that script in "
+                                      "place of the new one. Nothing was started. Remove the conf "
+                                      "files you no longer need from that folder.")
                            .arg(homeArena)
                            .arg(ScriptNumberSequence::kCount - 1),
                        Retry::Run};
     int number = numbers.next();
-    while (shadowed(number))
+    while (taken(number))
         number = numbers.next();
     return number;
 }

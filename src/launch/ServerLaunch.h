@@ -27,11 +27,13 @@ struct StartedServer {
 
 // The script number for a "Run Config" click: the next number of numbers, or when the
 // engine's home path already holds arena/conf<N>.cfg, which the server would run in place
-// of the script installed under that name, the next number after it that is free there.
-// Says why no number will do when the home path is unknown or holds every name.
+// of the script installed under that name, or when a live server runs the script or writes
+// the log of that number (one of liveFiles), the next number after it that is free. Says
+// why no number will do when the home path is unknown or every name is taken.
 [[nodiscard]] std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,
                                                           const QString& typedGameDir,
-                                                          const std::optional<QString>& homePath);
+                                                          const std::optional<QString>& homePath,
+                                                          const QStringList& liveFiles = {});
 
 // The "Run Config" command: installs the config file at outputPath into the game
 // directory's arena folder as conf<scriptNumber>.cfg and starts the dedicated server there

@@ -15,9 +15,13 @@ public:
     // How the server ended, such as "exited with status 1"; nothing while it runs.
     virtual std::optional<QString> ended() = 0;
 
+    // The system's number for the process; 0 where it has none, as a Unix program that
+    // Wine starts has no Windows process.
+    virtual qint64 pid() const = 0;
+
     // Ends the server: asks it to quit as the system lets a program ask, forces it after
-    // kStopMs, and returns once it has ended.
-    virtual void stop() = 0;
+    // kStopMs, and returns once it has ended; false where the tool has no hold on it.
+    virtual bool stop() = 0;
 
     static constexpr int kStopMs = 5000;
 };

@@ -59,17 +59,20 @@ public:
         return m_ending->description;
     }
 
+    qint64 pid() const override { return m_pid; }
+
     // The engine answers SIGTERM by telling its players and quitting. Until the thread
     // that waits for the server has reaped it, its process id is still its own.
-    void stop() override
+    bool stop() override
     {
         for (const int signal : {SIGTERM, SIGKILL}) {
             if (ended())
-                return;
+                return true;
             kill(m_pid, signal);
             for (int waited = 0; waited < kStopMs && !ended(); waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        return ended().has_value();
     }
 
 private:

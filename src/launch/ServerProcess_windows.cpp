@@ -43,13 +43,16 @@ public:
         return QStringLiteral("exited with status %1").arg(code);
     }
 
+    qint64 pid() const override { return m_process ? qint64(GetProcessId(m_process)) : 0; }
+
     // A console program has no request to quit that reaches it in a console of its own.
-    void stop() override
+    bool stop() override
     {
-        if (m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) {
+        if (!m_process)
+            return false;
+        if (WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT)
             TerminateProcess(m_process, 1);
-            WaitForSingleObject(m_process, kStopMs);
-        }
+        return WaitForSingleObject(m_process, kStopMs) == WAIT_OBJECT_0;
     }
 
 private:

@@ -1,5 +1,7 @@
 #include "ServerWatch.h"
 
+#include "ProcessControl.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -88,13 +90,13 @@ void ServerWatch::look()
     const QString text = log();
     if (const std::optional<quint16> port = openedPort(text))
         m_port = port;
+    else if (!m_port && m_server.process->pid() != 0)
+        m_port = openedUdpPort(m_server.process->pid());
     static const QRegularExpression noMap(QStringLiteral("Can't find map maps/([^\\r\\n]*)\\.bsp"));
     if (const QRegularExpressionMatch match = noMap.match(text); match.hasMatch()) {
         finish({{&ServerSettings::initialMap,
                  QStringLiteral("the game server could not find the map \"%1\"; give the name of "
-                                "a map that is installed (maps/%1.bsp in the game's folders). "
-                                "The server is still running without a map: stop it before "
-                                "you start another.")
+                                "a map that is installed (maps/%1.bsp in the game's folders).")
                      .arg(match.captured(1)),
                  Retry::CreateAndRun, logTail()}});
         return;
@@ -102,8 +104,7 @@ void ServerWatch::look()
     if (text.contains(QStringLiteral("couldn't exec ") + script)) {
         finish({{nullptr,
                  QStringLiteral("The game server could not execute its script %1.cfg in the "
-                                "arena folder. The server is still running without it: stop "
-                                "it, and check that the arena folder can be read.")
+                                "arena folder; check that the arena folder can be read.")
                      .arg(script),
                  Retry::Run, logTail()}});
         return;
@@ -115,7 +116,7 @@ void ServerWatch::look()
                                     "say which port it took, and the program on UDP port %1 "
                                     "may be a game server itself, whose answers would pass for "
                                     "the new one's. Stop the program that holds port %1, such "
-                                    "as a server started earlier, and stop the new server.")
+                                    "as a server started earlier.")
                          .arg(kServerPort),
                      Retry::Run, logTail()}});
         else
@@ -149,7 +150,7 @@ void ServerWatch::readAnswers()
                                         "players, or another file of that name runs in its "
                                         "place, such as arena/conf%1.cfg in the engine's home "
                                         "folder or in a pk3 file of the game's folders. Correct "
-                                        "the value or remove that file, and stop this server.")
+                                        "the value or remove that file.")
                              .arg(m_server.scriptNumber)
                              .arg(differences.join(u'\n')),
                          Retry::Run}});

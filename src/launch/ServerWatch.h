@@ -12,8 +12,8 @@
 // watch ends as soon as the server answers a status query on 127.0.0.1, stops, or shows
 // in its log that it could not find its map or execute its script. Only the new server's
 // answers count: those from the game's port when it was free at the start, otherwise from
-// the port that the server's log says it opened. Ending the watch early, by destroying it,
-// leaves the server running.
+// the port that the server's log, or else the system, says it opened. Ending the watch early, by
+// destroying it, leaves the server running.
 class ServerWatch : public QObject {
     Q_OBJECT
 
@@ -21,6 +21,9 @@ public:
     static constexpr int kWatchMs = 10000;
 
     explicit ServerWatch(StartedServer server, QObject* parent = nullptr);
+
+    // The port whose answers are the new server's, once known.
+    std::optional<quint16> port() const { return m_port; }
 
 signals:
     // Sent once, when the watch ends: what went wrong; empty when the server runs and

@@ -4,9 +4,8 @@
 #include "config/CreateConfig.h"
 #include "config/RegionCodeTable.h"
 #include "config/ScriptReader.h"
-#include "launch/ScriptNumbers.h"
-#include "launch/ServerLaunch.h"
-#include "launch/ServerWatch.h"
+#include "launch/LaunchPlan.h"
+#include "launch/RunConfig.h"
 #include "options/SavedPaths.h"
 
 #include <QApplication>
@@ -101,7 +100,7 @@ bool frmQuorvexConfigCreator::eventFilter(QObject* watched, QEvent* event)
 void frmQuorvexConfigCreator::closeEvent(QCloseEvent* event)
 {
     // Closing ends the watch of a starting server, never the server.
-    qDeleteAll(findChildren<ServerWatch*>());
+    qDeleteAll(findChildren<RunConfig*>());
     Form_Unload();
     event->accept();
 }
@@ -129,25 +128,42 @@ void frmQuorvexConfigCreator::Command2_Click()
 
 void frmQuorvexConfigCreator::Command3_Click()
 {
-    const ServerSettings settings = currentSettings();
-    const std::variant<int, Problem> number =
-        drawScriptNumber(processScriptNumbers(), settings.gameDir, engineHomePath());
-    if (const Problem* problem = std::get_if<Problem>(&number)) {
-        warn(QStringLiteral("Run Config"), {captioned(*problem)});
-        return;
-    }
-    auto launched = launchServer(settings.gameDir, settings.outputPath, std::get<int>(number));
-    if (const Problem* problem = std::get_if<Problem>(&launched)) {
-        warn(QStringLiteral("Run Config"), {captioned(*problem)});
-        return;
+    // A server of the tool's on the game's port would move the new one to another port.
+    auto inTheWay = RunConfig::InTheWay::Refuse;
+    if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
+        if (!askToReplace(running->described(askStatus(running->currentPort()))))
+            return;
+        inTheWay = RunConfig::InTheWay::Replace;
     }
     // The start is confirmed, or its failure reported, while the window stays usable.
-    auto* watch = new ServerWatch(std::move(std::get<StartedServer>(launched)), this);
-    connect(watch, &ServerWatch::finished, this, [this, watch](const Problems& problems) {
-        watch->deleteLater();
+    const ServerSettings settings = currentSettings();
+    auto* run = new RunConfig(settings.gameDir, settings.outputPath, inTheWay, this);
+    connect(run, &RunConfig::finished, this, [this, run](const Problems& problems) {
+        run->deleteLater();
         if (!problems.isEmpty())
             warn(QStringLiteral("Run Config"), captioned(problems));
     });
+    run->start();
+}
+
+bool frmQuorvexConfigCreator::askToReplace(const QString& running)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Run Config"),
+                    QStringLiteral("A server that this tool started already holds UDP port %1: "
+                                   "%2.\n\nThe new server would take another port, where "
+                                   "players do not look. Stop the running server and start "
+                                   "the new one in its place?")
+                        .arg(kServerPort)
+                        .arg(running),
+                    QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* replace =
+        box.addButton(QStringLiteral("&Stop and Start"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == replace;
 }
 
 void frmQuorvexConfigCreator::Form_Unload()

@@ -38,6 +38,8 @@ private:
     void Form_Unload();
 
     void warn(const QString& title, const QStringList& problems);
+    // Whether the operator chooses to stop the running server to start the new one.
+    bool askToReplace(const QString& running);
 
     FormControls m_controls;
     ConfigScript m_script; // holds strCfg from one "Create Config" to the next

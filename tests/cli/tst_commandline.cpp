@@ -1,6 +1,11 @@
+#include "launch/LaunchPlan.h"
+#include "launch/StatusSocket.h"
 #include "support/FakeGameTree.h"
 #include "support/TestSettings.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 #include <csignal>
@@ -38,7 +43,7 @@ class TestCommandLine : public QObject {
                const QString& executable = QStringLiteral(PROGRAM)) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_STATE_HOME"})
             environment.remove(name);
         environment.insert("XDG_CONFIG_HOME", m_dir.path());
         environment.insert("HOME", m_dir.path());
@@ -87,7 +92,9 @@ private slots:
                               << QByteArray("Usage: quorvex-config-creator [FILE]\n"
                                             "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--output FILE]\n"
                                             "  or:  quorvex-config-creator show SCRIPT\n"
-                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE]\n") << "";
+                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace]\n"
+                                            "  or:  quorvex-config-creator status [--game-dir DIR] [--json]\n"
+                                            "  or:  quorvex-config-creator stop [--game-dir DIR]\n") << "";
         QTest::newRow("version") << QStringList{"-v"} << none << 0 << "" << QByteArray("quorvex-config-creator 1.0.0\n") << "";
         QTest::newRow("create") << QStringList{"create", "--server-name", "Arena", "--rcon-password=-x", "--output", "a.cfg"} << none << 0 << "a.cfg"
                                 << scriptWith({{&ServerSettings::serverName, "Arena"}, {&ServerSettings::rconPassword, "-x"}}) << "";
@@ -154,37 +161,97 @@ private slots:
         QCOMPARE(readAll(m_dir.filePath("VELDORIQUE.conf")), store);
     }
 
-    // run starts the real engine and waits for its verdict: a start that answers, or one
-    // whose map is missing, reported with exit status 1. The server outlives the command.
-    void runStartsTheServerAndReportsItsVerdict_data()
+    // The servers' life against the real engine: run starts one and waits for its verdict;
+    // run again refuses while the first holds the game's port, and --replace stops it
+    // first; status shows it and stop ends it. A start that fails leaves nothing running.
+    void theServersLife()
     {
-        QTest::addColumn<QString>("map");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("said");
-        QTest::newRow("confirmed")
-            << "quorvexmap1" << 0 << "; the server answers as its script sets it.\n";
-        QTest::newRow("missing map") << "nosuchmap" << 1 << "could not find the map \"nosuchmap\"";
-    }
-
-    void runStartsTheServerAndReportsItsVerdict()
-    {
-        QFETCH(QString, map);
-        QFETCH(int, status);
-        QFETCH(QString, said);
         FakeGameTree tree(FakeGameTree::RealEngine);
-        QCOMPARE(run({"create", "--server-name", "Shell Arena", "--map", map, "--output",
-                      tree.outputPath})
-                     .status,
-                 0);
-        const Ran ran = run({"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
-        QCOMPARE(ran.status, status);
-        QVERIFY2((status == 0 ? QString::fromLocal8Bit(ran.out) : ran.err).contains(said),
-                 qPrintable(ran.err));
-        if (status == 0) {
+        const QStringList paths{"--game-dir", tree.gameDir, "--output", tree.outputPath};
+        const auto create = [&](const QString& name, const QString& map) {
+            QCOMPARE(
+                run({"create", "--server-name", name, "--map", map, "--output", tree.outputPath})
+                    .status,
+                0);
+        };
+        const auto serving = [] {
             const std::optional<QByteArray> answer = waitForAnswer("getstatus", 5000);
-            QVERIFY(answer);
-            QCOMPARE(infoPairs(answer->split('\n').value(1)).value("sv_hostname"), "Shell Arena");
-        }
+            return answer ? infoPairs(answer->split('\n').value(1)).value("sv_hostname")
+                          : QString();
+        };
+        const auto running = [&] {
+            QList<int> pids;
+            for (const QString& name : QDir(tree.root() + "/records").entryList({"pid.*"}))
+                if (!processGone(name.mid(4).toInt()))
+                    pids << name.mid(4).toInt();
+            return pids;
+        };
+        create("First Arena", "quorvexmap1");
+        Ran ran = run(QStringList{"run"} + paths);
+        QCOMPARE(ran.status, 0);
+        QVERIFY(ran.out.endsWith("; the server answers as its script sets it.\n"));
+        const QList<int> first = running();
+        QCOMPARE(first.size(), 1);
+
+        create("Second Arena", "quorvexmap1");
+        ran = run(QStringList{"run"} + paths);
+        QCOMPARE(ran.status, 1);
+        QVERIFY2(ran.err.startsWith("A server that this tool started already holds UDP port "
+                                    "27960, so a new one would take another port, where "
+                                    "players do not look: \"First Arena\" on quorvexmap1 with "
+                                    "0 of 16 players, on UDP port 27960, process " +
+                                    QString::number(first[0])) &&
+                     ran.err.endsWith("Nothing was started. To stop it and start the new one "
+                                      "in its place, give run --replace.\n"),
+                 qPrintable(ran.err));
+        QCOMPARE(running(), first);
+        QCOMPARE(serving(), "First Arena");
+
+        ran = run({"status"});
+        QCOMPARE(ran.status, 0);
+        for (const QString& line :
+             QStringList{"Server of process " + QString::number(first[0]) + ", started ",
+                         "  port: UDP 27960\n", "  name: First Arena\n", "  map: quorvexmap1\n",
+                         "  players: 0 of 16\n"})
+            QVERIFY2(ran.out.contains(line.toUtf8()), ran.out.constData());
+        ran = run({"status", "--json"});
+        QCOMPARE(ran.status, 0);
+        const QJsonArray servers = QJsonDocument::fromJson(ran.out).array();
+        QCOMPARE(servers.size(), 1);
+        const QJsonObject server = servers[0].toObject();
+        QCOMPARE(server["pid"].toInt(), first[0]);
+        QCOMPARE(server["port"].toInt(), 27960);
+        QCOMPARE(server["hostname"].toString(), "First Arena");
+        QCOMPARE(server["map"].toString(), "quorvexmap1");
+        QCOMPARE(server["maxClients"].toInt(), 16);
+        QCOMPARE(server["players"].toArray().size(), 0);
+        QCOMPARE(server["answering"].toBool(), true);
+        QVERIFY(QDateTime::fromString(server["startedAt"].toString(), Qt::ISODate).isValid());
+        QCOMPARE(server["script"].toString().left(tree.gameDir.size() + 11),
+                 tree.gameDir + "/arena/conf");
+
+        ran = run(QStringList{"run", "--replace"} + paths);
+        QCOMPARE(ran.status, 0);
+        QCOMPARE(running().size(), 1);
+        QVERIFY(running() != first);
+        QCOMPARE(serving(), "Second Arena");
+
+        ran = run({"stop", "--game-dir", tree.gameDir});
+        QCOMPARE(ran.status, 0);
+        QVERIFY2(ran.out.startsWith("Stopped \"Second Arena\" on quorvexmap1"),
+                 ran.out.constData());
+        QCOMPARE(running(), QList<int>());
+        QVERIFY(!udpPortTaken(kServerPort));
+        QCOMPARE(run({"status"}).status, 1);
+        QCOMPARE(run({"stop"}).out, "No server that this tool started is running.\n");
+
+        create("Arena", "nosuchmap");
+        ran = run(QStringList{"run"} + paths);
+        QCOMPARE(ran.status, 1);
+        QVERIFY2(ran.err.contains("could not find the map \"nosuchmap\"") &&
+                     ran.err.endsWith("\nThe tool stopped the new server.\n"),
+                 qPrintable(ran.err));
+        QCOMPARE(running(), QList<int>());
     }
 
     // Output that does not arrive fails the command: to a full disk, or to a closed output.

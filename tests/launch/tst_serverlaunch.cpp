@@ -5,6 +5,7 @@
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerLaunch.h"
 #include "launch/ServerProcess.h"
+#include "launch/StartedServers.h"
 #include "support/ChildProcess.h"
 #include "support/FakeGameTree.h"
 #include "support/Files.h"
@@ -14,7 +15,11 @@
 #include <QProcess>
 #include <QTest>
 #ifdef Q_OS_WIN
+// clang-format off
+#include <winsock2.h>
+#include <iphlpapi.h>
 #include <windows.h>
+// clang-format on
 #else
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -359,6 +364,40 @@ private slots:
 
     // Where this system's engine looks before the game directory: Windows asks the system
     // for the roaming application data folder, Linux follows HOME.
+    // A record whose process number now belongs to another program, here this test's own
+    // with another start time, is dropped when read and its process never signalled; the
+    // record of the process itself is kept.
+    void aRecordOfAnotherProgramIsDroppedAndItsProcessLeftAlone()
+    {
+        const QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        const qint64 pid = QCoreApplication::applicationPid();
+        const std::optional<ProcessIdentity> identity = processIdentity(pid);
+        QVERIFY(identity && !identity->executable.isEmpty());
+        ServerRecord forged{
+            "/games/q3", "/games/q3/quake3.exe",      pid, {"1", identity->executable},
+            27960,       "/games/q3/arena/conf1.cfg", "",  QDateTime::currentDateTime()};
+        QCOMPARE(StartedServers::remember(forged), std::nullopt);
+        QCOMPARE(StartedServers::live(), QList<ServerRecord>());
+        QCOMPARE(StartedServers::stop(forged), std::nullopt);
+        ServerRecord own = forged;
+        own.identity = *identity;
+        QCOMPARE(StartedServers::remember(own), std::nullopt);
+        QCOMPARE(StartedServers::live(), QList<ServerRecord>{own});
+        StartedServers::forget(own);
+        QCOMPARE(StartedServers::live(), QList<ServerRecord>());
+#ifdef Q_OS_WIN
+        // Wine gives every socket's owner as process 0, which is never a match.
+        MIB_UDPTABLE_OWNER_PID table[2]{};
+        table[0].dwNumEntries = 2;
+        table[0].table[0] = {0, htons(27960), 0};
+        table[0].table[1] = {0, htons(27961), DWORD(pid)};
+        QCOMPARE(udpPortIn(table[0], pid), std::optional<quint16>(27961));
+        QCOMPARE(udpPortIn(table[0], 0), std::nullopt);
+        QCOMPARE(udpPortIn(table[0], pid + 1), std::nullopt);
+#endif
+    }
+
     void engineHomePathIsTheEngines()
     {
 #ifdef Q_OS_WIN

@@ -15,7 +15,8 @@ namespace {
 // A server whose process runs throughout the watch.
 struct RunningServer : ServerProcess {
     std::optional<QString> ended() override { return std::nullopt; }
-    void stop() override {}
+    bool stop() override { return true; }
+    qint64 pid() const override { return 0; }
 };
 
 // A game server's status answers on a port of 127.0.0.1, counting the queries.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 // What a modal message box showed before it was closed.
@@ -12,13 +13,15 @@ struct SeenMessageBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
     Qt::TextFormat format = Qt::AutoText;
+    QString defaultButton;
 };
 
 // Watches from a timer for the next modal message box, records it and clicks its first
-// button, so that a handler that shows one can run to its end inside a test.
+// button, or the one whose text is answer, or with answer "Escape" presses Escape, so that a
+// handler that shows one can run to its end inside a test.
 class MessageBoxCatcher : public QObject {
 public:
-    MessageBoxCatcher()
+    explicit MessageBoxCatcher(QString answer = {}) : m_answer(std::move(answer))
     {
         connect(&m_timer, &QTimer::timeout, this, &MessageBoxCatcher::look);
         m_timer.start(10);
@@ -32,13 +35,24 @@ private:
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        SeenMessageBox seen{box->windowTitle(), box->text(), box->icon(), {}, box->textFormat()};
-        for (QAbstractButton* button : box->buttons())
+        SeenMessageBox seen{
+            box->windowTitle(), box->text(),
+            box->icon(),        {},
+            box->textFormat(),  box->defaultButton() ? box->defaultButton()->text() : QString()};
+        QAbstractButton* answer = box->buttons().first();
+        for (QAbstractButton* button : box->buttons()) {
             seen.buttons << button->text();
+            if (button->text() == m_answer)
+                answer = button;
+        }
         m_seen << seen;
-        box->buttons().first()->click();
+        if (m_answer == u"Escape")
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            answer->click();
     }
 
+    QString m_answer;
     QTimer m_timer;
     QList<SeenMessageBox> m_seen;
 };

@@ -2,9 +2,9 @@
 #include "config/ConfigScript.h"
 #include "config/RegionCodeTable.h"
 #include "launch/LaunchPlan.h"
+#include "launch/RunConfig.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerProcess.h"
-#include "launch/ServerWatch.h"
 #include "support/FakeGameTree.h"
 #include "support/Files.h"
 #include "support/Processes.h"
@@ -92,6 +92,7 @@ private slots:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_configHome.path());
         // The engine's home path, where Run Config looks for scripts that would shadow its own.
         qputenv("HOME", m_home.path().toLocal8Bit());
+        qunsetenv("XDG_STATE_HOME");
     }
 
     void init()
@@ -590,7 +591,7 @@ private slots:
     {
         MessageBoxCatcher catcher;
         click("Command3");
-        if (!QTest::qWaitFor([this] { return !m_window->findChild<ServerWatch*>(); }, 15000))
+        if (!QTest::qWaitFor([this] { return !m_window->findChild<RunConfig*>(); }, 15000))
             qFatal("the start watch did not end");
         return catcher.seen();
     }
@@ -637,8 +638,17 @@ private slots:
         const QRegularExpressionMatch match = taken.match(seen[0].text);
         QVERIFY2(match.hasMatch() && match.hasCaptured(2) == serverLogsToFile(),
                  qPrintable(seen[0].text));
+        // A server where players do not look is no confirmed start, and is stopped where the
+        // tool has a hold on it: not under Wine, which runs the engine as a Unix program.
+#ifdef Q_OS_WIN
+        const char* stopped = "\n\nThe tool has no hold on the new server to stop it: stop it "
+                              "yourself.";
+#else
+        const char* stopped = "\n\nThe tool stopped the new server.";
+#endif
+        QVERIFY2(seen[0].text.endsWith(stopped), qPrintable(seen[0].text));
         if (serverLogsToFile())
-            QVERIFY(askServer("getstatus", quint16(match.captured(2).toUInt())));
+            QVERIFY(!askServer("getstatus", quint16(match.captured(2).toUInt())));
     }
 
     // Scripts left in the engine's home path under the next names are passed over, so the
@@ -700,6 +710,54 @@ private slots:
         QVERIFY(!seen[0].text.contains("Map (mapname)"));
     }
 
+    // Run Config again while the first server holds the game's port asks first. Cancel, the
+    // default and Escape's, starts and installs nothing; Stop and Start leaves one server,
+    // which answers with the new values.
+    void runConfigAgainAsksToReplaceTheRunningServer()
+    {
+        if (const char* why = FakeGameTree::withoutRealEngine())
+            QSKIP(why);
+#ifdef Q_OS_WIN
+        QSKIP("Wine starts the engine as a Unix program, with no Windows process to remember; "
+              "the zip's test replaces a Windows stand-in.");
+#endif
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        setText("Text11", tree.gameDir);
+        setText("txtSaveCfg", tree.outputPath);
+        setText("Text1", "First Arena");
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        QCOMPARE(runConfigAndWatch().size(), 0);
+        setText("Text1", "Second Arena");
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
+        const QStringList arena = tree.arena();
+        for (const QString& answer : {QStringLiteral("Escape"), QStringLiteral("Cancel")}) {
+            MessageBoxCatcher catcher(answer);
+            click("Command3");
+            QTRY_COMPARE(catcher.seen().size(), 1);
+            const SeenMessageBox& asked = catcher.seen()[0];
+            QCOMPARE(asked.buttons, (QStringList{"&Stop and Start", "Cancel"}));
+            QCOMPARE(asked.defaultButton, "Cancel");
+            QVERIFY2(asked.text.contains("\"First Arena\" on quorvexmap1 with 0 of 16 players, "
+                                         "on UDP port 27960, process "),
+                     qPrintable(asked.text));
+            QVERIFY(!m_window->findChild<RunConfig*>());
+            QCOMPARE(tree.arena(), arena);
+        }
+        MessageBoxCatcher replace("&Stop and Start");
+        click("Command3");
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<RunConfig*>(), 20000);
+        QCOMPARE(replace.seen().size(), 1);
+        const std::optional<QByteArray> status = waitForAnswer("getstatus", 5000);
+        QVERIFY(status);
+        QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "Second Arena");
+#ifndef Q_OS_WIN
+        int running = 0;
+        for (const QString& name : QDir(tree.root() + "/records").entryList({"pid.*"}))
+            running += processGone(name.mid(4).toInt()) ? 0 : 1;
+        QCOMPARE(running, 1);
+#endif
+    }
+
     void closingTheWindowEndsTheWatchButNotTheServer()
     {
         if (const char* why = FakeGameTree::withoutRealEngine())
@@ -710,9 +768,9 @@ private slots:
         QCOMPARE(clickAndCatch("Command2").size(), 0);
         MessageBoxCatcher catcher;
         click("Command3");
-        QVERIFY(m_window->findChild<ServerWatch*>());
+        QVERIFY(m_window->findChild<RunConfig*>());
         QVERIFY(m_window->close());
-        QVERIFY(!m_window->findChild<ServerWatch*>());
+        QVERIFY(!m_window->findChild<RunConfig*>());
         QVERIFY(waitForAnswer("getstatus", 10000));
         QCOMPARE(catcher.seen().size(), 0);
     }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// What tells a process apart from a later one that the system gives the same number: when
+// it started, in the system's own count, and the program it runs.
+struct ProcessIdentity {
+    QString startTime;
+    QString executable;
+
+    bool operator==(const ProcessIdentity&) const = default;
+};
+
+// The identity of the running process pid; nothing once it has ended.
+std::optional<ProcessIdentity> processIdentity(qint64 pid);
+
+// The UDP port that the process pid holds on this machine's IPv4 addresses, as the system
+// tells it; nothing where the system does not say.
+std::optional<quint16> openedUdpPort(qint64 pid);
+
+// Asks the server pid to quit, as the system lets a program ask one it did not start:
+// SIGTERM on POSIX systems, which the engine answers by telling its players and quitting;
+// on Windows, the remote console's quit when rconPassword is set and the port known, else
+// the end of the process. False when the request could not be made.
+bool askToQuit(qint64 pid, quint16 port, const QString& rconPassword);
+
+// Ends the process pid at once.
+void forceToEnd(qint64 pid);
+
+// The user's folder for the tool's state, such as the servers it started:
+// $XDG_STATE_HOME/quorvex-config-creator (by default ~/.local/state/...) on POSIX systems,
+// %LOCALAPPDATA%\quorvex-config-creator on Windows.
+QString stateFolder();
+
+#ifdef Q_OS_WIN
+struct _MIB_UDPTABLE_OWNER_PID;
+
+// The port of the first socket that the system's table of UDP sockets gives as pid's. An
+// owner given as process 0, as Wine gives every one, is unknown, and never pid.
+std::optional<quint16> udpPortIn(const _MIB_UDPTABLE_OWNER_PID& table, qint64 pid);
+#endif

@@ -1,0 +1,77 @@
+#include "ProcessControl.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <csignal>
+
+namespace {
+
+QByteArray readProcFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// The start time is the 22nd field of /proc/PID/stat, in clock ticks since the boot; a
+// zombie has ended.
+std::optional<ProcessIdentity> processIdentity(qint64 pid)
+{
+    const QByteArray stat = readProcFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype name = stat.lastIndexOf(')');
+    if (name < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.mid(name + 2).split(' ');
+    if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X")
+        return std::nullopt;
+    return ProcessIdentity{QString::fromLatin1(fields[19]),
+                           QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget()};
+}
+
+// The process's sockets are links to socket:[INODE] among its descriptors, and
+// /proc/net/udp gives each UDP socket's local address and inode.
+std::optional<quint16> openedUdpPort(qint64 pid)
+{
+    QStringList inodes;
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& descriptor : descriptors.entryInfoList(QDir::System | QDir::Files)) {
+        const QString target = descriptor.symLinkTarget();
+        const qsizetype slash = target.lastIndexOf(u'/');
+        const QString name = target.mid(slash + 1);
+        if (name.startsWith(u"socket:["))
+            inodes << name.mid(8).chopped(1);
+    }
+    if (inodes.isEmpty())
+        return std::nullopt;
+    const QList<QByteArray> lines = readProcFile(QStringLiteral("/proc/net/udp")).split('\n');
+    for (const QByteArray& line : lines.mid(1)) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 10 || !inodes.contains(QString::fromLatin1(fields[9])))
+            continue;
+        bool ok = false;
+        const uint port = fields[1].mid(fields[1].indexOf(':') + 1).toUInt(&ok, 16);
+        if (ok)
+            return quint16(port);
+    }
+    return std::nullopt;
+}
+
+bool askToQuit(qint64 pid, quint16, const QString&)
+{
+    return kill(pid_t(pid), SIGTERM) == 0;
+}
+
+void forceToEnd(qint64 pid)
+{
+    kill(pid_t(pid), SIGKILL);
+}
+
+QString stateFolder()
+{
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    const QString base =
+        QDir::isAbsolutePath(state) ? state : QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/quorvex-config-creator");
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "ServerWatch.h"
+#include "StartedServers.h"
+
+#include <QObject>
+#include <memory>
+
+// The "Run Config" operation of both faces: stops a server of the tool's in the way when
+// asked to, draws the script number, installs the config file and starts the server, keeps
+// its record and watches its start. A start that the watch does not confirm is stopped, so
+// that nothing it started is left running unless it answers as its script sets it.
+class RunConfig : public QObject {
+    Q_OBJECT
+
+public:
+    // What to do when a server that the tool started holds the game's port, where the new
+    // one could not open it.
+    enum class InTheWay { Refuse, Replace };
+
+    RunConfig(QString typedGameDir, QString outputPath, InTheWay inTheWay,
+              QObject* parent = nullptr);
+    ~RunConfig() override;
+
+    // Runs up to the start and its watch; finished follows once, now or when the watch ends.
+    void start();
+
+    // Stops the server that this run started, if any, and ends the run without finishing;
+    // false when a server it started could not be stopped.
+    bool cancel();
+
+signals:
+    // What kept the run from a confirmed start, empty when the server answers as its script
+    // sets it; and, once started, the installed script and the program.
+    void finished(const Problems& problems, const QString& installed, const QString& program);
+
+private:
+    void watched(Problems problems);
+
+    QString m_typedGameDir;
+    QString m_outputPath;
+    InTheWay m_inTheWay;
+    ServerProcess* m_process = nullptr; // owned by the watch
+    std::unique_ptr<ServerWatch> m_watch;
+    ServerRecord m_record;
+    QString m_installed;
+    QString m_program;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// What a game server answers to getstatus: its settings, and a line for each player.
+struct ServerStatus {
+    struct Player {
+        QString name; // as the engine sends it, colour codes included
+        int score = 0;
+        int ping = 0;
+    };
+
+    QString hostname; // likewise
+    QString map;
+    int maxClients = 0;
+    QList<Player> players;
+};
+
+// The status in a statusResponse packet, without the four leading 0xFF bytes.
+std::optional<ServerStatus> parseStatus(const QByteArray& answer);
+
+// Asks the server on port of 127.0.0.1 for its status, waiting up to timeoutMs for the
+// answer.
+std::optional<ServerStatus> askStatus(quint16 port, int timeoutMs = 1000);
+
+// A name without the engine's colour codes, ^ followed by a letter or digit.
+QString withoutColours(const QString& name);

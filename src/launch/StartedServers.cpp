@@ -1,0 +1,177 @@
+#include "StartedServers.h"
+
+#include "LaunchPlan.h"
+#include "ServerProcess.h"
+#include "StatusSocket.h"
+#include "config/ConfigFile.h"
+#include "config/ScriptReader.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+namespace {
+
+QString recordsFolder()
+{
+    return stateFolder() + QStringLiteral("/servers");
+}
+
+QString recordPath(qint64 pid)
+{
+    return recordsFolder() + QStringLiteral("/%1.json").arg(pid);
+}
+
+QJsonObject toJson(const ServerRecord& server)
+{
+    return {{"gameDir", server.gameDir},
+            {"program", server.program},
+            {"pid", server.pid},
+            {"startTime", server.identity.startTime},
+            {"executable", server.identity.executable},
+            {"port", server.port},
+            {"script", server.script},
+            {"log", server.log},
+            {"startedAt", server.startedAt.toString(Qt::ISODateWithMs)}};
+}
+
+std::optional<ServerRecord> fromJson(const QByteArray& bytes)
+{
+    const QJsonObject json = QJsonDocument::fromJson(bytes).object();
+    ServerRecord server{json["gameDir"].toString(),
+                        json["program"].toString(),
+                        qint64(json["pid"].toDouble()),
+                        {json["startTime"].toString(), json["executable"].toString()},
+                        quint16(json["port"].toInt()),
+                        json["script"].toString(),
+                        json["log"].toString(),
+                        QDateTime::fromString(json["startedAt"].toString(), Qt::ISODateWithMs)};
+    if (server.pid <= 0 || server.identity.startTime.isEmpty())
+        return std::nullopt;
+    return server;
+}
+
+bool stillRuns(const ServerRecord& server)
+{
+    return processIdentity(server.pid) == server.identity;
+}
+
+// Waits up to ms for the server's process to end.
+bool ends(const ServerRecord& server, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (stillRuns(server)) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+} // namespace
+
+quint16 ServerRecord::currentPort() const
+{
+    return openedUdpPort(pid).value_or(port);
+}
+
+QString ServerRecord::described(const std::optional<ServerStatus>& status) const
+{
+    const QString answer = status ? QStringLiteral("\"%1\" on %2 with %3 of %4 players")
+                                        .arg(withoutColours(status->hostname), status->map)
+                                        .arg(status->players.size())
+                                        .arg(status->maxClients)
+                                  : QStringLiteral("a server that does not answer");
+    const quint16 on = currentPort();
+    return QStringLiteral("%1, on UDP port %2, process %3, started %4")
+        .arg(answer, on ? QString::number(on) : QStringLiteral("unknown"))
+        .arg(pid)
+        .arg(startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+}
+
+namespace StartedServers {
+
+QList<ServerRecord> live()
+{
+    QList<ServerRecord> servers;
+    const QDir folder(recordsFolder());
+    for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files)) {
+        QFile file(folder.filePath(name));
+        const std::optional<ServerRecord> server =
+            file.open(QIODevice::ReadOnly) ? fromJson(file.read(65536)) : std::nullopt;
+        file.close();
+        if (server && stillRuns(*server))
+            servers << *server;
+        else
+            QFile::remove(folder.filePath(name));
+    }
+    std::sort(servers.begin(), servers.end(), [](const ServerRecord& a, const ServerRecord& b) {
+        return a.startedAt < b.startedAt;
+    });
+    return servers;
+}
+
+std::optional<QString> remember(const ServerRecord& server)
+{
+    if (!QDir().mkpath(recordsFolder()))
+        return QStringLiteral("Could not create the folder \"%1\" for the record of the "
+                              "server.")
+            .arg(recordsFolder());
+    QFile::setPermissions(recordsFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (const std::optional<QString> reason = writeFileAtomically(
+            recordPath(server.pid), QJsonDocument(toJson(server)).toJson(), Readers::OwnerOnly))
+        return QStringLiteral("Could not keep the record of the server as \"%1\": %2.")
+            .arg(recordPath(server.pid), *reason);
+    return std::nullopt;
+}
+
+void forget(const ServerRecord& server)
+{
+    QFile file(recordPath(server.pid));
+    if (file.open(QIODevice::ReadOnly) && fromJson(file.read(65536)) == server) {
+        file.close();
+        file.remove();
+    }
+}
+
+std::optional<ServerRecord> holdingGamePort()
+{
+    for (const ServerRecord& server : live()) {
+        if (server.currentPort() == kServerPort)
+            return server;
+    }
+    return std::nullopt;
+}
+
+std::optional<Problem> stop(const ServerRecord& server)
+{
+    const quint16 port = server.currentPort();
+    QFile script(server.script);
+    const QString rconPassword = script.open(QIODevice::ReadOnly)
+                                     ? readScript(script.read(ServerScript::kMaxBytes))
+                                           .value(&ServerSettings::rconPassword)
+                                           .value_or(QString())
+                                     : QString();
+    if (stillRuns(server)) {
+        askToQuit(server.pid, port, rconPassword);
+        if (!ends(server, ServerProcess::kStopMs) && stillRuns(server)) {
+            forceToEnd(server.pid);
+            ends(server, ServerProcess::kStopMs);
+        }
+    }
+    if (stillRuns(server))
+        return Problem{nullptr, QStringLiteral("Could not stop the server of process %1; stop "
+                                               "it from its console or the system's tools.")
+                                    .arg(server.pid)};
+    forget(server);
+    // Its port is free once the system has closed its sockets.
+    const QDeadlineTimer deadline(ServerProcess::kStopMs);
+    while (port != 0 && udpPortTaken(port) && !deadline.hasExpired())
+        QThread::msleep(10);
+    return std::nullopt;
+}
+
+} // namespace StartedServers

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "ProcessControl.h"
+#include "ServerStatus.h"
+#include "config/ServerSettings.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// A server that the tool started, as it remembers it until the server ends.
+struct ServerRecord {
+    QString gameDir;
+    QString program;
+    qint64 pid = 0;
+    ProcessIdentity identity;
+    quint16 port = 0; // the port it opened, once known
+    QString script;   // the installed script
+    QString log;      // empty where the server keeps a console of its own
+    QDateTime startedAt;
+
+    bool operator==(const ServerRecord&) const = default;
+
+    // The port it holds now, as the system tells it, or else the one remembered.
+    quint16 currentPort() const;
+
+    // The server in one line for the operator: its name, map and players as it answers,
+    // its port, process and start.
+    QString described(const std::optional<ServerStatus>& status) const;
+};
+
+// The records of the servers that the tool started, one small file each in the user's state
+// folder, shared by every run of the tool and by both faces.
+namespace StartedServers {
+
+// The servers that still run, each still the process that was started: a record whose
+// process has ended, or whose number now belongs to another program, is removed.
+QList<ServerRecord> live();
+
+// Keeps the record, in place of an earlier one of the same process; on failure, why.
+std::optional<QString> remember(const ServerRecord& server);
+
+void forget(const ServerRecord& server);
+
+// The live server that holds the game's port, so that a new one would move to another.
+std::optional<ServerRecord> holdingGamePort();
+
+// Stops the server once it is sure that the process is still the one started, never
+// another program that got its number: asks it to quit, forces it after the stop's time,
+// waits until it has ended and its port is free, and forgets it. On failure, why.
+std::optional<Problem> stop(const ServerRecord& server);
+
+} // namespace StartedServers
