@@ -4,11 +4,62 @@
 // process.<pid>: whether its output goes to a console, and how many handles it started with;
 // and commandline.<pid>: its command line exactly as Windows passed it. With a file named
 // silent in the records folder, it then runs on for a minute without answering, as a server
-// that never comes up.
+// that never comes up; with one named answer, it answers getstatus on UDP port 27960 of
+// 127.0.0.1 with what the script it was started with sets, and quits on the remote console's
+// quit, for up to a minute.
+#include "config/ScriptReader.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+// clang-format off
+#include <winsock2.h>
 #include <windows.h>
+// clang-format on
+
+namespace {
+
+// Answers as a server running the script arena/<name>.cfg of the working folder would.
+int answer(const QString& script)
+{
+    QFile file(QStringLiteral("arena/%1.cfg").arg(script));
+    if (!file.open(QIODevice::ReadOnly))
+        return 2;
+    const ServerSettings settings = readScript(file.readAll()).settings();
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(27960);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return 2;
+    const DWORD wait = 60000;
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
+    const QByteArray start(4, '\xff');
+    const QByteArray status = start + "statusResponse\n\\sv_hostname\\" +
+                              settings.serverName.toLatin1() + "\\sv_maxclients\\" +
+                              settings.maxClients.toLatin1() + "\\mapname\\" +
+                              settings.initialMap.toLatin1() + "\n";
+    char buffer[1400];
+    sockaddr_in from{};
+    int size = sizeof from;
+    for (int got; (got = recvfrom(socket, buffer, sizeof buffer, 0,
+                                  reinterpret_cast<sockaddr*>(&from), &size)) > 0;
+         size = sizeof from) {
+        const QByteArray query(buffer, got);
+        if (query == start + "getstatus")
+            sendto(socket, status.constData(), int(status.size()), 0,
+                   reinterpret_cast<sockaddr*>(&from), size);
+        else if (query.startsWith(start + "rcon ") && query.endsWith(" quit"))
+            break;
+    }
+    closesocket(socket);
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -47,5 +98,7 @@ int main(int argc, char* argv[])
         return 2;
     if (QFile::exists(records + QStringLiteral("/silent")))
         Sleep(60000);
+    if (QFile::exists(records + QStringLiteral("/answer")))
+        return answer(app.arguments().constLast());
     return 0;
 }

@@ -1,3 +1,7 @@
+#ifdef _WIN32
+// Before any header that includes windows.h, which would bring the older sockets.
+#include <winsock2.h>
+#endif
 #include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
 #include "config/ServerSettings.h"
@@ -14,12 +18,11 @@
 
 #include <QProcess>
 #include <QTest>
+#include <cstring>
+#include <vector>
 #ifdef Q_OS_WIN
-// clang-format off
-#include <winsock2.h>
 #include <iphlpapi.h>
 #include <windows.h>
-// clang-format on
 #else
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -115,6 +118,8 @@ private slots:
         QCOMPARE(QDir::currentPath(), before);
 #ifndef Q_OS_WIN
         QCOMPARE(fileMode(tree.gameDir + "/arena/conf42.cfg"), ownersCopy ? 0600 : newFileMode());
+#else
+        Q_UNUSED(ownersCopy);
 #endif
     }
 
@@ -388,13 +393,15 @@ private slots:
         QCOMPARE(StartedServers::live(), QList<ServerRecord>());
 #ifdef Q_OS_WIN
         // Wine gives every socket's owner as process 0, which is never a match.
-        MIB_UDPTABLE_OWNER_PID table[2]{};
-        table[0].dwNumEntries = 2;
-        table[0].table[0] = {0, htons(27960), 0};
-        table[0].table[1] = {0, htons(27961), DWORD(pid)};
-        QCOMPARE(udpPortIn(table[0], pid), std::optional<quint16>(27961));
-        QCOMPARE(udpPortIn(table[0], 0), std::nullopt);
-        QCOMPARE(udpPortIn(table[0], pid + 1), std::nullopt);
+        std::vector<char> bytes(sizeof(MIB_UDPTABLE_OWNER_PID) + sizeof(MIB_UDPROW_OWNER_PID));
+        auto& table = *reinterpret_cast<MIB_UDPTABLE_OWNER_PID*>(bytes.data());
+        table.dwNumEntries = 2;
+        const MIB_UDPROW_OWNER_PID rows[] = {{0, htons(27960), 0},
+                                             {0, htons(27961), DWORD(pid)}};
+        std::memcpy(&table.table[0], rows, sizeof rows);
+        QCOMPARE(udpPortIn(table, pid), std::optional<quint16>(27961));
+        QCOMPARE(udpPortIn(table, 0), std::nullopt);
+        QCOMPARE(udpPortIn(table, pid + 1), std::nullopt);
 #endif
     }
 

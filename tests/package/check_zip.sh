@@ -41,7 +41,7 @@ done
 # Windows' own DLLs that the program and Qt use, on every Windows that Qt 6 runs on
 # (Windows 10 and later), API sets included.
 system="advapi32 api-ms-win-core-synch-l1-2-0 api-ms-win-core-winrt-l1-1-0
-api-ms-win-core-winrt-string-l1-1-0 authz comdlg32 d3d11 d3d9 dwmapi dxgi gdi32 imm32 kernel32
+api-ms-win-core-winrt-string-l1-1-0 authz comdlg32 d3d11 d3d9 dwmapi dxgi gdi32 imm32 iphlpapi kernel32
 mpr msvcrt netapi32 ole32 oleaut32 shcore shell32 shlwapi user32 userenv uxtheme
 version winmm ws2_32 wtsapi32"
 status=0

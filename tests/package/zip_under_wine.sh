@@ -173,9 +173,46 @@ printf '%s\n' "$said" | grep -qx -- '--server-name=Zip Arena' || fail "show said
 said=$(console 'quorvex-config-creator creat & echo status !ERRORLEVEL!')
 printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 2' || fail "a wrong command said: $said"
 
+# The servers' life from the console companion, given its arguments one by one: a stand-in
+# that answers as its script sets it is started, shown, refused a second start beside,
+# replaced and stopped.
+com="$(dirname "$program")/quorvex-config-creator.com"
+# Into a file: a server started under Wine keeps the Unix descriptors of the program that
+# started it, and a pipe would stay open for as long as the server runs.
+companion() {
+    set +e
+    (cd "$work" && /usr/lib/wine/wine64 "$com" "$@") >"$work/companion.log" 2>&1
+    echo "status $?" >>"$work/companion.log"
+    set -e
+    tr -d '\r' <"$work/companion.log"
+}
+touch "$work/records/answer"
+set -- --game-dir "$(windows "$game")" --output "$(windows "$work/zip.cfg")"
+said=$(companion run "$@")
+printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "run said: $said"
+said=$(companion status)
+for line in '  name: Zip Arena' '  port: UDP 27960' 'status 0'; do
+    printf '%s\n' "$said" | grep -qxF -- "$line" || fail "status said: $said"
+done
+first=$(printf '%s\n' "$said" | sed -n 's/^Server of process \([0-9]*\),.*/\1/p')
+said=$(companion run "$@")
+printf '%s\n' "$said" | grep -q 'already holds UDP port 27960' &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 1' || fail "a second run said: $said"
+said=$(companion run --replace "$@")
+printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "run --replace said: $said"
+said=$(companion status --json)
+printf '%s\n' "$said" | grep -q '"pid": [0-9]' && ! printf '%s\n' "$said" | grep -q "\"pid\": $first," ||
+    fail "after run --replace, status said: $said"
+said=$(companion stop)
+printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop said: $said"
+said=$(companion status)
+[ "$said" = "$(printf 'No server that this tool started is running.\nstatus 1')" ] ||
+    fail "status after stop said: $said"
+rm "$work/records/answer"
+
 # In a terminal, Wine's console shows the program's text in the terminal's characters, and
 # passes the terminal's Ctrl+C on. Its own cursor and title sequences are left out here.
-com="$(dirname "$program")/quorvex-config-creator.com"
 in_terminal() {
     script -qec "/usr/lib/wine/wine64 '$com' $1" /dev/null
 }

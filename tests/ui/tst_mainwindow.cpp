@@ -553,7 +553,7 @@ private slots:
         QCOMPARE(clickAndCatch("Command2").size(), 0);
         MessageBoxCatcher catcher;
         click("Command3");
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<ServerWatch*>(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<RunConfig*>(), 15000);
         QCoreApplication::processEvents();
         QCOMPARE(catcher.seen().size(), 0);
         const std::optional<QByteArray> status = waitForAnswer("getstatus", 5000);
@@ -576,7 +576,7 @@ private slots:
         QCOMPARE(clickAndCatch("Command2").size(), 0);
         MessageBoxCatcher catcher;
         click("Command3");
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<ServerWatch*>(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<RunConfig*>(), 15000);
         QTRY_COMPARE(catcher.seen().size(), 1);
         QCOMPARE(catcher.seen()[0].title, QStringLiteral("Run Config"));
         // Without the server's log, all the watch sees is a server that does not answer.
