@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // The program's command line, for servers without a display and for scripts: create, show
 // and run, with --help and --version. It loads no windowing system.
 
@@ -11,3 +13,8 @@ bool wantsCommandLine(int argc, char* argv[]);
 // Runs the command line and returns the exit status: 0 when done, 1 when refused or failed,
 // 2 for arguments that make no command.
 int runCommandLine(int argc, char* argv[]);
+
+struct CommandSpec;
+
+// A command's own help: its usage, what it does, its options and an example.
+QString commandHelp(const CommandSpec& command);

@@ -43,30 +43,32 @@ using SettingsMember = QString ServerSettings::*;
 
 // Each setting in the order of the boxes on the form: how the operator knows its box (the
 // caption of the label beside it, or for the two unlabelled path boxes a name for what they
-// hold), the server variable that the script sets from it, if any, and the box's text
-// when the window opens.
+// hold), the server variable that the script sets from it, if any, the box's text when the
+// window opens, and the command line's option for it with the name of its value.
 struct SettingsField {
     SettingsMember member;
     const char* caption;
     const char* variable;
     QLatin1String designText;
+    const char* option;
+    const char* valueName;
 };
 
 // clang-format off
 inline constexpr std::array<SettingsField, 13> kSettingsFields{{
-    {&ServerSettings::serverName,         "Server Name",                                 "sv_hostname",        QLatin1String("")},
-    {&ServerSettings::motd,               "Server Description (Message of the Day)",     "g_motd",             QLatin1String("")},
-    {&ServerSettings::maxClients,         "Maximum Clients",                             "sv_maxclients",      QLatin1String("16")},
-    {&ServerSettings::timeLimit,          "Time Limit in minutes",                       "timelimit",          QLatin1String("30")},
-    {&ServerSettings::connectionPassword, "Connection password",                         "Password",           QLatin1String("")},
-    {&ServerSettings::reservedSlots,      "Reserved Client Spaces (only with password)", "sv_privateClients",  QLatin1String("0")},
-    {&ServerSettings::reservedPassword,   "Reserved Client Password",                    "sv_privatePassword", QLatin1String("")},
-    {&ServerSettings::adminPassword,      "Administrator Password",                      "g_adminPass",        QLatin1String("")},
-    {&ServerSettings::rconPassword,       "Remote Console Password",                     "rconPassword",       QLatin1String("")},
-    {&ServerSettings::region,             "Server Region/Location",                      "location",           QLatin1String("0")},
-    {&ServerSettings::initialMap,         "Initial Map",                                 nullptr,              QLatin1String("quorvexmap1")},
-    {&ServerSettings::gameDir,            "Game directory",                              nullptr,              kGameDirPlaceholder},
-    {&ServerSettings::outputPath,         "Config output path",                          nullptr,              kOutputPathPlaceholder},
+    {&ServerSettings::serverName,         "Server Name",                                 "sv_hostname",        QLatin1String(""),            "server-name",         "NAME"},
+    {&ServerSettings::motd,               "Server Description (Message of the Day)",     "g_motd",             QLatin1String(""),            "motd",                "TEXT"},
+    {&ServerSettings::maxClients,         "Maximum Clients",                             "sv_maxclients",      QLatin1String("16"),          "max-clients",         "NUMBER"},
+    {&ServerSettings::timeLimit,          "Time Limit in minutes",                       "timelimit",          QLatin1String("30"),          "time-limit",          "MINUTES"},
+    {&ServerSettings::connectionPassword, "Connection password",                         "Password",           QLatin1String(""),            "connection-password", "PASSWORD"},
+    {&ServerSettings::reservedSlots,      "Reserved Client Spaces (only with password)", "sv_privateClients",  QLatin1String("0"),           "reserved-spaces",     "NUMBER"},
+    {&ServerSettings::reservedPassword,   "Reserved Client Password",                    "sv_privatePassword", QLatin1String(""),            "reserved-password",   "PASSWORD"},
+    {&ServerSettings::adminPassword,      "Administrator Password",                      "g_adminPass",        QLatin1String(""),            "admin-password",      "PASSWORD"},
+    {&ServerSettings::rconPassword,       "Remote Console Password",                     "rconPassword",       QLatin1String(""),            "rcon-password",       "PASSWORD"},
+    {&ServerSettings::region,             "Server Region/Location",                      "location",           QLatin1String("0"),           "region",              "NUMBER"},
+    {&ServerSettings::initialMap,         "Initial Map",                                 nullptr,              QLatin1String("quorvexmap1"), "map",                 "MAP"},
+    {&ServerSettings::gameDir,            "Game directory",                              nullptr,              kGameDirPlaceholder,          "game-dir",            "DIR"},
+    {&ServerSettings::outputPath,         "Config output path",                          nullptr,              kOutputPathPlaceholder,       "output",              "FILE"},
 }};
 // clang-format on
 

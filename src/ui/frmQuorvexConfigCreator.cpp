@@ -92,8 +92,12 @@ bool frmQuorvexConfigCreator::eventFilter(QObject* watched, QEvent* event)
     if (urls.size() != 1 || !urls[0].isLocalFile())
         return QWidget::eventFilter(watched, event);
     drop->acceptProposedAction();
-    if (type == QEvent::Drop)
-        openScript(urls[0].toLocalFile());
+    // A folder is the game directory, saved at close as a typed one would be.
+    const QString path = urls[0].toLocalFile();
+    if (type == QEvent::Drop && QFileInfo(path).isDir())
+        m_controls.Text11->setText(QDir::toNativeSeparators(path));
+    else if (type == QEvent::Drop)
+        openScript(path);
     return true;
 }
 

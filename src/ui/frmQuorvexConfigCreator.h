@@ -27,7 +27,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     // A script file dropped anywhere on the window opens, also on a box, which would
-    // otherwise take its name as text.
+    // otherwise take its name as text; a folder becomes the game directory.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

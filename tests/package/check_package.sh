@@ -20,6 +20,22 @@ desktop-file-validate "$share/applications/$id.desktop"
 appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml"
 test -f "$share/icons/hicolor/scalable/apps/quorvex-config-creator.svg"
 grep -q "^.SH SYNOPSIS" "$share/man/man1/quorvex-config-creator.1"
+grep -q '^.SS status$' "$share/man/man1/quorvex-config-creator.1"
+
+# The shell completion, sourced as bash does and asked for the last of the words given.
+completion="$share/bash-completion/completions/quorvex-config-creator"
+completed() {
+    bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+             _quorvex_config_creator; printf "%s\n" "${COMPREPLY[@]}"' sh "$completion" \
+        quorvex-config-creator "$@"
+}
+mkdir "$work/games"
+touch "$work/games.cfg"
+for case in "cr|create" "create --ser|--server-name" "stop --|--help --game-dir" \
+    "run --game-dir $work/gam|$work/games" "show $work/games.|$work/games.cfg"; do
+    said=$(completed ${case%|*} | tr '\n' ' ')
+    [ "$said" = "${case#*|} " ] || { echo "'${case%|*}' completes as '$said'" >&2; exit 1; }
+done
 
 icons=0
 for png in "$share"/icons/hicolor/*/apps/*.png; do

@@ -169,7 +169,7 @@ console() { (cd "$(dirname "$program")" && /usr/lib/wine/wine64 cmd /v:on /c "$1
 said=$(console 'quorvex-config-creator --version & echo status !ERRORLEVEL!')
 [ "$said" = "$(printf 'quorvex-config-creator 1.0.0\nstatus 0')" ] || fail "--version said: $said"
 said=$(console "quorvex-config-creator show $(windows "$work/zip.cfg")")
-printf '%s\n' "$said" | grep -qx -- '--server-name=Zip Arena' || fail "show said: $said"
+printf '%s\n' "$said" | grep -qx -- '--server-name="Zip Arena"' || fail "show said: $said"
 said=$(console 'quorvex-config-creator creat & echo status !ERRORLEVEL!')
 printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 2' || fail "a wrong command said: $said"
 

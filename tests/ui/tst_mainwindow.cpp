@@ -5,6 +5,7 @@
 #include "launch/RunConfig.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerProcess.h"
+#include "options/SavedPaths.h"
 #include "support/FakeGameTree.h"
 #include "support/Files.h"
 #include "support/Processes.h"
@@ -487,7 +488,7 @@ private slots:
     // dropped onto a box, which would otherwise take its name as text: the boxes show its
     // settings, the game directory stays, a warning names the command by its line, and Create
     // Config writes the tool's script back byte for byte. A file that is no script changes
-    // nothing.
+    // nothing; a folder dropped becomes the game directory.
     void aDroppedScriptOpensAndIsWrittenBack()
     {
         QTemporaryDir dir;
@@ -517,6 +518,18 @@ private slots:
         QVERIFY2(catcher.seen()[1].text.contains(
                      "carry:\nline 1: exec extra\nWriting the settings over it drops them"),
                  qPrintable(catcher.seen()[1].text));
+        // A folder dropped is the game directory, saved only at close, as typed.
+        const SavedPaths saved = loadSavedPaths();
+        data.setUrls({QUrl::fromLocalFile(dir.path())});
+        QDragEnterEvent enterFolder(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
+                                    Qt::NoModifier);
+        QDropEvent folder(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(control("Text1"), &enterFolder);
+        QApplication::sendEvent(control("Text1"), &folder);
+        s.gameDir = QDir::toNativeSeparators(dir.path());
+        QVERIFY(m_window->currentSettings() == s);
+        QCOMPARE(catcher.seen().size(), 2);
+        QCOMPARE(loadSavedPaths().gameDir, saved.gameDir);
         QCOMPARE(clickAndCatch("Command2").size(), 0);
         QCOMPARE(readAll(s.outputPath), configFileFor(s));
     }

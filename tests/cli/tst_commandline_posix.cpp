@@ -91,17 +91,30 @@ private slots:
         QTest::newRow("help") << QStringList{"--help"} << none << 0 << ""
                               << QByteArray("Usage: quorvex-config-creator [FILE]\n"
                                             "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--output FILE]\n"
-                                            "  or:  quorvex-config-creator show SCRIPT\n"
+                                            "  or:  quorvex-config-creator show [--json] SCRIPT\n"
                                             "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace]\n"
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--json]\n"
-                                            "  or:  quorvex-config-creator stop [--game-dir DIR]\n") << "";
+                                            "  or:  quorvex-config-creator stop [--game-dir DIR]\n"
+                                            "  or:  quorvex-config-creator help [COMMAND]\n") << "";
+        QTest::newRow("help of a command") << QStringList{"create", "--help"} << none << 0 << ""
+                                           << QByteArray("Usage: quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--output FILE]\n\n"
+                                                         "Check the settings and write the config file, as Create Config does.\n\n") << "";
+        QTest::newRow("help as a command") << QStringList{"help", "status"} << none << 0 << ""
+                                           << QByteArray("Usage: quorvex-config-creator status [--game-dir DIR] [--json]\n\n"
+                                                         "Show the servers that this tool started and that still run.\n\n") << "";
         QTest::newRow("version") << QStringList{"-v"} << none << 0 << "" << QByteArray("quorvex-config-creator 1.0.0\n") << "";
         QTest::newRow("create") << QStringList{"create", "--server-name", "Arena", "--rcon-password=-x", "--output", "a.cfg"} << none << 0 << "a.cfg"
                                 << scriptWith({{&ServerSettings::serverName, "Arena"}, {&ServerSettings::rconPassword, "-x"}}) << "";
         QTest::newRow("show") << QStringList{"show", "a.cfg"} << none << 0 << ""
-                              << QByteArray("--server-name=Arena\n--motd=\n--max-clients=16\n--time-limit=30\n--connection-password=\n"
-                                            "--reserved-spaces=0\n--reserved-password=\n--admin-password=\n--rcon-password=-x\n"
-                                            "--region=0\n--map=quorvexmap1\n") << "";
+                              << QByteArray("--server-name=Arena \\\n--motd= \\\n--max-clients=16 \\\n--time-limit=30 \\\n--connection-password= \\\n"
+                                            "--reserved-spaces=0 \\\n--reserved-password= \\\n--admin-password= \\\n--rcon-password=-x \\\n"
+                                            "--region=0 \\\n--map=quorvexmap1\n") << "";
+        QTest::newRow("show as JSON") << QStringList{"show", "--json", "secret.cfg"} << none << 0 << ""
+                                      << QByteArray("{\n    \"admin-password\": \"\",\n    \"connection-password\": \"\",\n    \"map\": \"q3dm1\",\n"
+                                                    "    \"max-clients\": \"16\",\n    \"motd\": \"\",\n    \"rcon-password\": \"\",\n    \"region\": \"0\",\n"
+                                                    "    \"reserved-password\": \"\",\n    \"reserved-spaces\": \"0\",\n    \"server-name\": \"\",\n"
+                                                    "    \"time-limit\": \"30\",\n    \"uncarried\": [\n        {\n            \"line\": 1,\n"
+                                                    "            \"text\": \"set g_password \\\"********\\\"\"\n        }\n    ]\n}\n") << "";
         QTest::newRow("create from a script") << QStringList{"create", "--from", "a.cfg", "--max-clients=20"} << none << 0 << "a.cfg"
                                               << scriptWith({{&ServerSettings::serverName, "Arena"}, {&ServerSettings::rconPassword, "-x"},
                                                              {&ServerSettings::maxClients, "20"}}) << "";
@@ -130,9 +143,14 @@ private slots:
                                                   << "Could not write the config file \"null\": it is a character device, not a regular file";
         QTest::newRow("window without a display") << QStringList{} << none << 1 << "" << QByteArray()
                                                   << "there is no display to show the window on.";
-        QTest::newRow("unknown command") << QStringList{"creat"} << none << 2 << "" << QByteArray() << "unknown command 'creat'.\nTry 'quorvex-config-creator --help'";
-        QTest::newRow("unknown option") << QStringList{"create", "--nope"} << none << 2 << "" << QByteArray() << "Unknown option 'nope'.\nTry";
-        QTest::newRow("option of another command") << QStringList{"run", "--map", "x"} << none << 2 << "" << QByteArray() << "run takes no option --map.";
+        QTest::newRow("mistyped command") << QStringList{"crate"} << none << 2 << "" << QByteArray()
+                                          << "unknown command 'crate'; did you mean 'create'?\nTry 'quorvex-config-creator --help'";
+        QTest::newRow("mistyped option") << QStringList{"create", "--server-nme", "x"} << none << 2 << "" << QByteArray()
+                                         << "unknown option '--server-nme'; did you mean '--server-name'?\nTry";
+        QTest::newRow("begun option") << QStringList{"status", "--js"} << none << 2 << "" << QByteArray() << "unknown option '--js'; did you mean '--json'?";
+        QTest::newRow("unknown option") << QStringList{"create", "--nope"} << none << 2 << "" << QByteArray() << "unknown option '--nope'.\nTry";
+        QTest::newRow("option of another command") << QStringList{"run", "--map", "x"} << none << 2 << "" << QByteArray()
+                                                   << "run takes no option --map; see 'quorvex-config-creator run --help'.";
         // clang-format on
     }
 
@@ -151,7 +169,8 @@ private slots:
         QCOMPARE(ran.status, status);
         QVERIFY2(err.isEmpty() ? ran.err.isEmpty() : ran.err.contains(err), qPrintable(ran.err));
         const QByteArray written = file.isEmpty() ? ran.out : readAll(m_dir.filePath(file));
-        QCOMPARE(arguments.value(0) == "--help" ? written.first(out.size()) : written, out);
+        const bool help = arguments.contains("--help") || arguments.value(0) == "help";
+        QCOMPARE(help ? written.first(out.size()) : written, out);
         // Special files stay as they were, and no secret is shown.
         for (const char* special : {"pipe", "null"})
             QVERIFY(!QFileInfo(m_dir.filePath(special)).isFile());
@@ -254,6 +273,27 @@ private slots:
         QCOMPARE(running(), QList<int>());
     }
 
+    // What show prints, a POSIX shell takes back as it stands: create given it writes the
+    // same script again, whatever quotes, dollars and spaces the values hold.
+    void showGivesCreateWhatItShows()
+    {
+        ServerSettings settings = testSettings();
+        settings.serverName = "Grelt's $HOME Arena";
+        settings.motd = "It's \\back`, 100% 'quoted' & $(free)";
+        settings.outputPath = m_dir.filePath("round.cfg");
+        writeBytes(settings.outputPath, configFileFor(settings));
+        QProcess shell;
+        start(
+            shell,
+            {"-c",
+             "eval \"set -- $(\"$0\" show round.cfg)\" && \"$0\" create \"$@\" --output again.cfg",
+             PROGRAM},
+            "/bin/sh");
+        QVERIFY(shell.waitForFinished(30000));
+        QCOMPARE(shell.exitCode(), 0);
+        QCOMPARE(readAll(m_dir.filePath("again.cfg")), configFileFor(settings));
+    }
+
     // Output that does not arrive fails the command: to a full disk, or to a closed output.
     void outputThatDoesNotArriveFails_data()
     {
@@ -308,4 +348,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestCommandLine)
-#include "tst_commandline.moc"
+#include "tst_commandline_posix.moc"

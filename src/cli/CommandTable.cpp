@@ -1,0 +1,177 @@
+#include "CommandTable.h"
+
+#include "Commands.h"
+#include "config/ServerSettings.h"
+
+#include <array>
+
+namespace {
+
+// The options that are no box of the form, with the names of their values.
+struct OwnOption {
+    const char* name;
+    const char* valueName; // nullptr for a switch
+};
+constexpr std::array<OwnOption, 3> kOwnOptions{{
+    {"from", "SCRIPT"},
+    {"replace", nullptr},
+    {"json", nullptr},
+}};
+
+// The eleven settings that a script holds, as create takes them.
+constexpr std::array<OptionUse, 11> settingsOptions()
+{
+    std::array<OptionUse, 11> options{};
+    for (std::size_t i = 0; i < options.size(); ++i)
+        options[i] = {kSettingsFields[i].option};
+    return options;
+}
+
+constexpr auto kSettings = settingsOptions();
+
+constexpr std::array<OptionUse, 13> kCreateOptions = [] {
+    std::array<OptionUse, 13> options{};
+    options[0] = {"from", "Start from the settings of SCRIPT, read as the game server reads it; "
+                          "- reads it from standard input, where no other user sees its "
+                          "passwords."};
+    for (std::size_t i = 0; i < kSettings.size(); ++i)
+        options[i + 1] = kSettings[i];
+    options[12] = {"output", "The config file to write; - writes the script to standard "
+                             "output."};
+    return options;
+}();
+constexpr std::array<OptionUse, 1> kShowOptions{{
+    {"json", "Print one JSON object: the settings by option name, and the commands that the "
+             "settings cannot carry."},
+}};
+constexpr std::array<OptionUse, 3> kRunOptions{{
+    {"game-dir", "The game directory (default: the one the window saved)."},
+    {"output", "The config file to install (default: the one the window saved)."},
+    {"replace", "Stop the server that this tool started on the game's port first."},
+}};
+constexpr std::array<OptionUse, 2> kStatusOptions{{
+    {"game-dir", "Only the servers of this game directory."},
+    {"json", "Print a JSON array of the servers."},
+}};
+constexpr std::array<OptionUse, 1> kStopOptions{{
+    {"game-dir", "Only the servers of this game directory."},
+}};
+
+const std::array<CommandSpec, 6> kCommands{{
+    {"create", "", "Check the settings and write the config file, as Create Config does.",
+     "A setting not given keeps its design text, or with --from the script's value. The same "
+     "check as the window's runs, and each problem names its option. create writes only a "
+     "file named on its command line: --output FILE, or with --from SCRIPT alone SCRIPT "
+     "itself.",
+     kCreateOptions,
+     "printf 'set rconPassword \"s3cret\"\\n' | quorvex-config-creator create --from - "
+     "--server-name \"Grelt's Arena\" --output server.cfg",
+     createCommand},
+    {"show", "SCRIPT", "Print the settings that opening SCRIPT puts in the form.",
+     "One --option=value a line, quoted for the shell where needed, so that create takes them "
+     "back as they stand. The commands that the settings cannot carry go to standard error, "
+     "their passwords masked.",
+     kShowOptions, "eval \"set -- $(quorvex-config-creator show server.cfg)\"", showCommand},
+    {"run", "", "Install the config file and start the dedicated server, as Run Config does.",
+     "The config file is installed in the game directory's arena folder, the server started "
+     "there, and run waits up to 10 seconds for it to answer as its script sets it. A start "
+     "that does not is stopped; one that does keeps running after the command ends. While a "
+     "server that this tool started holds the game's port, run refuses, or with --replace "
+     "stops it first. Interrupted before the verdict, run stops the server it started and "
+     "exits with status 130. run never changes the saved paths.",
+     kRunOptions, "quorvex-config-creator run --game-dir /opt/quake3 --output server.cfg",
+     runCommand},
+    {"status", "", "Show the servers that this tool started and that still run.",
+     "For each: its game directory, process, port, start, script and log, and what it "
+     "answers: name, map, players and each player's name, score and ping. Exit status 1 when "
+     "none runs or one does not answer.",
+     kStatusOptions, "quorvex-config-creator status --json", statusCommand},
+    {"stop", "", "Stop the servers that this tool started and that still run.",
+     "Each is stopped through the engine's own quit, forced after 5 seconds, and stop waits "
+     "until it has ended and its port is free. Exit status 0 when none is left running.",
+     kStopOptions, "quorvex-config-creator stop --game-dir /opt/quake3", stopCommand},
+    {"help",
+     "[COMMAND]",
+     "Show the help of a command, or this help.",
+     "",
+     {},
+     "quorvex-config-creator help create",
+     helpCommand},
+}};
+
+} // namespace
+
+std::span<const CommandSpec> commands()
+{
+    return kCommands;
+}
+
+const CommandSpec* findCommand(const QString& name)
+{
+    for (const CommandSpec& command : kCommands) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
+}
+
+const char* valueNameOf(const QString& option)
+{
+    for (const SettingsField& field : kSettingsFields) {
+        if (option == QLatin1String(field.option))
+            return field.valueName;
+    }
+    for (const OwnOption& own : kOwnOptions) {
+        if (option == QLatin1String(own.name))
+            return own.valueName;
+    }
+    return nullptr;
+}
+
+QStringList optionNames()
+{
+    QStringList names;
+    for (const CommandSpec& command : kCommands) {
+        for (const OptionUse& option : command.options) {
+            if (!names.contains(QLatin1String(option.name)))
+                names << QLatin1String(option.name);
+        }
+    }
+    return names;
+}
+
+QString describedOption(const OptionUse& option)
+{
+    if (*option.description)
+        return QLatin1String(option.description);
+    const SettingsField* field = nullptr;
+    for (const SettingsField& each : kSettingsFields) {
+        if (QLatin1String(each.option) == QLatin1String(option.name))
+            field = &each;
+    }
+    const QString text = field->designText;
+    return QStringLiteral("%1 (default: %2).")
+        .arg(QLatin1String(field->caption),
+             text.isEmpty() ? QStringLiteral("empty") : u'"' + text + u'"');
+}
+
+QString usageOf(const CommandSpec& command)
+{
+    QStringList words{QLatin1String(command.name)};
+    bool settings = false;
+    for (const OptionUse& option : command.options) {
+        const char* value = valueNameOf(QLatin1String(option.name));
+        if (!*option.description) {
+            if (!settings)
+                words << QStringLiteral("[SETTINGS]");
+            settings = true;
+            continue;
+        }
+        words << (value ? QStringLiteral("[--%1 %2]")
+                              .arg(QLatin1String(option.name), QLatin1String(value))
+                        : QStringLiteral("[--%1]").arg(QLatin1String(option.name)));
+    }
+    if (*command.arguments)
+        words << QLatin1String(command.arguments);
+    return words.join(u' ');
+}

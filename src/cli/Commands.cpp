@@ -1,0 +1,324 @@
+#include "Commands.h"
+
+#include "Console.h"
+#include "Output.h"
+#include "config/ConfigFile.h"
+#include "config/ConfigScript.h"
+#include "config/CreateConfig.h"
+#include "config/ScriptReader.h"
+#include "config/SettingsCheck.h"
+#include "launch/LaunchPlan.h"
+#include "launch/RunConfig.h"
+#include "options/SavedPaths.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cerrno>
+#include <cstring>
+#include <span>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+#ifdef Q_OS_WIN
+// cmd.exe and PowerShell have no common way to continue a line, so each stands alone.
+const QString kContinuation = QStringLiteral("\n");
+
+// A value after its option's "=", as CommandLineToArgvW, which Windows programs split
+// their command line with, takes it back: in double quotes where it holds white space or
+// quotes, with each quote and the backslashes before it escaped.
+QString shellQuoted(const QString& value)
+{
+    if (std::none_of(value.begin(), value.end(), [](QChar c) { return c.isSpace() || c == u'"'; }))
+        return value;
+    QString quoted = QStringLiteral("\"");
+    int backslashes = 0;
+    for (const QChar c : value) {
+        if (c == u'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted += QString(backslashes * (c == u'"' ? 2 : 1), u'\\');
+        backslashes = 0;
+        quoted += c == u'"' ? QStringLiteral("\\\"") : QString(c);
+    }
+    return quoted + QString(backslashes * 2, u'\\') + u'"';
+}
+#else
+const QString kContinuation = QStringLiteral(" \\\n");
+
+// A value after its option's "=", as a POSIX shell takes it back: as it stands where it
+// holds only characters that the shell leaves alone, else in single quotes, with each '
+// as '\''.
+QString shellQuoted(const QString& value)
+{
+    const auto plain = [](QChar c) {
+        return c.unicode() < 0x80 &&
+               (c.isLetterOrNumber() || QStringLiteral("@%+=:,./_-").contains(c));
+    };
+    if (std::all_of(value.begin(), value.end(), plain))
+        return value;
+    return u'\'' + QString(value).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+}
+#endif
+
+// Writes the script to standard output, its line ends as they are.
+int writeToStandardOutput(const ServerSettings& settings)
+{
+    if (const Problems problems = checkSettings(settings); !problems.isEmpty())
+        return failed(problems);
+    ConfigScript script;
+    script.build(settings);
+    const QByteArray bytes = configFileBytes(script.strCfg());
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
+        std::fflush(stdout) != 0)
+        return failed(
+            QStringList(QStringLiteral("Could not write the script to standard output: %1.")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno)))));
+    return Done;
+}
+
+// The settings options given, over settings.
+void applyOptions(const Invocation& invocation, ServerSettings& settings)
+{
+    for (const SettingsField& field : kSettingsFields) {
+        if (invocation.isSet(field.option))
+            settings.*field.member = invocation.value(field.option);
+    }
+}
+
+// The script at path, or with "-" the one on standard input, where a password stays out
+// of the process list.
+std::variant<ScriptReading, QString> readSource(const QString& path)
+{
+    if (path != u"-")
+        return readScriptFile(path);
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly))
+        return QStringLiteral("Could not read standard input: %1.").arg(input.errorString());
+    return readScriptText(QStringLiteral("Standard input"),
+                          input.read(ServerScript::kMaxBytes + 1));
+}
+
+// The servers that the tool started and that still run, from --game-dir alone if given.
+QList<ServerRecord> chosenServers(const Invocation& invocation)
+{
+    QList<ServerRecord> servers = StartedServers::live();
+    if (invocation.isSet("game-dir")) {
+        const QString chosen =
+            QFileInfo(absoluteGameDir(invocation.value("game-dir"), nativePathStyle()))
+                .canonicalFilePath();
+        servers.removeIf([&](const ServerRecord& server) {
+            return QFileInfo(server.gameDir).canonicalFilePath() != chosen;
+        });
+    }
+    return servers;
+}
+
+} // namespace
+
+int createCommand(const Invocation& invocation)
+{
+    // Only a file named on the command line is written: the one given, or the script
+    // read, as opening a script in the window makes it the one to write.
+    const QString from = invocation.value("from");
+    const bool toOutput = invocation.isSet("output");
+    if (!toOutput && (!invocation.isSet("from") || from == u"-"))
+        return usageError(QStringLiteral("create needs --output FILE, the file to write, or "
+                                         "--from SCRIPT to rewrite that script; nothing "
+                                         "was written."));
+    ServerSettings settings = designSettings();
+    if (invocation.isSet("from")) {
+        const std::variant<ScriptReading, QString> read = readSource(from);
+        if (const QString* problem = std::get_if<QString>(&read))
+            return failed(QStringList(*problem));
+        const ScriptReading& reading = std::get<ScriptReading>(read);
+        settings = reading.settings();
+        settings.outputPath = from;
+        if (!reading.uncarried.isEmpty())
+            print(stderr, uncarriedWarning(from == u"-" ? QStringLiteral("Standard input")
+                                                        : u'"' + from + u'"',
+                                           reading));
+    }
+    applyOptions(invocation, settings);
+    if (settings.outputPath == u"-")
+        return writeToStandardOutput(settings);
+    ConfigScript script;
+    if (const Problems problems = createConfig(settings, script); !problems.isEmpty())
+        return failed(problems);
+    print(stdout, QStringLiteral("Wrote the config file \"%1\".").arg(settings.outputPath));
+    return Done;
+}
+
+int showCommand(const Invocation& invocation)
+{
+    const QString path = invocation.arguments.value(0);
+    const std::variant<ScriptReading, QString> read = readScriptFile(path);
+    if (const QString* problem = std::get_if<QString>(&read))
+        return failed(QStringList(*problem));
+    const ScriptReading& reading = std::get<ScriptReading>(read);
+    const ServerSettings settings = reading.settings();
+    if (invocation.isSet("json")) {
+        QJsonObject json;
+        for (const SettingsField& field : std::span(kSettingsFields).first(kScriptSettings))
+            json.insert(QLatin1String(field.option), settings.*field.member);
+        QJsonArray uncarried;
+        for (const ScriptLine& line : reading.uncarried)
+            uncarried.append(QJsonObject{{"line", line.line}, {"text", line.text}});
+        json.insert("uncarried", uncarried);
+        print(stdout, QString::fromUtf8(QJsonDocument(json).toJson()).trimmed());
+        return Done;
+    }
+    // One option a line, each line but the last continued, so that the whole is one
+    // command line to the shell.
+    QStringList lines;
+    for (const SettingsField& field : std::span(kSettingsFields).first(kScriptSettings))
+        lines << QStringLiteral("--%1=").arg(QLatin1String(field.option)) +
+                     shellQuoted(settings.*field.member);
+    print(stdout, lines.join(kContinuation));
+    if (!reading.uncarried.isEmpty())
+        print(stderr, uncarriedWarning(u'"' + path + u'"', reading));
+    return Done;
+}
+
+// Run Config: starts the server and waits for the watch's verdict.
+int runCommand(const Invocation& invocation)
+{
+    const SavedPaths saved = loadSavedPaths();
+    ServerSettings settings;
+    settings.gameDir = saved.gameDir;
+    settings.outputPath = saved.outputPath;
+    applyOptions(invocation, settings);
+    RunConfig run(settings.gameDir, settings.outputPath,
+                  invocation.isSet("replace") ? RunConfig::InTheWay::Replace
+                                              : RunConfig::InTheWay::Refuse);
+    // Interrupting the command stops the server it started.
+    QEventLoop loop;
+    std::optional<bool> stoppedOnInterrupt;
+    Console::onInterrupt(&loop, [&] {
+        stoppedOnInterrupt = run.cancel();
+        loop.quit();
+    });
+    std::optional<int> status;
+    QObject::connect(
+        &run, &RunConfig::finished, &loop,
+        [&](const Problems& problems, const QString& installed, const QString& program) {
+            const QString started =
+                QStringLiteral("Installed \"%1\" and started \"%2\"").arg(installed, program);
+            if (problems.isEmpty()) {
+                print(stdout, started + QStringLiteral("; the server answers "
+                                                       "as its script sets it."));
+                status = Done;
+            } else {
+                if (!installed.isEmpty())
+                    print(stderr, started + u'.');
+                status = failed(problems);
+            }
+            loop.quit();
+        });
+    run.start();
+    if (!status && !stoppedOnInterrupt)
+        loop.exec();
+    if (stoppedOnInterrupt) {
+        print(stderr, *stoppedOnInterrupt
+                          ? QStringLiteral("Interrupted. The tool stopped the new server.")
+                          : QStringLiteral("Interrupted. The tool has no hold on the new "
+                                           "server to stop it: stop it yourself."));
+        return Interrupted;
+    }
+    return *status;
+}
+
+int statusCommand(const Invocation& invocation)
+{
+    const QList<ServerRecord> servers = chosenServers(invocation);
+    bool allAnswer = true;
+    QJsonArray list;
+    QStringList texts;
+    for (const ServerRecord& server : servers) {
+        const quint16 port = server.currentPort();
+        const std::optional<ServerStatus> answer =
+            port ? askStatus(port) : std::optional<ServerStatus>();
+        allAnswer = allAnswer && answer.has_value();
+        QJsonArray players;
+        QStringList lines{
+            QStringLiteral("Server of process %1, started %2")
+                .arg(server.pid)
+                .arg(server.startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+            QStringLiteral("  game directory: %1").arg(server.gameDir),
+            QStringLiteral("  port: %1")
+                .arg(port ? QStringLiteral("UDP %1").arg(port) : QStringLiteral("unknown")),
+            QStringLiteral("  script: %1").arg(server.script)};
+        if (!server.log.isEmpty())
+            lines << QStringLiteral("  log: %1").arg(server.log);
+        if (answer) {
+            lines << QStringLiteral("  name: %1").arg(withoutColours(answer->hostname))
+                  << QStringLiteral("  map: %1").arg(answer->map)
+                  << QStringLiteral("  players: %1 of %2")
+                         .arg(answer->players.size())
+                         .arg(answer->maxClients);
+            for (const ServerStatus::Player& player : answer->players) {
+                lines << QStringLiteral("    %1  score %2  ping %3")
+                             .arg(withoutColours(player.name))
+                             .arg(player.score)
+                             .arg(player.ping);
+                players.append(QJsonObject{
+                    {"name", player.name}, {"score", player.score}, {"ping", player.ping}});
+            }
+        } else {
+            lines << QStringLiteral("  answer: none");
+        }
+        texts << lines.join(u'\n');
+        QJsonObject entry{{"gameDir", server.gameDir},
+                          {"pid", server.pid},
+                          {"port", port ? QJsonValue(port) : QJsonValue()},
+                          {"startedAt", server.startedAt.toString(Qt::ISODate)},
+                          {"script", server.script},
+                          {"log", server.log},
+                          {"answering", answer.has_value()}};
+        if (answer) {
+            entry.insert("hostname", answer->hostname);
+            entry.insert("plainHostname", withoutColours(answer->hostname));
+            entry.insert("map", answer->map);
+            entry.insert("maxClients", answer->maxClients);
+            entry.insert("players", players);
+        }
+        list.append(entry);
+    }
+    if (invocation.isSet("json"))
+        print(stdout,
+              QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)).trimmed());
+    else if (servers.isEmpty())
+        print(stdout, QStringLiteral("No server that this tool started is running."));
+    else
+        print(stdout, texts.join(QStringLiteral("\n\n")));
+    return !servers.isEmpty() && allAnswer ? Done : Failed;
+}
+
+int stopCommand(const Invocation& invocation)
+{
+    const QList<ServerRecord> servers = chosenServers(invocation);
+    if (servers.isEmpty())
+        print(stdout, QStringLiteral("No server that this tool started is running."));
+    int status = Done;
+    for (const ServerRecord& server : servers) {
+        const QString described = server.described(askStatus(server.currentPort(), 500));
+        if (const std::optional<Problem> problem = StartedServers::stop(server))
+            status = failed(Problems{*problem});
+        else
+            print(stdout, QStringLiteral("Stopped %1.").arg(described));
+    }
+    return status;
+}

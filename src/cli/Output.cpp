@@ -1,0 +1,52 @@
+#include "Output.h"
+
+#include "Console.h"
+
+#include <cerrno>
+
+int& outputError()
+{
+    static int error = 0;
+    return error;
+}
+
+void print(FILE* stream, const QString& text)
+{
+    if (!Console::write(stream, text + u'\n') && stream == stdout && outputError() == 0)
+        outputError() = errno != 0 ? errno : EIO;
+}
+
+QString worded(const Problem& problem)
+{
+    return worded(problem,
+                  problem.setting
+                      ? QStringLiteral("--") + QLatin1String(settingsField(problem.setting).option)
+                      : QString(),
+                  {QLatin1String(), QLatin1String("Then give the run command again."),
+                   QLatin1String("Then write the config with the create command and give the "
+                                 "run command again."),
+                   QLatin1String("To stop it and start the new one in its place, give run "
+                                 "--replace.")});
+}
+
+int failed(const QStringList& problems)
+{
+    for (const QString& problem : problems)
+        print(stderr, problem);
+    return Failed;
+}
+
+int failed(const Problems& problems)
+{
+    QStringList texts;
+    for (const Problem& problem : problems)
+        texts << worded(problem);
+    return failed(texts);
+}
+
+int usageError(const QString& error)
+{
+    print(stderr,
+          QStringLiteral("%1: %2\nTry '%1 --help' for more information.").arg(kProgram, error));
+    return Usage;
+}
