@@ -19,7 +19,7 @@ QString writeFailure(const QString& path, const QString& systemReason)
                               "path of a regular file")
             .arg(*kind);
     if (target.isDir())
-        return QStringLiteral("it is a folder, not a file; type the path of a file, such as "
+        return QStringLiteral("it is a folder, not a file; give the path of a file, such as "
                               "\"%1\"")
             .arg(QDir(path).filePath(QStringLiteral("server.cfg")));
     const QFileInfo folder(target.absolutePath());

@@ -175,6 +175,8 @@ private slots:
         QTest::newRow("first two taken") << "separate" << 2 << 2 << "";
         QTest::newRow("engine keeps no home path") << "none" << 0 << 0 << "";
         QTest::newRow("home path is the game directory") << "game" << 1 << 0 << "";
+        // A live server's script and log are passed over likewise.
+        QTest::newRow("a live server's files") << "live" << 2 << 2 << "";
         QTest::newRow("home path unknown")
             << "unknown" << 0 << -1 << "The game server's home folder, the Quake3 folder";
         QTest::newRow("every name taken")
@@ -201,6 +203,13 @@ private slots:
             homePath = QString();
         else if (home == "game")
             homePath = tree.gameDir;
+        QStringList liveFiles;
+        if (home == "live") {
+            homePath = QString();
+            const PathStyle style = nativePathStyle();
+            liveFiles << installedScriptPath(tree.gameDir, draws[0], style)
+                      << installedScriptPath(tree.gameDir, draws[1], style).chopped(4) + ".log";
+        }
         if (homePath && !homePath->isEmpty()) {
             QVERIFY(QDir().mkpath(*homePath + "/arena"));
             const QList<int> names =
@@ -211,7 +220,8 @@ private slots:
                            "set sv_hostname \"stale\"\r\n");
         }
 
-        const std::variant<int, Problem> drawn = drawScriptNumber(numbers, tree.gameDir, homePath);
+        const std::variant<int, Problem> drawn =
+            drawScriptNumber(numbers, tree.gameDir, homePath, liveFiles);
         if (used >= 0) {
             QCOMPARE(std::get<int>(drawn), draws[used]);
             QCOMPARE(numbers.next(), draws[used + 1]);
