@@ -177,7 +177,7 @@ private slots:
                                           << "\"%1/server.cfg\" is a file, not a folder.";
         QTest::newRow("directory in the way")
             << "folder"
-            << "it is a folder, not a file; type the path of a file, such as "
+            << "it is a folder, not a file; give the path of a file, such as "
                "\"%1/folder/server.cfg\".";
     }
 
