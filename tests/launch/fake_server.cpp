@@ -6,7 +6,7 @@
 // silent in the records folder, it then runs on for a minute without answering, as a server
 // that never comes up; with one named answer, it answers getstatus on UDP port 27960 of
 // 127.0.0.1 with what the script it was started with sets, and quits on the remote console's
-// quit, for up to a minute.
+// quit, writing quit.<pid>, for up to a minute.
 #include "config/ScriptReader.h"
 
 #include <QCoreApplication>
@@ -20,7 +20,7 @@
 namespace {
 
 // Answers as a server running the script arena/<name>.cfg of the working folder would.
-int answer(const QString& script)
+int answer(const QString& script, const QString& quitRecord)
 {
     QFile file(QStringLiteral("arena/%1.cfg").arg(script));
     if (!file.open(QIODevice::ReadOnly))
@@ -52,11 +52,12 @@ int answer(const QString& script)
         if (query == start + "getstatus")
             sendto(socket, status.constData(), int(status.size()), 0,
                    reinterpret_cast<sockaddr*>(&from), size);
-        else if (query.startsWith(start + "rcon ") && query.endsWith(" quit"))
+        else if (query == start + "rcon " + settings.rconPassword.toLatin1() + " quit")
             break;
     }
     closesocket(socket);
-    return 0;
+    QFile quit(quitRecord);
+    return quit.open(QIODevice::WriteOnly) ? 0 : 2;
 }
 
 } // namespace
@@ -99,6 +100,6 @@ int main(int argc, char* argv[])
     if (QFile::exists(records + QStringLiteral("/silent")))
         Sleep(60000);
     if (QFile::exists(records + QStringLiteral("/answer")))
-        return answer(app.arguments().constLast());
+        return answer(app.arguments().constLast(), records + QStringLiteral("/quit.") + pid);
     return 0;
 }

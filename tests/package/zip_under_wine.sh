@@ -175,7 +175,7 @@ printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 2' || fail "a wrong command
 
 # The servers' life from the console companion, given its arguments one by one: a stand-in
 # that answers as its script sets it is started, shown, refused a second start beside,
-# replaced and stopped.
+# replaced and stopped, through the remote console's quit as the script sets a password.
 com="$(dirname "$program")/quorvex-config-creator.com"
 # Into a file: a server started under Wine keeps the Unix descriptors of the program that
 # started it, and a pipe would stay open for as long as the server runs.
@@ -187,6 +187,7 @@ companion() {
     tr -d '\r' <"$work/companion.log"
 }
 touch "$work/records/answer"
+printf 'set rconPassword "s3cret"\r\n' >>"$work/zip.cfg"
 set -- --game-dir "$(windows "$game")" --output "$(windows "$work/zip.cfg")"
 said=$(companion run "$@")
 printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "run said: $said"
@@ -209,6 +210,8 @@ printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
 said=$(companion status)
 [ "$said" = "$(printf 'No server that this tool started is running.\nstatus 1')" ] ||
     fail "status after stop said: $said"
+[ "$(ls "$work/records" | grep -c '^quit\.')" = 2 ] ||
+    fail "the stand-ins were not stopped through the remote console: $(ls "$work/records")"
 rm "$work/records/answer"
 
 # In a terminal, Wine's console shows the program's text in the terminal's characters, and
