@@ -281,13 +281,15 @@ int statusCommand(const Invocation& invocation)
             lines << QStringLiteral("  answer: none");
         }
         texts << lines.join(u'\n');
-        QJsonObject entry{{"gameDir", server.gameDir},
-                          {"pid", server.pid},
-                          {"port", port ? QJsonValue(port) : QJsonValue()},
-                          {"startedAt", server.startedAt.toString(Qt::ISODate)},
-                          {"script", server.script},
-                          {"log", server.log},
-                          {"answering", answer.has_value()}};
+        QJsonObject entry{
+            {"gameDir", server.gameDir},
+            {"pid", server.pid},
+            {"port", port ? QJsonValue(port) : QJsonValue()},
+            {"startedAt", server.startedAt.toOffsetFromUtc(server.startedAt.offsetFromUtc())
+                              .toString(Qt::ISODate)},
+            {"script", server.script},
+            {"log", server.log},
+            {"answering", answer.has_value()}};
         if (answer) {
             entry.insert("hostname", answer->hostname);
             entry.insert("plainHostname", withoutColours(answer->hostname));

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 #include <sys/stat.h>
@@ -245,7 +246,12 @@ private slots:
         QCOMPARE(server["maxClients"].toInt(), 16);
         QCOMPARE(server["players"].toArray().size(), 0);
         QCOMPARE(server["answering"].toBool(), true);
-        QVERIFY(QDateTime::fromString(server["startedAt"].toString(), Qt::ISODate).isValid());
+        const QString startedAt = server["startedAt"].toString();
+        QVERIFY(QDateTime::fromString(startedAt, Qt::ISODate).isValid());
+        QVERIFY2(QRegularExpression("T\\d\\d:\\d\\d:\\d\\d([+-]\\d\\d:\\d\\d|Z)$")
+                     .match(startedAt)
+                     .hasMatch(),
+                 qPrintable(startedAt));
         QCOMPARE(server["script"].toString().left(tree.gameDir.size() + 11),
                  tree.gameDir + "/arena/conf");
 
