@@ -577,7 +577,9 @@ private slots:
 
         QVERIFY(stopProcess(pid));
         QTRY_COMPARE(server.process->ended(), QStringLiteral("was ended by signal 9 (Killed)"));
-        QCOMPARE(childrenOf({getpid()}, true), QList<pid_t>());
+        // Stand-ins of earlier tests, each reaped by a thread of its own, may still be ending
+        // on a loaded machine.
+        QTRY_COMPARE(childrenOf({getpid()}, true), QList<pid_t>());
 #endif
     }
 
