@@ -49,8 +49,8 @@ int main(int argc, char* argv[])
     g_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.root());
     g_environment.insert(QStringLiteral("XDG_STATE_HOME"), tree.root());
     timed({"create", "--server-name", "Bench", "--output", tree.outputPath});
-    const QStringList run{"run", "--replace", "--game-dir", tree.gameDir, "--output",
-                          tree.outputPath};
+    const QStringList run{"run",        "--replace", "--game-dir",
+                          tree.gameDir, "--output",  tree.outputPath};
     timed(run);
     QList<double> replace, status, roundTrip, start;
     for (int i = 0; i < runs; ++i) {

@@ -406,8 +406,7 @@ private slots:
         std::vector<char> bytes(sizeof(MIB_UDPTABLE_OWNER_PID) + sizeof(MIB_UDPROW_OWNER_PID));
         auto& table = *reinterpret_cast<MIB_UDPTABLE_OWNER_PID*>(bytes.data());
         table.dwNumEntries = 2;
-        const MIB_UDPROW_OWNER_PID rows[] = {{0, htons(27960), 0},
-                                             {0, htons(27961), DWORD(pid)}};
+        const MIB_UDPROW_OWNER_PID rows[] = {{0, htons(27960), 0}, { 0, htons(27961), DWORD(pid) }};
         std::memcpy(&table.table[0], rows, sizeof rows);
         QCOMPARE(udpPortIn(table, pid), std::optional<quint16>(27961));
         QCOMPARE(udpPortIn(table, 0), std::nullopt);
