@@ -71,6 +71,7 @@ private slots:
         writeBytes(m_dir.filePath("old.cfg"), "old");
         writeBytes(m_dir.filePath("secret.cfg"), "set g_password \"s3cret\"\nmap q3dm1\n");
         QCOMPARE(mkfifo(QFile::encodeName(m_dir.filePath("pipe")), 0600), 0);
+        QVERIFY(QFile::link("secret.cfg", m_dir.filePath("linked.cfg")));
         // A device node like /dev/null, which only root can make.
         if (geteuid() == 0)
             QCOMPARE(
@@ -134,6 +135,8 @@ private slots:
                                          << "\"secret.cfg\" holds commands that the settings cannot carry:\nline 1: set g_password \"********\"\n";
         QTest::newRow("more players than the server holds") << QStringList{"create", "--max-clients", "100", "--output", "old.cfg"} << none << 1 << "old.cfg"
                                                             << QByteArray("old") << "--max-clients: give a whole number from 1 to 64;";
+        QTest::newRow("read through a link") << QStringList{"create", "--from", "linked.cfg", "--output", "-"} << none << 0 << ""
+                                             << scriptWith({{&ServerSettings::initialMap, "q3dm1"}}) << "\"linked.cfg\" holds commands";
         QTest::newRow("show a pipe") << QStringList{"show", "pipe"} << none << 1 << "" << QByteArray()
                                      << "\"pipe\" is a named pipe (FIFO), not a script file, and was not opened.";
         QTest::newRow("read from a pipe") << QStringList{"create", "--from", "pipe", "--output", "p.cfg"} << none << 1 << "" << QByteArray()
