@@ -21,8 +21,8 @@ const QString kGameModule = QStringLiteral("/usr/lib/ioquake3/baseq3/qagamex86_6
 // What a variable holds before each script of a run: no script value looks like it.
 const QByteArray kUnset = "(unset by the test)";
 
-// A map of version 46 that the engine loads: one shader, plane, node, leaf and model, the
-// other lumps empty, and the entities a deathmatch needs.
+} // namespace
+
 QByteArray smallMap()
 {
     const auto ints = [](std::initializer_list<qint32> values) {
@@ -77,6 +77,8 @@ QByteArray smallMap()
     return header + body;
 }
 
+namespace {
+
 // The script's variables as the engine's print command shows them in the log, each from a
 // line "NAME" is:"VALUE^7"..., followed by latched: "VALUE" when the value takes effect at
 // the next map; a variable the script left alone holds kUnset or does not exist.
@@ -109,12 +111,14 @@ EngineTree::EngineTree(const QString& folder)
     : m_path(folder.isEmpty() ? m_temporary.path() : folder)
 {
     const QString base = root() + u'/' + kServerBase;
-    QDir().mkpath(base + QStringLiteral("/maps"));
+    QDir().mkpath(base);
+    QDir().mkpath(root() + QStringLiteral("/baseq3/maps"));
     QDir().mkpath(root() + u'/' + kScriptBase);
     QDir().mkpath(arena());
     for (const QString& game : {kServerBase, kScriptBase})
         writeBytes(root() + u'/' + game + QStringLiteral("/default.cfg"), "// the tests' own\n");
-    writeBytes(base + QStringLiteral("/maps/") + kMap + QStringLiteral(".bsp"), smallMap());
+    writeBytes(root() + QStringLiteral("/baseq3/maps/") + kMap + QStringLiteral(".bsp"),
+               smallMap());
 #ifdef Q_OS_WIN
     // Under Wine the module lies on drive Z:, and a Windows link would be a shortcut file.
     QFile::copy(QStringLiteral("Z:") + kGameModule, base + QStringLiteral("/qagamex86_64.so"));
@@ -132,9 +136,16 @@ QStringList EngineTree::engineOptions(const QString& baseGame)
 {
     const QString home = root() + QStringLiteral("/home%1").arg(++m_runs);
     QDir().mkpath(home);
-    return {"+set", "com_basegame", baseGame, "+set", "fs_basepath", root(),
-            "+set", "fs_homepath",  home,     "+set", "vm_game",     "0",
-            "+set", "sv_master1",   "",       "+set", "sv_master2",  ""};
+    QStringList options{"+set", "com_basegame", baseGame, "+set", "fs_basepath", root(),
+                        "+set", "fs_homepath",  home,     "+set", "vm_game",     "0",
+                        "+set", "sv_master1",   "",       "+set", "sv_master2",  ""};
+    // A server's base game of the tests' own stands in for the game's, whose pak0.pk3 the
+    // engine would want; baseq3 with the map comes after it, as under a mod based on it.
+    if (baseGame == kServerBase)
+        options << "+set"
+                << "fs_basegame"
+                << "baseq3";
+    return options;
 }
 
 QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts)

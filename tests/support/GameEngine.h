@@ -13,9 +13,13 @@
 // the servers it starts.
 inline const QString kEngineProgram = QStringLiteral("/usr/lib/ioquake3/ioq3ded");
 
+// A map of version 46 that the engine loads: one shader, plane, node, leaf and model, the
+// other lumps empty, and the entities a deathmatch needs.
+QByteArray smallMap();
+
 // A game tree that the engine runs without any commercial game data: a base game folder
-// of its own with a default.cfg, the native game module and a small map named after the
-// tool's default first map, and an empty arena folder for the scripts.
+// of its own with a default.cfg and the native game module, a baseq3 folder with a small
+// map named after the tool's default first map, and an empty arena folder for the scripts.
 class EngineTree {
 public:
     static inline const QString kMap = QStringLiteral("quorvexmap1");

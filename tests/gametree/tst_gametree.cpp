@@ -1,0 +1,142 @@
+#include "gametree/GameTree.h"
+#include "support/Files.h"
+#include "support/GameEngine.h"
+#include "support/ZipWriter.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSet>
+#include <QTest>
+
+// The maps that the tool finds in a game tree, against the maps that the real server loads.
+class TestGameTree : public QObject {
+    Q_OBJECT
+
+    EngineTree m_tree;
+    QTemporaryDir m_home;
+
+    QString arena(const QString& file = {}) const { return m_tree.arena() + u'/' + file; }
+
+    // Whether the engine, on the tree and the home path, loads the map name.
+    bool engineLoads(const QString& name)
+    {
+        QStringList options = m_tree.engineOptions();
+        options[options.indexOf(QStringLiteral("fs_homepath")) + 1] = m_home.path();
+        QProcess engine;
+        engine.setProcessChannelMode(QProcess::MergedChannels);
+        engine.start(kEngineProgram, options << "+set"
+                                             << "fs_game"
+                                             << "arena"
+                                             << "+set"
+                                             << "dedicated"
+                                             << "1"
+                                             << "+set"
+                                             << "net_enabled"
+                                             << "0"
+                                             << "+map" << name << "+quit");
+        if (!engine.waitForFinished(30000)) {
+            engine.kill();
+            engine.waitForFinished();
+            qFatal("the engine did not quit");
+        }
+        return engine.readAll().contains("InitGame: ");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QByteArray map = smallMap();
+        const auto pk3 = [&](const QString& file, const QByteArray& entry, const QByteArray& data) {
+            writeZip(arena(file), {{entry, data}});
+        };
+        pk3("mixed.pk3", "Maps/MixedCase.BSP", map);
+        pk3("slashed.pk3", "maps\\slashed.bsp", map);
+        pk3("dotted.pk3", "./maps/dotted.bsp", map);
+        pk3("rooted.pk3", "/maps/rooted.bsp", map);
+        pk3("tiny.pk3", "maps/tiny.bsp", QByteArray(100, 'x'));
+        pk3("zipped.zip", "maps/zipped.bsp", map);
+        writeZip(arena("front.pk3"), {{"maps/front.bsp", map}}, QByteArray(5000, 'x'));
+        writeZip(arena("truncated.pk3"), {{"maps/kept.bsp", map}, {"maps/lost.bsp", map}}, {}, 1);
+        writeBytes(arena("garbage.pk3"), QByteArray(300, 'z'));
+        // The first disk of two: the engine takes no such archive.
+        writeZip(arena("damaged.pk3"), {{"maps/damaged.bsp", map}});
+        QByteArray damaged = readAll(arena("damaged.pk3"));
+        damaged[damaged.size() - 18] = 1;
+        writeBytes(arena("damaged.pk3"), damaged);
+        // pak2 sorts after pak10, and the one sorting last is searched first.
+        pk3("pak2.pk3", "maps/order.bsp", map);
+        pk3("pak10.pk3", "maps/order.bsp", QByteArray(100, 'x'));
+        // Loose files come before the folder's pk3 files.
+        QDir().mkpath(arena("maps"));
+        writeBytes(arena("maps/shadow.bsp"), {});
+        pk3("shadow.pk3", "maps/shadow.bsp", map);
+        writeBytes(arena("maps/WrongCase.bsp"), map);
+        writeBytes(arena("maps/empty.bsp"), {});
+        writeZip(m_tree.root() + "/baseq3/extra.pk3", {{"maps/basemap.bsp", map}});
+        QDir().mkpath(m_home.filePath("arena/maps"));
+        writeBytes(m_home.filePath("arena/maps/homemap.bsp"), map);
+    }
+
+    void mapsAsTheServerLoadsThem_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("loads");
+#ifdef Q_OS_WIN
+        const bool looseInAnyCase = true;
+#else
+        const bool looseInAnyCase = false;
+#endif
+        const QList<std::pair<const char*, bool>> rows{
+            {"quorvexmap1", true}, {"mixedcase", true},  {"MIXEDCASE", true},
+            {"slashed", true},     {"dotted", false},    {"rooted", false},
+            {"tiny", false},       {"zipped", false},    {"front", true},
+            {"kept", true},        {"lost", false},      {"damaged", false},
+            {"order", true},       {"shadow", false},    {"wrongcase", looseInAnyCase},
+            {"WrongCase", true},   {"empty", false},     {"basemap", true},
+            {"homemap", true},     {"nosuchmap", false}, {"../arena/maps/WrongCase", false}};
+        for (const auto& [name, loads] : rows)
+            QTest::newRow(name) << QString::fromLatin1(name) << loads;
+    }
+
+    // The tool's answer, and on Linux the engine's, for map NAME.
+    void mapsAsTheServerLoadsThem()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, loads);
+        const GameTree tree(m_tree.root(), m_home.path());
+        const std::optional<GameTree::Found> found = tree.findMap(name);
+        QCOMPARE(found && found->loadable, loads);
+#ifndef Q_OS_WIN
+        QCOMPARE(engineLoads(name), loads);
+#endif
+    }
+
+    // The list holds each map that loads, and names the files that the server passes over.
+    void listsWhatLoads()
+    {
+        const GameTree tree(m_tree.root(), m_home.path());
+        QSet<QString> names;
+        for (const GameTree::Map& map : tree.maps()) {
+            names.insert(map.name.toLower());
+            QCOMPARE(map.found.inPack, map.found.source.endsWith(".pk3"));
+        }
+        QCOMPARE(names, (QSet<QString>{"quorvexmap1", "mixedcase", "slashed", "front", "kept",
+                                       "order", "wrongcase", "basemap", "homemap"}));
+        QStringList passedOver;
+        for (const GameTree::PassedOver& file : tree.passedOver())
+            passedOver << QFileInfo(file.file).fileName() + u' ' + file.reason;
+        passedOver.sort();
+        QCOMPARE(passedOver,
+                 (QStringList{"damaged.pk3 it spans several disks",
+                              "empty.bsp it is no map of the server's version: a map starts "
+                              "with IBSP and version 46",
+                              "garbage.pk3 it is no zip file: it has no end of central directory",
+                              "shadow.bsp it is no map of the server's version: a map starts "
+                              "with IBSP and version 46",
+                              "truncated.pk3 it is damaged: of its 2 entries, only the first 1 "
+                              "can be read"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGameTree)
+#include "tst_gametree.moc"
