@@ -191,6 +191,9 @@ ScriptReading readScript(const QByteArray& script)
         } else if (kMapCommands.contains(name)) {
             reading.map = QString::fromLatin1(arguments.value(1));
         } else {
+            // exec takes exactly one name.
+            if ((name == u"exec" || name == u"execq") && arguments.size() == 2)
+                reading.executed << QString::fromLatin1(arguments[1]);
             // A password is never shown: the command up to its value, then stars.
             const QByteArray text = set && kPasswordVariables.contains(set->first)
                                         ? arguments.first(set->second).join(' ') + " \"********\""

@@ -44,6 +44,8 @@ struct ScriptReading {
     QHash<QString, QString> values;
     // The map that the last map command (map, devmap, spmap or spdevmap) names, if any.
     std::optional<QString> map;
+    // The files that its exec and execq commands run, as they name them.
+    QStringList executed;
     // The commands that the form cannot carry: other variables, exec, bind and the rest,
     // with the value of any password masked.
     QList<ScriptLine> uncarried;

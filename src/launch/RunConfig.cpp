@@ -18,6 +18,13 @@ void RunConfig::start()
     const auto fail = [this](const Problem& problem) {
         emit finished({problem}, m_installed, m_program);
     };
+    // What cannot work is refused before a running server is stopped for it. The refused
+    // run still draws its number, as every run does.
+    if (const Problems problems = checkBeforeStart(m_typedGameDir, m_outputPath, engineHomePath());
+        !problems.isEmpty()) {
+        processScriptNumbers().next();
+        return emit finished(problems, m_installed, m_program);
+    }
     if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
         if (m_inTheWay == InTheWay::Refuse)
             return fail({nullptr,

@@ -3,8 +3,10 @@
 #include "LaunchPlan.h"
 #include "StatusSocket.h"
 #include "config/ConfigFile.h"
+#include "config/NearestNames.h"
 #include "config/ServerSettings.h"
 #include "config/SettingsCheck.h"
+#include "gametree/GameTree.h"
 
 #include <QDir>
 #include <QFile>
@@ -95,7 +97,75 @@ Readers installedReaders(const QString& source, const QByteArray& script)
                : Readers::Usual;
 }
 
+// "a", "a or b", "a, b or c".
+QString alternatives(const QStringList& names)
+{
+    return names.size() < 2 ? names.value(0)
+                            : names.first(names.size() - 1).join(QStringLiteral(", ")) +
+                                  QStringLiteral(" or ") + names.last();
+}
+
+QString didYouMean(const QString& name, const QStringList& known)
+{
+    const QStringList near = nearestNames(name, known);
+    return near.isEmpty() ? QString()
+                          : QStringLiteral("; did you mean %1?").arg(alternatives(near));
+}
+
+const QString kNothingDone = QStringLiteral(" Nothing was stopped or started.");
+
 } // namespace
+
+Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath,
+                          const std::optional<QString>& homePath)
+{
+    const QString gameDir = absoluteGameDir(typedGameDir, nativePathStyle());
+    if (const std::variant<QFileInfo, Problem> found = findServer(typedGameDir, gameDir);
+        const Problem* problem = std::get_if<Problem>(&found))
+        return {*problem};
+    const std::variant<QByteArray, Problem> read = readConfigFile(outputPath);
+    if (const Problem* problem = std::get_if<Problem>(&read))
+        return {*problem};
+    const ScriptReading reading = readScript(std::get<QByteArray>(read));
+    const GameTree tree(gameDir, homePath.value_or(QString()));
+    Problems problems;
+    if (reading.map) {
+        const QString& map = *reading.map;
+        if (const std::optional<GameTree::Found> found = tree.findMap(map); !found) {
+            QStringList known;
+            for (const GameTree::Map& each : tree.maps())
+                known << each.name;
+            problems << Problem{&ServerSettings::initialMap,
+                                QStringLiteral("the server cannot find the map \"%1\": no "
+                                               "maps/%1.bsp is in the arena or baseq3 folder, "
+                                               "loose or in a pk3 file%2")
+                                        .arg(map, didYouMean(map, known)) +
+                                    kNothingDone,
+                                Retry::CreateAndRun};
+        } else if (!found->loadable) {
+            problems << Problem{&ServerSettings::initialMap,
+                                QStringLiteral("the server cannot load the map \"%1\": "
+                                               "\"%2\" holds no map of its version, which "
+                                               "starts with IBSP and version 46.")
+                                        .arg(map, found->source) +
+                                    kNothingDone,
+                                Retry::CreateAndRun};
+        }
+    }
+    for (const QString& executed : reading.executed) {
+        if (tree.findScript(executed))
+            continue;
+        const QString path = GameTree::scriptPath(executed);
+        problems << Problem{nullptr,
+                            QStringLiteral("The config file executes \"%1\", which the server "
+                                           "cannot find: no %2 is in the arena or baseq3 "
+                                           "folder, loose or in a pk3 file%3")
+                                    .arg(executed, path, didYouMean(path, tree.scriptPaths())) +
+                                kNothingDone,
+                            Retry::Run};
+    }
+    return problems;
+}
 
 std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
                                                   const QString& outputPath, int scriptNumber)

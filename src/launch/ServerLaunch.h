@@ -35,6 +35,13 @@ struct StartedServer {
                                                           const std::optional<QString>& homePath,
                                                           const QStringList& liveFiles = {});
 
+// What keeps the config file at outputPath from starting a server in the game tree, found
+// before anything is stopped or started: the game directory or the config file named
+// wrong, or a map or an executed file that the server cannot find in the tree's folders,
+// its home path's included.
+[[nodiscard]] Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath,
+                                        const std::optional<QString>& homePath);
+
 // The "Run Config" command: installs the config file at outputPath into the game
 // directory's arena folder as conf<scriptNumber>.cfg and starts the dedicated server there
 // to execute it. The typed game directory is made absolute once, against the current

@@ -1,6 +1,7 @@
 #include "ServerWatch.h"
 
 #include "ProcessControl.h"
+#include "gametree/GameTree.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -74,9 +75,43 @@ QString ServerWatch::logTail() const
              lines.mid(std::max<qsizetype>(0, lines.size() - kTailLines)).join(u'\n'));
 }
 
-void ServerWatch::look()
+std::optional<Problem> ServerWatch::logProblem(const QString& text) const
 {
     const QString script = QStringLiteral("conf%1").arg(m_server.scriptNumber);
+    static const QRegularExpression noMap(QStringLiteral("Can't find map maps/([^\\r\\n]*)\\.bsp"));
+    if (const QRegularExpressionMatch match = noMap.match(text); match.hasMatch()) {
+        return Problem{
+            &ServerSettings::initialMap,
+            QStringLiteral("the game server could not find the map \"%1\"; give the name of "
+                           "a map that is installed (maps/%1.bsp in the game's folders).")
+                .arg(match.captured(1)),
+            Retry::CreateAndRun, logTail()};
+    }
+    if (text.contains(QStringLiteral("couldn't exec ") + script + QStringLiteral(".cfg\n"))) {
+        return Problem{nullptr,
+                       QStringLiteral("The game server could not execute its script %1.cfg in the "
+                                      "arena folder; check that the arena folder can be read.")
+                           .arg(script),
+                       Retry::Run, logTail()};
+    }
+    // The files that the script executes, each named as the server names it.
+    for (const QString& executed : m_server.script.executed) {
+        const QString path = GameTree::scriptPath(executed);
+        if (text.contains(QStringLiteral("couldn't exec ") + path + u'\n')) {
+            return Problem{
+                nullptr,
+                QStringLiteral("The game server could not find \"%1\", which its script "
+                               "executes; put %1 in the arena folder, or remove its exec "
+                               "line from the config file.")
+                    .arg(path),
+                Retry::Run, logTail()};
+        }
+    }
+    return std::nullopt;
+}
+
+void ServerWatch::look()
+{
     if (const std::optional<QString> ended = m_server.process->ended()) {
         const qint64 seconds = qMax<qint64>(1, (m_elapsed.elapsed() + 999) / 1000);
         finish({{nullptr,
@@ -92,23 +127,8 @@ void ServerWatch::look()
         m_port = port;
     else if (!m_port && m_server.process->pid() != 0)
         m_port = openedUdpPort(m_server.process->pid());
-    static const QRegularExpression noMap(QStringLiteral("Can't find map maps/([^\\r\\n]*)\\.bsp"));
-    if (const QRegularExpressionMatch match = noMap.match(text); match.hasMatch()) {
-        finish({{&ServerSettings::initialMap,
-                 QStringLiteral("the game server could not find the map \"%1\"; give the name of "
-                                "a map that is installed (maps/%1.bsp in the game's folders).")
-                     .arg(match.captured(1)),
-                 Retry::CreateAndRun, logTail()}});
-        return;
-    }
-    if (text.contains(QStringLiteral("couldn't exec ") + script)) {
-        finish({{nullptr,
-                 QStringLiteral("The game server could not execute its script %1.cfg in the "
-                                "arena folder; check that the arena folder can be read.")
-                     .arg(script),
-                 Retry::Run, logTail()}});
-        return;
-    }
+    if (std::optional<Problem> problem = logProblem(text))
+        return finish({*problem});
     if (m_elapsed.elapsed() >= kWatchMs) {
         if (!m_port)
             finish({{nullptr,
@@ -140,7 +160,10 @@ void ServerWatch::readAnswers()
         if (m_port && answer->senderPort == *m_port &&
             answer->data.startsWith(kPacketStart + "statusResponse\n")) {
             const QStringList differences = differencesFromScript(answer->data.split('\n')[1]);
-            if (differences.isEmpty())
+            // What the log shows of the start counts before an answer does.
+            if (std::optional<Problem> problem = logProblem(log()))
+                finish({*problem});
+            else if (differences.isEmpty())
                 finish({});
             else
                 finish({{nullptr,

@@ -35,6 +35,8 @@ private:
     void readAnswers();
     // What the server's status info shows other than its script sets.
     QStringList differencesFromScript(const QByteArray& info) const;
+    // What the server's log shows that keeps its start from working as its script sets it.
+    std::optional<Problem> logProblem(const QString& text) const;
     void finish(Problems problems);
     QString log() const;
     QString logTail() const;

@@ -202,10 +202,11 @@ FormControls createFormControls(QWidget& window)
     controls.Command1 = qobject_cast<ColourButton*>(designed(controls, "Command1"));
     controls.Command2 = qobject_cast<ColourButton*>(designed(controls, "Command2"));
     controls.Command3 = qobject_cast<ColourButton*>(designed(controls, "Command3"));
+    controls.Text10 = qobject_cast<QLineEdit*>(designed(controls, "Text10"));
     controls.Text11 = qobject_cast<QLineEdit*>(designed(controls, "Text11"));
     controls.txtSaveCfg = qobject_cast<QLineEdit*>(designed(controls, "txtSaveCfg"));
-    if (!controls.Command1 || !controls.Command2 || !controls.Command3 || !controls.Text11 ||
-        !controls.txtSaveCfg)
+    if (!controls.Command1 || !controls.Command2 || !controls.Command3 || !controls.Text10 ||
+        !controls.Text11 || !controls.txtSaveCfg)
         qFatal("a control of the window's design is not of the kind the window uses");
 
     const QFontMetrics metrics(window.font());

@@ -15,6 +15,7 @@ struct FormControls {
     ColourButton* Command1 = nullptr;
     ColourButton* Command2 = nullptr;
     ColourButton* Command3 = nullptr;
+    QLineEdit* Text10 = nullptr;
     QLineEdit* Text11 = nullptr;
     QLineEdit* txtSaveCfg = nullptr;
     std::array<QWidget*, WindowDesign::kFocusStops.size()> focusOrder{};

@@ -1,6 +1,7 @@
 #include "frmQuorvexConfigCreator.h"
 
 #include "ColourButton.h"
+#include "MapCompleter.h"
 #include "config/CreateConfig.h"
 #include "config/RegionCodeTable.h"
 #include "config/ScriptReader.h"
@@ -39,6 +40,7 @@ frmQuorvexConfigCreator::frmQuorvexConfigCreator(QWidget* parent) : QWidget(pare
     for (QWidget* widget : findChildren<QWidget*>())
         widget->installEventFilter(this);
     Form_Load();
+    new MapCompleter(m_controls.Text11, m_controls.Text10);
 }
 
 void frmQuorvexConfigCreator::identifyProgram()

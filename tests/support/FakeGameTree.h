@@ -10,7 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// A temporary game directory with an arena folder and a quake3.exe that stands in for the
+// A temporary game directory with an arena folder, the tests' small map in baseq3, and a
+// quake3.exe that stands in for the
 // dedicated server: each start writes a record file holding the working directory and
 // then one argument a line. It is a shell script, or on Windows the fake_server program.
 // Its paths are written with the system's own separators, as an operator types them.
@@ -41,6 +42,10 @@ public:
           m_records(m_root.filePath(QStringLiteral("records")))
     {
         QDir().mkpath(gameDir + QStringLiteral("/arena"));
+        QDir().mkpath(gameDir + QStringLiteral("/baseq3/maps"));
+        writeBytes(gameDir + QStringLiteral("/baseq3/maps/") + EngineTree::kMap +
+                       QStringLiteral(".bsp"),
+                   smallMap());
         QDir().mkpath(m_records);
         if (server == RealEngine) {
             if (const char* why = withoutRealEngine())
