@@ -15,7 +15,7 @@ QString bashCompletion()
         if (!valueNameOf(option))
             continue;
         withValues << QStringLiteral("--") + option;
-        if (option != u"from" && option != u"output" && option != u"game-dir")
+        if (!QStringList{"from", "output", "game-dir", "map"}.contains(option))
             valued << QStringLiteral("--") + option;
     }
     QStringList words;
@@ -34,54 +34,107 @@ QString bashCompletion()
     }
     return QStringLiteral(
                "# bash completion for quorvex-config-creator, made from its table of commands\n"
-               "_quorvex_files() { compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -f -- "
-               "\"$cur\")); }\n"
-               "_quorvex_folders() { compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d "
-               "-- \"$cur\")); }\n"
+               "# Names one a line, so that a name with spaces stays one word.\n"
+               "_quorvex_files() {\n"
+               "    local IFS=$'\\n'\n"
+               "    compopt -o filenames 2>/dev/null\n"
+               "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+               "}\n"
+               "_quorvex_folders() {\n"
+               "    local IFS=$'\\n'\n"
+               "    compopt -o filenames 2>/dev/null\n"
+               "    COMPREPLY=($(compgen -d -- \"$cur\"))\n"
+               "}\n"
                "_quorvex_commands() { COMPREPLY=($(compgen -W \"%1\" -- \"$cur\")); }\n"
+               "# The maps of the game directory given on the line, else of the saved one.\n"
+               "_quorvex_maps() {\n"
+               "    local IFS=$'\\n' dir= i line names=\n"
+               "    for ((i = 1; i < COMP_CWORD; i++)); do\n"
+               "        case ${COMP_WORDS[i]} in\n"
+               "        --game-dir)\n"
+               "            [[ ${COMP_WORDS[i+1]} == = ]] && ((i++))\n"
+               "            dir=${COMP_WORDS[i+1]} ;;\n"
+               "        --game-dir=*) dir=${COMP_WORDS[i]#*=} ;;\n"
+               "        esac\n"
+               "    done\n"
+               "    # The folder as typed, its quotes and escapes undone where it runs nothing.\n"
+               "    [[ $dir == *[\\$\\`\\(\\;\\|\\&\\<\\>]* ]] || eval \"dir=$dir\" 2>/dev/null\n"
+               "    while read -r line; do\n"
+               "        names+=${line%%  *}$'\\n'\n"
+               "    done < <(\"$program\" maps ${dir:+\"--game-dir=$dir\"} 2>/dev/null)\n"
+               "    COMPREPLY=($(compgen -W \"$names\" -- \"$cur\"))\n"
+               "}\n"
                "# Options when the word starts with a dash, else false.\n"
                "_quorvex_options() {\n"
                "    [[ $cur == -* ]] || return 1\n"
                "    COMPREPLY=($(compgen -W \"$1\" -- \"$cur\"))\n"
                "}\n"
                "_quorvex_config_creator() {\n"
-               "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
-               "    local command= i\n"
+               "    local program=$1 cur=${COMP_WORDS[COMP_CWORD]} "
+               "prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+               "    local command= prefix= i\n"
                "    COMPREPLY=()\n"
+               "    # bash splits --option=value at the = when = breaks words, as it does unless\n"
+               "    # told otherwise; then the value completes after the option and its =.\n"
+               "    if [[ $cur == = ]]; then\n"
+               "        cur=\n"
+               "    elif [[ $prev == = ]]; then\n"
+               "        prev=${COMP_WORDS[COMP_CWORD-2]}\n"
+               "    elif [[ $cur == --*=* ]]; then\n"
+               "        prev=${cur%%=*} prefix=${cur%%=*}= cur=${cur#*=}\n"
+               "    fi\n"
                "    case $prev in\n"
-               "    --from|--output) _quorvex_files; return ;;\n"
-               "    --game-dir) _quorvex_folders; return ;;\n"
-               "    %2) return ;;\n"
+               "    --from|--output) _quorvex_files ;;\n"
+               "    --game-dir) _quorvex_folders ;;\n"
+               "    --map) _quorvex_maps ;;\n"
+               "    %2) ;;\n"
+               "    *)\n"
+               "        for ((i = 1; i < COMP_CWORD; i++)); do\n"
+               "            case ${COMP_WORDS[i]} in\n"
+               "            %4) [[ ${COMP_WORDS[i+1]} == = ]] && ((i++)); ((i++)) ;;\n"
+               "            -*|=) ;;\n"
+               "            *) command=${COMP_WORDS[i]}; break ;;\n"
+               "            esac\n"
+               "        done\n"
+               "        case $command in\n"
+               "        '') _quorvex_options \"--help --version\" || _quorvex_commands ;;\n"
+               "    %3\n"
+               "        esac ;;\n"
                "    esac\n"
-               "    for ((i = 1; i < COMP_CWORD; i++)); do\n"
-               "        case ${COMP_WORDS[i]} in\n"
-               "        %4) ((i++)) ;;\n"
-               "        -*) ;;\n"
-               "        *) command=${COMP_WORDS[i]}; break ;;\n"
-               "        esac\n"
-               "    done\n"
-               "    case $command in\n"
-               "    '') _quorvex_options \"--help --version\" || _quorvex_commands ;;\n"
-               "%3\n"
-               "    esac\n"
+               "    [[ -z $prefix ]] || COMPREPLY=(\"${COMPREPLY[@]/#/$prefix}\")\n"
                "}\n"
                "complete -F _quorvex_config_creator quorvex-config-creator\n")
-        .arg(words.join(u' '), valued.join(u'|'), cases.join(u'\n'), withValues.join(u'|'));
+        .arg(words.join(u' '), valued.join(u'|'), cases.join(QStringLiteral("\n    ")),
+             withValues.join(u'|'));
 }
+
+namespace {
+
+// Text as roff lines: a line that starts with a dot or quote would be read as a request.
+QString roff(const QString& text)
+{
+    QString lines;
+    for (QString line : text.split(u'\n')) {
+        line.replace(u'\\', QStringLiteral("\\e"));
+        lines +=
+            (line.startsWith(u'.') || line.startsWith(u'\'') ? QStringLiteral("\\&") : QString()) +
+            line + u'\n';
+    }
+    return lines;
+}
+
+} // namespace
 
 QString manualCommands()
 {
     QString section = QStringLiteral("[COMMANDS]\n");
-    for (const CommandSpec& command : commands()) {
-        section += QStringLiteral(".SS %1\n.nf\n").arg(QLatin1String(command.name));
-        for (QString line : commandHelp(command).split(u'\n')) {
-            // A roff line that starts with a dot or quote would be read as a request.
-            line.replace(u'\\', QStringLiteral("\\e"));
-            section += (line.startsWith(u'.') || line.startsWith(u'\'') ? QStringLiteral("\\&")
-                                                                        : QString()) +
-                       line + u'\n';
-        }
-        section += QStringLiteral(".fi\n");
-    }
+    for (const CommandSpec& command : commands())
+        section += QStringLiteral(".SS %1\n.nf\n").arg(QLatin1String(command.name)) +
+                   roff(commandHelp(command)) + QStringLiteral(".fi\n");
+    // help2man fills the examples into one paragraph, so they are given as they stand.
+    const QStringList ending = helpEnding();
+    section += QStringLiteral("[=EXAMPLES]\n.nf\n") + roff(ending[0]) + QStringLiteral(".fi\n");
+    for (const QString& paragraph : ending.mid(1))
+        section += QStringLiteral(".PP\n") + roff(paragraph);
     return section;
 }

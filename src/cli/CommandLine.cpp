@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Output.h"
+#include "config/NearestNames.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -16,24 +17,6 @@
 namespace {
 
 constexpr int kWidth = 79;
-
-// The number of single-character insertions, deletions and substitutions that make a b.
-qsizetype editDistance(const QString& a, const QString& b)
-{
-    QList<qsizetype> row(b.size() + 1);
-    for (qsizetype j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (qsizetype i = 1; i <= a.size(); ++i) {
-        qsizetype diagonal = row[0];
-        row[0] = i;
-        for (qsizetype j = 1; j <= b.size(); ++j) {
-            const qsizetype above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
 
 // The known word that a mistyped one most likely meant: the only one it begins, else the
 // nearest within two edits.
@@ -61,6 +44,22 @@ QString didYouMean(const std::optional<QString>& meant, const QString& prefix = 
 {
     return meant ? QStringLiteral("; did you mean '%1%2'?").arg(prefix, *meant)
                  : QStringLiteral(".");
+}
+
+// The words that other programs use for what a command does.
+struct CommandHint {
+    const char* word;
+    const char* meant;
+};
+constexpr CommandHint kCommandHints[] = {{"start", "run"}, {"restart", "run --replace"}};
+
+std::optional<QString> meantCommand(const QString& word, const QStringList& names)
+{
+    for (const CommandHint& hint : kCommandHints) {
+        if (word == QLatin1String(hint.word))
+            return QLatin1String(hint.meant);
+    }
+    return nearest(word, names);
 }
 
 QStringList commandNames()
@@ -113,21 +112,27 @@ QString helpText()
                "With no argument it shows its window, with FILE the window filled from that\n"
                "script. A command works without a display.\n\nCommands:\n") +
            list.join(u'\n') +
-           QStringLiteral(
-               "\n\nOptions:\n"
-               "  -h, --help     Show this help, or after a command its own, and end.\n"
-               "  -v, --version  Show the program's version and end.\n\n"
-               "Examples:\n"
-               "  %1 create --server-name \"Grelt's Arena\" --output server.cfg\n"
-               "  %1 run --game-dir /opt/quake3 --output server.cfg\n\n"
-               "'%1 help COMMAND' or '%1 COMMAND --help' shows a\n"
-               "command's options.\n\n"
-               "Exit status: 0 when done, 1 when refused or failed, 2 for a wrong command line,\n"
-               "130 when interrupted.")
-               .arg(kProgram);
+           QStringLiteral("\n\nOptions:\n"
+                          "  -h, --help     Show this help, or after a command its own, and end.\n"
+                          "  -v, --version  Show the program's version and end.\n\n"
+                          "Examples:\n") +
+           helpEnding().join(QStringLiteral("\n\n"));
 }
 
 } // namespace
+
+QStringList helpEnding()
+{
+    return {QStringLiteral("  %1 create --server-name \"Grelt's Arena\" --output server.cfg\n"
+                           "  %1 maps --game-dir /opt/quake3\n"
+                           "  %1 run --game-dir /opt/quake3 --output server.cfg")
+                .arg(kProgram),
+            QStringLiteral("'%1 help COMMAND' or '%1 COMMAND --help' shows a\n"
+                           "command's options.")
+                .arg(kProgram),
+            QStringLiteral("Exit status: 0 when done, 1 when refused or failed, 2 for a wrong "
+                           "command line,\n130 when interrupted.")};
+}
 
 QString commandHelp(const CommandSpec& command)
 {
@@ -162,6 +167,33 @@ std::pair<qsizetype, qsizetype> argumentCount(const CommandSpec& command)
                                       : std::pair<qsizetype, qsizetype>{1, 1};
 }
 
+// The command that the arguments name: the first word that is no option and no option's
+// value, read before the parser, whose errors come before it knows the command.
+const CommandSpec* commandIn(const QStringList& arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& word = arguments[i];
+        if (word == u"--")
+            return findCommand(arguments.value(i + 1));
+        if (!word.startsWith(u'-'))
+            return findCommand(word);
+        if (!word.contains(u'=') && valueNameOf(word.mid(word.startsWith(u"--") ? 2 : 1)))
+            ++i;
+    }
+    return nullptr;
+}
+
+// The options that a command takes, or with none the program's own.
+QStringList optionsOf(const CommandSpec* command)
+{
+    QStringList names{QStringLiteral("help")};
+    if (!command)
+        return names << QStringLiteral("version");
+    for (const OptionUse& option : command->options)
+        names << QLatin1String(option.name);
+    return names;
+}
+
 int run(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -170,26 +202,26 @@ int run(const QStringList& arguments)
     const QCommandLineOption version({"v", "version"}, {});
     parser.addOption(help);
     parser.addOption(version);
-    const QStringList names = optionNames();
-    for (const QString& name : names) {
+    for (const QString& name : optionNames()) {
         const char* value = valueNameOf(name);
         parser.addOption(QCommandLineOption(name, {}, value ? QLatin1String(value) : QString()));
     }
+    const CommandSpec* named = commandIn(arguments);
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (unknown.isEmpty())
-            return usageError(parser.errorText());
-        return usageError(
-            QStringLiteral("unknown option '%1%2'")
-                .arg(unknown[0].size() == 1 ? u"-" : u"--", unknown[0]) +
-            didYouMean(nearest(unknown[0], names + QStringList{"help", "version"}), "--"));
+            return usageError(parser.errorText(), named);
+        return usageError(QStringLiteral("unknown option '%1%2'")
+                                  .arg(unknown[0].size() == 1 ? u"-" : u"--", unknown[0]) +
+                              didYouMean(nearest(unknown[0], optionsOf(named)), "--"),
+                          named);
     }
     const QStringList words = parser.positionalArguments();
     const QString word = words.value(0);
     const CommandSpec* command = findCommand(word);
     if (!word.isEmpty() && !command)
         return usageError(QStringLiteral("unknown command '%1'").arg(word) +
-                          didYouMean(nearest(word, commandNames())));
+                          didYouMean(meantCommand(word, commandNames())));
     if (parser.isSet(help)) {
         print(stdout, command ? commandHelp(*command) : helpText());
         return Done;
@@ -202,18 +234,18 @@ int run(const QStringList& arguments)
         return usageError(
             QStringLiteral("give a command: %1.").arg(commandNames().join(QStringLiteral(", "))));
     for (const QString& name : parser.optionNames()) {
-        if (std::none_of(
-                command->options.begin(), command->options.end(),
-                [&](const OptionUse& option) { return name == QLatin1String(option.name); }))
-            return usageError(QStringLiteral("%1 takes no option --%2; see '%3 %1 --help'.")
-                                  .arg(word, name, kProgram));
+        if (!optionsOf(command).contains(name))
+            return usageError(QStringLiteral("%1 takes no option --%2").arg(word, name) +
+                                  didYouMean(nearest(name, optionsOf(command)), "--"),
+                              command);
     }
     const auto [least, most] = argumentCount(*command);
     if (words.size() - 1 < least)
         return usageError(
-            QStringLiteral("%1 needs %2.").arg(word, QLatin1String(command->arguments)));
+            QStringLiteral("%1 needs %2.").arg(word, QLatin1String(command->arguments)), command);
     if (words.size() - 1 > most)
-        return usageError(QStringLiteral("%1 takes no argument '%2'.").arg(word, words[most + 1]));
+        return usageError(QStringLiteral("%1 takes no argument '%2'.").arg(word, words[most + 1]),
+                          command);
     return command->run({parser, words.mid(1)});
 }
 
@@ -231,7 +263,7 @@ int helpCommand(const Invocation& invocation)
         return Done;
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(word) +
-                      didYouMean(nearest(word, commandNames())));
+                      didYouMean(meantCommand(word, commandNames())));
 }
 
 bool wantsCommandLine(int argc, char* argv[])

@@ -18,3 +18,7 @@ struct CommandSpec;
 
 // A command's own help: its usage, what it does, its options and an example.
 QString commandHelp(const CommandSpec& command);
+
+// The end of the program's help: its examples, one command a line, then its paragraphs on
+// the commands' help and on the exit status.
+QStringList helpEnding();

@@ -44,6 +44,11 @@ constexpr std::array<OptionUse, 1> kShowOptions{{
     {"json", "Print one JSON object: the settings by option name, and the commands that the "
              "settings cannot carry."},
 }};
+constexpr std::array<OptionUse, 2> kMapsOptions{{
+    {"game-dir", "The game directory (default: the one the window saved)."},
+    {"json", "Print one JSON object: the maps, each with its name, source and whether clients "
+             "can download it, and the files that the server passes over."},
+}};
 constexpr std::array<OptionUse, 3> kRunOptions{{
     {"game-dir", "The game directory (default: the one the window saved)."},
     {"output", "The config file to install (default: the one the window saved)."},
@@ -57,7 +62,7 @@ constexpr std::array<OptionUse, 1> kStopOptions{{
     {"game-dir", "Only the servers of this game directory."},
 }};
 
-const std::array<CommandSpec, 6> kCommands{{
+const std::array<CommandSpec, 7> kCommands{{
     {"create", "", "Check the settings and write the config file, as Create Config does.",
      "A setting not given keeps its design text, or with --from the script's value. The same "
      "check as the window's runs, and each problem names its option. create writes only a "
@@ -72,9 +77,19 @@ const std::array<CommandSpec, 6> kCommands{{
      "back as they stand. The commands that the settings cannot carry go to standard error, "
      "their passwords masked.",
      kShowOptions, "eval \"set -- $(quorvex-config-creator show server.cfg)\"", showCommand},
+    {"maps", "", "List the maps that the server can load from the game tree.",
+     "Found as the server finds them: in the arena and baseq3 folders of the engine's home "
+     "path and of the game directory, loose or in pk3 files, the first found counting. Each "
+     "map with the pk3 file or the loose file it comes from; clients can download only maps "
+     "in pk3 files. The pk3 files that the server passes over, such as damaged ones, are "
+     "named on standard error. Exit status 1 when there is no map or no game tree. run "
+     "checks the config file's map and the files it executes against the same tree.",
+     kMapsOptions, "quorvex-config-creator maps --game-dir /opt/quake3", mapsCommand},
     {"run", "", "Install the config file and start the dedicated server, as Run Config does.",
-     "The config file is installed in the game directory's arena folder, the server started "
-     "there, and run waits up to 10 seconds for it to answer as its script sets it. A start "
+     "First the game tree must hold the config file's map and every file it executes, else "
+     "nothing is stopped or started. The config file is installed in the game directory's "
+     "arena folder, the server started there, and run waits up to 10 seconds for it to answer as "
+     "its script sets it. A start "
      "that does not is stopped; one that does keeps running after the command ends. While a "
      "server that this tool started holds the game's port, run refuses, or with --replace "
      "stops it first. Interrupted before the verdict, run stops the server it started and "

@@ -7,6 +7,7 @@
 #include "config/CreateConfig.h"
 #include "config/ScriptReader.h"
 #include "config/SettingsCheck.h"
+#include "gametree/GameTree.h"
 #include "launch/LaunchPlan.h"
 #include "launch/RunConfig.h"
 #include "options/SavedPaths.h"
@@ -138,7 +139,8 @@ int createCommand(const Invocation& invocation)
     if (!toOutput && (!invocation.isSet("from") || from == u"-"))
         return usageError(QStringLiteral("create needs --output FILE, the file to write, or "
                                          "--from SCRIPT to rewrite that script; nothing "
-                                         "was written."));
+                                         "was written."),
+                          findCommand("create"));
     ServerSettings settings = designSettings();
     if (invocation.isSet("from")) {
         const std::variant<ScriptReading, QString> read = readSource(from);
@@ -190,6 +192,61 @@ int showCommand(const Invocation& invocation)
     print(stdout, lines.join(kContinuation));
     if (!reading.uncarried.isEmpty())
         print(stderr, uncarriedWarning(u'"' + path + u'"', reading));
+    return Done;
+}
+
+int mapsCommand(const Invocation& invocation)
+{
+    const QString typed =
+        invocation.isSet("game-dir") ? invocation.value("game-dir") : loadSavedPaths().gameDir;
+    const auto refuse = [](const QString& text) {
+        return failed(Problems{{&ServerSettings::gameDir, text}});
+    };
+    if (!isTypedPath(typed, kGameDirPlaceholder))
+        return refuse(QStringLiteral("give the folder where Quake III Arena is installed."));
+    const QString gameDir = absoluteGameDir(typed, nativePathStyle());
+    if (!QFileInfo(gameDir).isDir())
+        return refuse(QStringLiteral("\"%1\" is no folder; give the folder where Quake III "
+                                     "Arena is installed.")
+                          .arg(gameDir));
+    const GameTree tree(gameDir, engineHomePath().value_or(QString()));
+    if (!tree.isGameTree())
+        return refuse(QStringLiteral("\"%1\" is no game tree: it has neither an arena nor a "
+                                     "baseq3 folder. Give the folder where Quake III Arena is "
+                                     "installed.")
+                          .arg(gameDir));
+    const QList<GameTree::Map> maps = tree.maps();
+    const QList<GameTree::PassedOver> passedOver = tree.passedOver();
+    if (invocation.isSet("json")) {
+        QJsonArray list;
+        for (const GameTree::Map& map : maps)
+            list.append(QJsonObject{{"name", map.name},
+                                    {"source", map.found.source},
+                                    {"downloadable", map.found.inPack}});
+        QJsonArray skipped;
+        for (const GameTree::PassedOver& file : passedOver)
+            skipped.append(QJsonObject{{"file", file.file}, {"reason", file.reason}});
+        print(stdout,
+              QString::fromUtf8(QJsonDocument(QJsonObject{{"maps", list}, {"skipped", skipped}})
+                                    .toJson(QJsonDocument::Indented))
+                  .trimmed());
+    } else {
+        qsizetype width = 0;
+        for (const GameTree::Map& map : maps)
+            width = std::max(width, map.name.size());
+        for (const GameTree::Map& map : maps)
+            print(stdout, map.name.leftJustified(width + 2) + map.found.source +
+                              (map.found.inPack ? QString()
+                                                : QStringLiteral(" (a loose file, which "
+                                                                 "clients cannot download)")));
+    }
+    for (const GameTree::PassedOver& file : passedOver)
+        print(stderr,
+              QStringLiteral("The server passes over \"%1\": %2.").arg(file.file, file.reason));
+    if (maps.isEmpty()) {
+        print(stderr, QStringLiteral("\"%1\" holds no map that the server can load.").arg(gameDir));
+        return Failed;
+    }
     return Done;
 }
 

@@ -5,6 +5,7 @@
 // The commands' work, each given what its command line holds; each returns the exit status.
 int createCommand(const Invocation& invocation);
 int showCommand(const Invocation& invocation);
+int mapsCommand(const Invocation& invocation);
 int runCommand(const Invocation& invocation);
 int statusCommand(const Invocation& invocation);
 int stopCommand(const Invocation& invocation);

@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include "CommandTable.h"
 #include "Console.h"
 
 #include <cerrno>
@@ -44,9 +45,11 @@ int failed(const Problems& problems)
     return failed(texts);
 }
 
-int usageError(const QString& error)
+int usageError(const QString& error, const CommandSpec* command)
 {
+    const QString help = command ? QLatin1String(command->name) + QStringLiteral(" --help")
+                                 : QStringLiteral("--help");
     print(stderr,
-          QStringLiteral("%1: %2\nTry '%1 --help' for more information.").arg(kProgram, error));
+          QStringLiteral("%1: %2\nTry '%1 %3' for more information.").arg(kProgram, error, help));
     return Usage;
 }

@@ -26,5 +26,8 @@ QString worded(const Problem& problem);
 int failed(const QStringList& problems);
 int failed(const Problems& problems);
 
-// Prints a wrong command line's error with the way to the help and gives its status.
-int usageError(const QString& error);
+struct CommandSpec;
+
+// Prints a wrong command line's error with the way to the help, the command's own when it
+// is known, and gives its status.
+int usageError(const QString& error, const CommandSpec* command = nullptr);

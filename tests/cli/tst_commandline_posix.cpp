@@ -2,6 +2,7 @@
 #include "launch/StatusSocket.h"
 #include "support/FakeGameTree.h"
 #include "support/TestSettings.h"
+#include "support/ZipWriter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -71,6 +72,11 @@ private slots:
         writeBytes(m_dir.filePath("old.cfg"), "old");
         writeBytes(m_dir.filePath("secret.cfg"), "set g_password \"s3cret\"\nmap q3dm1\n");
         QCOMPARE(mkfifo(QFile::encodeName(m_dir.filePath("pipe")), 0600), 0);
+        QDir().mkpath(m_dir.filePath("game/arena/maps"));
+        QDir().mkpath(m_dir.filePath("game/baseq3"));
+        writeBytes(m_dir.filePath("game/arena/maps/q3dm17.bsp"), smallMap());
+        writeBytes(m_dir.filePath("game/arena/broken.pk3"), "PK");
+        writeZip(m_dir.filePath("game/baseq3/maps.pk3"), {{"maps/Q3DM7.bsp", smallMap()}});
         QVERIFY(QFile::link("secret.cfg", m_dir.filePath("linked.cfg")));
         // A device node like /dev/null, which only root can make.
         if (geteuid() == 0)
@@ -94,6 +100,7 @@ private slots:
                               << QByteArray("Usage: quorvex-config-creator [FILE]\n"
                                             "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--output FILE]\n"
                                             "  or:  quorvex-config-creator show [--json] SCRIPT\n"
+                                            "  or:  quorvex-config-creator maps [--game-dir DIR] [--json]\n"
                                             "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace]\n"
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--json]\n"
                                             "  or:  quorvex-config-creator stop [--game-dir DIR]\n"
@@ -154,7 +161,18 @@ private slots:
         QTest::newRow("begun option") << QStringList{"status", "--js"} << none << 2 << "" << QByteArray() << "unknown option '--js'; did you mean '--json'?";
         QTest::newRow("unknown option") << QStringList{"create", "--nope"} << none << 2 << "" << QByteArray() << "unknown option '--nope'.\nTry";
         QTest::newRow("option of another command") << QStringList{"run", "--map", "x"} << none << 2 << "" << QByteArray()
-                                                   << "run takes no option --map; see 'quorvex-config-creator run --help'.";
+                                                   << "run takes no option --map.\nTry 'quorvex-config-creator run --help' for more information.\n";
+        QTest::newRow("option of the command only") << QStringList{"stop", "-j"} << none << 2 << "" << QByteArray()
+                                                    << "unknown option '-j'.\nTry 'quorvex-config-creator stop --help'";
+        QTest::newRow("another program's command") << QStringList{"restart"} << none << 2 << "" << QByteArray()
+                                                   << "unknown command 'restart'; did you mean 'run --replace'?";
+        QTest::newRow("maps") << QStringList{"maps", "--game-dir", "game"} << none << 0 << ""
+                              << "q3dm17  " + QFile::encodeName(m_dir.filePath("game/arena/maps/q3dm17.bsp")) +
+                                     " (a loose file, which clients cannot download)\nq3dm7   " +
+                                     QFile::encodeName(m_dir.filePath("game/baseq3/maps.pk3")) + "\n"
+                              << "The server passes over \"" + m_dir.filePath("game/arena/broken.pk3") + "\": it is no zip file";
+        QTest::newRow("maps of no game tree") << QStringList{"maps", "--game-dir", "."} << none << 1 << "" << QByteArray()
+                                              << "--game-dir: \"" + m_dir.path() + "/.\" is no game tree: it has neither an arena nor a baseq3 folder.";
         // clang-format on
     }
 
@@ -186,7 +204,8 @@ private slots:
 
     // The servers' life against the real engine: run starts one and waits for its verdict;
     // run again refuses while the first holds the game's port, and --replace stops it
-    // first; status shows it and stop ends it. A start that fails leaves nothing running.
+    // first, unless the game tree lacks what the new script loads; status shows it and stop
+    // ends it. A start that fails leaves nothing running.
     void theServersLife()
     {
         FakeGameTree tree(FakeGameTree::RealEngine);
@@ -264,6 +283,26 @@ private slots:
         QVERIFY(running() != first);
         QCOMPARE(serving(), "Second Arena");
 
+        // A map or an executed file that the tree lacks stops nothing.
+        const QList<int> second = running();
+        for (const auto& [map, exec, said] :
+             {std::tuple{"quorvexmap2", "",
+                         "--map: the server cannot find the map "
+                         "\"quorvexmap2\": no maps/quorvexmap2.bsp is in the "
+                         "arena or baseq3 folder, loose or in a pk3 file; did "
+                         "you mean quorvexmap1? Nothing was stopped or started."},
+              std::tuple{"quorvexmap1", "exec bans\r\n",
+                         "The config file executes \"bans\", which the server cannot find: no "
+                         "bans.cfg is in the arena or baseq3 folder"}}) {
+            create("Third Arena", map);
+            writeBytes(tree.outputPath, readAll(tree.outputPath) + exec);
+            ran = run(QStringList{"run", "--replace"} + paths);
+            QCOMPARE(ran.status, 1);
+            QVERIFY2(ran.err.startsWith(said), qPrintable(ran.err));
+            QCOMPARE(running(), second);
+            QCOMPARE(serving(), "Second Arena");
+        }
+
         ran = run({"stop", "--game-dir", tree.gameDir});
         QCOMPARE(ran.status, 0);
         QVERIFY2(ran.out.startsWith("Stopped \"Second Arena\" on quorvexmap1"),
@@ -273,10 +312,15 @@ private slots:
         QCOMPARE(run({"status"}).status, 1);
         QCOMPARE(run({"stop"}).out, "No server that this tool started is running.\n");
 
-        create("Arena", "nosuchmap");
+        // The server keeps a home path of its own here: a file in the tool's alone passes the
+        // check, and the watch finds the server's failure to execute it in its log.
+        create("Arena", "quorvexmap1");
+        QDir().mkpath(m_dir.filePath(".q3a/arena"));
+        writeBytes(m_dir.filePath(".q3a/arena/homeonly.cfg"), {});
+        writeBytes(tree.outputPath, readAll(tree.outputPath) + "exec homeonly\r\n");
         ran = run(QStringList{"run"} + paths);
         QCOMPARE(ran.status, 1);
-        QVERIFY2(ran.err.contains("could not find the map \"nosuchmap\"") &&
+        QVERIFY2(ran.err.contains("could not find \"homeonly.cfg\", which its script executes") &&
                      ran.err.endsWith("\nThe tool stopped the new server.\n"),
                  qPrintable(ran.err));
         QCOMPARE(running(), QList<int>());
