@@ -1,9 +1,10 @@
-// Measures the commands that manage servers against the real engine, side by side:
-// run --replace with a server running, from command start until the new server is
-// confirmed, and status of one running server against its floor, a bare getstatus round
-// trip plus the command's start (--version).
+// Measures the commands that manage servers against the real engine, side by side: run
+// with no server running and run --replace with one, from command start until the new
+// server is confirmed, and status of one running server against its floor, a bare
+// getstatus round trip plus the command's start (--version). Another build of the program
+// may be given, to set this one's beside it.
 //
-//   bench_servers [runs]
+//   bench_servers [runs] [program]
 #include "support/FakeGameTree.h"
 
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 namespace {
 
 QProcessEnvironment g_environment;
+QString g_program = QStringLiteral(PROGRAM);
 
 // The milliseconds that the program took with these arguments, which must succeed.
 double timed(const QStringList& arguments)
@@ -22,7 +24,7 @@ double timed(const QStringList& arguments)
     process.setProcessEnvironment(g_environment);
     QElapsedTimer timer;
     timer.start();
-    process.start(QStringLiteral(PROGRAM), arguments);
+    process.start(g_program, arguments);
     if (!process.waitForFinished(30000) || process.exitCode() != 0)
         qFatal("%s failed: %s", qPrintable(arguments.join(u' ')),
                process.readAllStandardError().constData());
@@ -41,6 +43,8 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
+    if (argc > 2)
+        g_program = QString::fromLocal8Bit(argv[2]);
     adoptOrphans();
     FakeGameTree tree(FakeGameTree::RealEngine);
     g_environment = QProcessEnvironment::systemEnvironment();
@@ -52,8 +56,10 @@ int main(int argc, char* argv[])
     const QStringList run{"run",        "--replace", "--game-dir",
                           tree.gameDir, "--output",  tree.outputPath};
     timed(run);
-    QList<double> replace, status, roundTrip, start;
+    QList<double> first, replace, status, roundTrip, start;
     for (int i = 0; i < runs; ++i) {
+        timed({"stop"});
+        first << timed({"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
         replace << timed(run);
         // The server answers a source at most once a second after a burst.
         QThread::msleep(1100);
@@ -68,6 +74,7 @@ int main(int argc, char* argv[])
     }
     const double floor = median(roundTrip) + median(start);
     std::printf("median of %d runs against the real engine\n", runs);
+    std::printf("run, until confirmed            %7.1f ms\n", median(first));
     std::printf("run --replace, until confirmed  %7.1f ms\n", median(replace));
     std::printf("getstatus round trip            %7.2f ms\n", median(roundTrip));
     std::printf("--version, start to exit        %7.2f ms\n", median(start));

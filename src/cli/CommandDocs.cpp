@@ -110,12 +110,13 @@ QString bashCompletion()
 
 namespace {
 
-// Text as roff lines: a line that starts with a dot or quote would be read as a request.
+// Text as roff lines, its dashes ASCII ones to copy: a line that starts with a dot or quote
+// would be read as a request.
 QString roff(const QString& text)
 {
     QString lines;
     for (QString line : text.split(u'\n')) {
-        line.replace(u'\\', QStringLiteral("\\e"));
+        line.replace(u'\\', QStringLiteral("\\e")).replace(u'-', QStringLiteral("\\-"));
         lines +=
             (line.startsWith(u'.') || line.startsWith(u'\'') ? QStringLiteral("\\&") : QString()) +
             line + u'\n';

@@ -21,21 +21,32 @@ appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml"
 test -f "$share/icons/hicolor/scalable/apps/quorvex-config-creator.svg"
 grep -q "^.SH SYNOPSIS" "$share/man/man1/quorvex-config-creator.1"
 grep -q '^.SS status$' "$share/man/man1/quorvex-config-creator.1"
+# The examples stand one command a line, not filled into one paragraph.
+sed -n '/^\.SH EXAMPLES/,/^\.PP/p' "$share/man/man1/quorvex-config-creator.1" | grep -q '^\.nf$'
 
-# The shell completion, sourced as bash does and asked for the last of the words given.
+# The shell completion, sourced as bash does and asked for the last of the words given,
+# each reply followed by a bar; --map asks the installed program for the maps.
 completion="$share/bash-completion/completions/quorvex-config-creator"
-completed() {
-    bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
-             _quorvex_config_creator; printf "%s\n" "${COMPREPLY[@]}"' sh "$completion" \
-        quorvex-config-creator "$@"
+expect() {
+    want=$1
+    shift
+    said=$(HOME="$work" XDG_CONFIG_HOME="$work" bash -c '. "$1"; program=$2; shift 2; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+                    _quorvex_config_creator "$program"; printf "%s|" "${COMPREPLY[@]}"' sh \
+        "$completion" "$work/root/usr/bin/quorvex-config-creator" quorvex-config-creator "$@")
+    [ "$said" = "$want" ] || { echo "'$*' completes as '$said', not '$want'" >&2; exit 1; }
 }
-mkdir "$work/games"
+mkdir -p "$work/games" "$work/game dir/baseq3/maps"
 touch "$work/games.cfg"
-for case in "cr|create" "create --ser|--server-name" "stop --|--help --game-dir" \
-    "run --game-dir $work/gam|$work/games" "show $work/games.|$work/games.cfg"; do
-    said=$(completed ${case%|*} | tr '\n' ' ')
-    [ "$said" = "${case#*|} " ] || { echo "'${case%|*}' completes as '$said'" >&2; exit 1; }
-done
+{ printf 'IBSP\056\000\000\000'; head -c 200 /dev/zero; } >"$work/game dir/baseq3/maps/q3dm17.bsp"
+expect "create|" cr
+expect "--server-name|" create --ser
+expect "--help|--game-dir|" stop --
+expect "$work/game dir|$work/games|" run --game-dir "$work/gam"
+expect "$work/games.cfg|" show "$work/games."
+expect "$work/games.cfg|" create --output = "$work/games."
+expect "--output=$work/games.cfg|" create "--output=$work/games."
+expect "q3dm17|" create --game-dir "'$work/game dir'" --map q3
+expect "q3dm17|" create --game-dir = "$(printf %s "$work/game dir" | sed 's/ /\\ /')" --map = q
 
 icons=0
 for png in "$share"/icons/hicolor/*/apps/*.png; do

@@ -47,9 +47,13 @@ program="$(unpack_zip "$zip" "$work/unpacked")/quorvex-config-creator.exe"
 
 # A game folder with spaces in its name, whose quake3.exe is the stand-in, a Windows program
 # that writes its working folder (with forward slashes) and arguments, a line each, into
-# the records folder.
+# the records folder, and whose baseq3 folder holds the form's first map and another in
+# capitals, which Windows finds in any case.
 game="$work/Quake III Arena"
-mkdir -p "$game/arena" "$work/records"
+mkdir -p "$game/arena" "$game/baseq3/maps" "$work/records"
+for map in quorvexmap1.bsp Q3DM17.BSP; do
+    { printf 'IBSP\056\000\000\000'; head -c 200 /dev/zero; } >"$game/baseq3/maps/$map"
+done
 cp "$stand_in" "$game/quake3.exe"
 for dll in Qt6Core.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
     cp "$(dirname "$program")/$dll" "$game/"
@@ -204,6 +208,17 @@ printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "run --replace s
 said=$(companion status --json)
 printf '%s\n' "$said" | grep -q '"pid": [0-9]' && ! printf '%s\n' "$said" | grep -q "\"pid\": $first," ||
     fail "after run --replace, status said: $said"
+second=$(printf '%s\n' "$said" | sed -n 's/.*"pid": \([0-9]*\),.*/\1/p')
+# The game tree's maps, and a replace whose map the tree lacks, which leaves the server be.
+said=$(companion maps --game-dir "$(windows "$game")")
+printf '%s\n' "$said" | grep -qxF "Q3DM17       $(windows "$game")\\baseq3\\maps\\Q3DM17.BSP (a loose file, which clients cannot download)" &&
+    printf '%s\n' "$said" | grep -q '^quorvexmap1  ' || fail "maps said: $said"
+sed 's/^map quorvexmap1/map q3dm71/' "$work/zip.cfg" >"$work/typo.cfg"
+said=$(companion run --replace --game-dir "$(windows "$game")" --output "$(windows "$work/typo.cfg")")
+printf '%s\n' "$said" | grep -qF -- '--map: the server cannot find the map "q3dm71"' &&
+    printf '%s\n' "$said" | grep -qF 'did you mean Q3DM17?' &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 1' || fail "a run on a missing map said: $said"
+companion status --json | grep -q "\"pid\": $second," || fail "a refused replace stopped the server"
 said=$(companion stop)
 printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop said: $said"
