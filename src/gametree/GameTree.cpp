@@ -82,7 +82,7 @@ GameTree::GameTree(const QString& gameDir, const QString& homePath)
             if (folder.isEmpty())
                 continue;
             m_isGameTree = m_isGameTree || root == gameDir;
-            m_places.append({folder, std::nullopt});
+            m_places.append({QDir::toNativeSeparators(folder), std::nullopt});
             // pk3 files and .pk3dir folders, the one sorting last searched first.
             QDir dir(folder);
             QStringList names;
@@ -96,7 +96,7 @@ GameTree::GameTree(const QString& gameDir, const QString& homePath)
             std::sort(names.begin(), names.end(), sortsBefore);
             std::reverse(names.begin(), names.end());
             for (const QString& name : names) {
-                const QString path = dir.filePath(name);
+                const QString path = QDir::toNativeSeparators(dir.filePath(name));
                 if (QFileInfo(path).isDir()) {
                     m_places.append({path, std::nullopt});
                     continue;

@@ -24,16 +24,11 @@ class TestGameTree : public QObject {
         options[options.indexOf(QStringLiteral("fs_homepath")) + 1] = m_home.path();
         QProcess engine;
         engine.setProcessChannelMode(QProcess::MergedChannels);
-        engine.start(kEngineProgram, options << "+set"
-                                             << "fs_game"
-                                             << "arena"
-                                             << "+set"
-                                             << "dedicated"
-                                             << "1"
-                                             << "+set"
-                                             << "net_enabled"
-                                             << "0"
-                                             << "+map" << name << "+quit");
+        engine.start(kEngineProgram,
+                     options + QStringLiteral("+set fs_game arena +set dedicated 1 +set "
+                                              "net_enabled 0 +map %1 +quit")
+                                   .arg(name)
+                                   .split(u' '));
         if (!engine.waitForFinished(30000)) {
             engine.kill();
             engine.waitForFinished();

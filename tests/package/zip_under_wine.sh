@@ -211,7 +211,7 @@ printf '%s\n' "$said" | grep -q '"pid": [0-9]' && ! printf '%s\n' "$said" | grep
 second=$(printf '%s\n' "$said" | sed -n 's/.*"pid": \([0-9]*\),.*/\1/p')
 # The game tree's maps, and a replace whose map the tree lacks, which leaves the server be.
 said=$(companion maps --game-dir "$(windows "$game")")
-printf '%s\n' "$said" | grep -qxF "Q3DM17       $(windows "$game")\\baseq3\\maps\\Q3DM17.BSP (a loose file, which clients cannot download)" &&
+printf '%s\n' "$said" | grep -qxF "Q3DM17       $(windows "$game")\\baseq3\\maps\\Q3DM17.bsp (a loose file, which clients cannot download)" &&
     printf '%s\n' "$said" | grep -q '^quorvexmap1  ' || fail "maps said: $said"
 sed 's/^map quorvexmap1/map q3dm71/' "$work/zip.cfg" >"$work/typo.cfg"
 said=$(companion run --replace --game-dir "$(windows "$game")" --output "$(windows "$work/typo.cfg")")
