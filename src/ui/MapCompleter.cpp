@@ -5,6 +5,7 @@
 #include "launch/LaunchPlan.h"
 #include "launch/ServerProcess.h"
 
+#include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPointer>
@@ -49,6 +50,8 @@ void MapCompleter::read()
             qApp,
             [names, read, self] {
                 if (self && read == self->m_reads) {
+                    // The pop-up is a window of its own, in the map box's font.
+                    self->popup()->setFont(self->widget()->font());
                     self->m_maps->setStringList(names);
                     emit self->mapsRead();
                 }
