@@ -120,9 +120,9 @@ GameTree::GameTree(const QString& gameDir, const QString& homePath)
                                    .arg(zip.entries.size())});
                 QHash<QByteArray, quint32> entries;
                 entries.reserve(zip.entries.size());
-                // The first of two entries of one name is the one found.
-                for (auto entry = zip.entries.crbegin(); entry != zip.entries.crend(); ++entry)
-                    entries.insert(normalised(entry->name), entry->size);
+                // Of two entries of one name, the server finds the later.
+                for (const ZipDirectory::Entry& entry : zip.entries)
+                    entries.insert(normalised(entry.name), entry.size);
                 m_places.append({path, std::move(entries)});
             }
         }

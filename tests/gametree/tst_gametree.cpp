@@ -53,6 +53,8 @@ private slots:
         writeZip(arena("front.pk3"), {{"maps/front.bsp", map}}, QByteArray(5000, 'x'));
         writeZip(arena("truncated.pk3"), {{"maps/kept.bsp", map}, {"maps/lost.bsp", map}}, {}, 1);
         writeBytes(arena("garbage.pk3"), QByteArray(300, 'z'));
+        writeZip(arena("twice.pk3"),
+                 {{"maps/twice.bsp", QByteArray(100, 'x')}, {"maps/twice.bsp", map}});
         // The first disk of two: the engine takes no such archive.
         writeZip(arena("damaged.pk3"), {{"maps/damaged.bsp", map}});
         QByteArray damaged = readAll(arena("damaged.pk3"));
@@ -81,14 +83,28 @@ private slots:
 #else
         const bool looseInAnyCase = false;
 #endif
-        const QList<std::pair<const char*, bool>> rows{
-            {"quorvexmap1", true}, {"mixedcase", true},  {"MIXEDCASE", true},
-            {"slashed", true},     {"dotted", false},    {"rooted", false},
-            {"tiny", false},       {"zipped", false},    {"front", true},
-            {"kept", true},        {"lost", false},      {"damaged", false},
-            {"order", true},       {"shadow", false},    {"wrongcase", looseInAnyCase},
-            {"WrongCase", true},   {"empty", false},     {"basemap", true},
-            {"homemap", true},     {"nosuchmap", false}, {"../arena/maps/WrongCase", false}};
+        const QList<std::pair<const char*, bool>> rows{{"quorvexmap1", true},
+                                                       {"mixedcase", true},
+                                                       {"MIXEDCASE", true},
+                                                       {"slashed", true},
+                                                       {"dotted", false},
+                                                       {"rooted", false},
+                                                       {"tiny", false},
+                                                       {"zipped", false},
+                                                       {"front", true},
+                                                       {"kept", true},
+                                                       {"lost", false},
+                                                       {"damaged", false},
+                                                       {"order", true},
+                                                       {"shadow", false},
+                                                       {"wrongcase", looseInAnyCase},
+                                                       {"WrongCase", true},
+                                                       {"empty", false},
+                                                       {"basemap", true},
+                                                       {"homemap", true},
+                                                       {"nosuchmap", false},
+                                                       {"twice", true},
+                                                       {"../arena/maps/WrongCase", false}};
         for (const auto& [name, loads] : rows)
             QTest::newRow(name) << QString::fromLatin1(name) << loads;
     }
@@ -116,7 +132,7 @@ private slots:
             QCOMPARE(map.found.inPack, map.found.source.endsWith(".pk3"));
         }
         QCOMPARE(names, (QSet<QString>{"quorvexmap1", "mixedcase", "slashed", "front", "kept",
-                                       "order", "wrongcase", "basemap", "homemap"}));
+                                       "order", "wrongcase", "basemap", "homemap", "twice"}));
         QStringList passedOver;
         for (const GameTree::PassedOver& file : tree.passedOver())
             passedOver << QFileInfo(file.file).fileName() + u' ' + file.reason;
