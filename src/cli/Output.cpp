@@ -20,9 +20,9 @@ void print(FILE* stream, const QString& text)
 QString worded(const Problem& problem)
 {
     return worded(problem,
-                  problem.setting
-                      ? QStringLiteral("--") + QLatin1String(settingsField(problem.setting).option)
-                      : QString(),
+                  [](SettingsMember setting) {
+                      return QStringLiteral("--") + QLatin1String(settingsField(setting).option);
+                  },
                   {QLatin1String(), QLatin1String("Then give the run command again."),
                    QLatin1String("Then write the config with the create command and give the "
                                  "run command again."),

@@ -27,11 +27,15 @@ bool holdsPasswords(const ServerSettings& settings)
            !settings.rconPassword.isEmpty() || !settings.connectionPassword.isEmpty();
 }
 
-QString worded(const Problem& problem, const QString& settingName,
+QString worded(const Problem& problem, QString (*name)(SettingsMember),
                const std::array<QLatin1String, 4>& retryWords)
 {
     QString text =
-        problem.setting ? settingName + QStringLiteral(": ") + problem.text : problem.text;
+        problem.related
+            ? QString(problem.text).replace(QStringLiteral("{related}"), name(problem.related))
+            : problem.text;
+    if (problem.setting)
+        text = name(problem.setting) + QStringLiteral(": ") + text;
     if (problem.retry != Retry::None)
         text += u' ' + retryWords[size_t(problem.retry)];
     return text + problem.log;
@@ -39,7 +43,7 @@ QString worded(const Problem& problem, const QString& settingName,
 
 QString captioned(const Problem& problem)
 {
-    return worded(problem, problem.setting ? fieldCaption(problem.setting) : QString(),
+    return worded(problem, fieldCaption,
                   {QLatin1String(), QLatin1String("Then click Run Config again."),
                    QLatin1String("Then click Create Config and Run Config again."),
                    QLatin1String("To replace it, click Run Config again and choose Stop and "

@@ -92,9 +92,13 @@ enum class Retry { None, Run, CreateAndRun, Replace };
 // Something that keeps a command from doing its work: text says what happened or what to
 // change, setting is the box it concerns, which each face names its own way, or null, and
 // retry the command to give again. log holds what the server printed last, if anything.
+// Where the text speaks of another box, related, it stands as {related}, for the face to
+// name.
 struct Problem {
-    Problem(SettingsMember setting, QString text, Retry retry = Retry::None, QString log = {})
-        : setting(setting), text(std::move(text)), retry(retry), log(std::move(log))
+    Problem(SettingsMember setting, QString text, Retry retry = Retry::None, QString log = {},
+            SettingsMember related = nullptr)
+        : setting(setting), text(std::move(text)), retry(retry), log(std::move(log)),
+          related(related)
     {
     }
 
@@ -102,14 +106,15 @@ struct Problem {
     QString text;
     Retry retry;
     QString log;
+    SettingsMember related;
 
     bool operator==(const Problem&) const = default;
 };
 using Problems = QList<Problem>;
 
-// A problem in a face's words: the setting's name first, then the text, the face's words
-// for the retry and the server's last lines.
-QString worded(const Problem& problem, const QString& settingName,
+// A problem in a face's words: the setting's name first, then the text with the related
+// setting's name, the face's words for the retry and the server's last lines.
+QString worded(const Problem& problem, QString (*name)(SettingsMember),
                const std::array<QLatin1String, 4>& retryWords);
 
 // A problem as the window words it: the box's caption first, the buttons to click again.

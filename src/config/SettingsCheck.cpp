@@ -259,6 +259,25 @@ Problems checkSettings(const ServerSettings& settings)
     Problems problems;
     for (const ScriptValue& value : kScriptValues)
         checkScriptValue(settings, value, problems);
+    // The server gives a player without the reserved password only a slot above the reserved
+    // ones, so that at least one must be left.
+    const auto passed = [&](SettingsMember member) {
+        return std::none_of(problems.begin(), problems.end(),
+                            [&](const Problem& problem) { return problem.setting == member; });
+    };
+    const int reserved = settings.reservedSlots.toInt();
+    const int most = settings.maxClients.toInt();
+    if (passed(&ServerSettings::reservedSlots) && passed(&ServerSettings::maxClients) &&
+        reserved >= most)
+        problems << Problem{&ServerSettings::reservedSlots,
+                            QStringLiteral("give fewer than {related}, %1; with %2 of the %1 "
+                                           "slots kept for the reserved password, the server "
+                                           "would tell every other player that it is full.")
+                                .arg(most)
+                                .arg(reserved),
+                            Retry::None,
+                            {},
+                            &ServerSettings::maxClients};
 
     if (!isTypedPath(settings.outputPath, kOutputPathPlaceholder))
         problems << Problem{&ServerSettings::outputPath,

@@ -64,6 +64,9 @@ private slots:
             {"comment in time limit", &ServerSettings::timeLimit, "30//", "a whole number"},
             {"negative reserved", &ServerSettings::reservedSlots, "-3", "from 0 to 64"},
             {"only a space in reserved", &ServerSettings::reservedSlots, " ", "a whole number"},
+            {"every slot reserved", &ServerSettings::reservedSlots, "16",
+             "give fewer than Maximum Clients, 16; with 16 of the 16 slots kept for the reserved "
+             "password, the server would tell every other player that it is full."},
             {"map with its file ending", &ServerSettings::initialMap, "q3dm17.BSP",
              "remove the \".bsp\" at the end; the game server adds it itself"},
             {"control in map", &ServerSettings::initialMap, "q3\x1b", "(U+001B)"},
@@ -221,7 +224,7 @@ private slots:
             };
             s.maxClients = number(1, 64);
             s.timeLimit = number(0, 999);
-            s.reservedSlots = number(0, 64);
+            s.reservedSlots = number(0, std::max(0, s.maxClients.toInt() - 1));
             s.reservedPassword = text(playerPassword, false);
             s.adminPassword = text(quoted, false);
             s.rconPassword = text(rcon, true);
