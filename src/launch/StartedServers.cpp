@@ -59,11 +59,16 @@ bool stillRuns(const ServerRecord& server)
     return processIdentity(server.pid) == server.identity;
 }
 
-// Waits up to ms for the server's process to end.
+// Waits up to ms for the server's process to end. A process that is ending may already
+// have let go of its program, so only its start time tells it apart until it has ended.
 bool ends(const ServerRecord& server, int ms)
 {
     const QDeadlineTimer deadline(ms);
-    while (stillRuns(server)) {
+    const auto ending = [&] {
+        const std::optional<ProcessIdentity> now = processIdentity(server.pid);
+        return now && now->startTime == server.identity.startTime;
+    };
+    while (ending()) {
         if (deadline.hasExpired())
             return false;
         QThread::msleep(10);
