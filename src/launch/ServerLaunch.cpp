@@ -190,6 +190,14 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
         return Problem{nullptr, QStringLiteral("The server's log \"%1\" is %2, not a regular "
                                                "file, and is left as it is. Remove it.")
                                     .arg(logPath, *kind)};
+    // Nothing is written through a link in the game tree, which could lead to any file.
+    for (const QString& path : {installed, logPath}) {
+        if (!path.isEmpty() && QFileInfo(path).isSymLink())
+            return Problem{nullptr, QStringLiteral("\"%1\" is a link, and the tool writes "
+                                                   "nothing through a link in the game tree. "
+                                                   "Remove it.")
+                                        .arg(path)};
+    }
     if (std::optional<QString> reason =
             writeFileAtomically(installed, script, installedReaders(outputPath, script)))
         return Problem{nullptr, QStringLiteral("Could not install the config file as \"%1\": %2.")

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -182,8 +183,12 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
+    // The server writes every remote command into its log, the remote console's password
+    // with it, so the log is its owner's alone, and never the file a link leads to.
     const int log = openAboveStandard(QFile::encodeName(start.logPath).constData(),
-                                      O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+                                      O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW, 0600);
+    if (log >= 0)
+        fchmod(log, 0600);
     if (log < 0)
         return QStringLiteral("Could not create the server's log file \"%1\": %2.")
             .arg(start.logPath, QString::fromLocal8Bit(strerror(errno)));

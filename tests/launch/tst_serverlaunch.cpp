@@ -118,6 +118,8 @@ private slots:
         QCOMPARE(QDir::currentPath(), before);
 #ifndef Q_OS_WIN
         QCOMPARE(fileMode(tree.gameDir + "/arena/conf42.cfg"), ownersCopy ? 0600 : newFileMode());
+        // The log holds the remote commands the server takes, passwords with them.
+        QCOMPARE(fileMode(tree.gameDir + "/arena/conf42.log"), 0600);
 #else
         Q_UNUSED(ownersCopy);
 #endif
@@ -289,6 +291,11 @@ private slots:
         QTest::newRow("log is a pipe") << "log pipe"
                                        << "The server's log \"%1/arena/conf3.log\" is a named "
                                           "pipe (FIFO), not a regular file";
+        QTest::newRow("log is a link") << "log link"
+                                       << "\"%1/arena/conf3.log\" is a link, and the tool "
+                                          "writes nothing through a link in the game tree.";
+        QTest::newRow("installed name is a link") << "conf link"
+                                                  << "\"%1/arena/conf3.cfg\" is a link";
 #endif
     }
 
@@ -335,6 +342,9 @@ private slots:
             QVERIFY(QFile::remove(outputPath) && mkfifo(QFile::encodeName(outputPath), 0600) == 0);
         else if (fault == "log pipe")
             QVERIFY(mkfifo(QFile::encodeName(gameDir + "/arena/conf3.log"), 0600) == 0);
+        else if (fault == "log link" || fault == "conf link")
+            QVERIFY(QFile::link(outputPath, gameDir + (fault == "log link" ? "/arena/conf3.log"
+                                                                           : "/arena/conf3.cfg")));
 #endif
         const QStringList arenaBefore = tree.arena();
 
