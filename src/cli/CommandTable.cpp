@@ -73,8 +73,9 @@ const std::array<CommandSpec, 7> kCommands{{
      "--server-name \"Grelt's Arena\" --output server.cfg",
      createCommand},
     {"show", "SCRIPT", "Print the settings that opening SCRIPT puts in the form.",
-     "One --option=value a line, quoted for the shell where needed, so that create takes them "
-     "back as they stand. The commands that the settings cannot carry go to standard error, "
+     "SCRIPT - reads it from standard input. One --option=value a line, quoted for the shell "
+     "where needed, so that create takes them back as they stand. The commands that the settings "
+     "cannot carry go to standard error, "
      "their passwords masked.",
      kShowOptions, "eval \"set -- $(quorvex-config-creator show server.cfg)\"", showCommand},
     {"maps", "", "List the maps that the server can load from the game tree.",

@@ -19,7 +19,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <span>
 
@@ -100,17 +102,34 @@ void applyOptions(const Invocation& invocation, ServerSettings& settings)
     }
 }
 
+// The name of a script in messages: its path in quotes, or for "-" standard input.
+QString scriptName(const QString& path)
+{
+    return path == u"-" ? QStringLiteral("Standard input") : u'"' + path + u'"';
+}
+
 // The script at path, or with "-" the one on standard input, where a password stays out
-// of the process list.
+// of the process list. Standard input is read to its end, at a terminal until Ctrl+D and
+// from a pipe however slowly it comes; only what the server could execute is kept.
 std::variant<ScriptReading, QString> readSource(const QString& path)
 {
     if (path != u"-")
         return readScriptFile(path);
-    QFile input;
-    if (!input.open(stdin, QIODevice::ReadOnly))
-        return QStringLiteral("Could not read standard input: %1.").arg(input.errorString());
-    return readScriptText(QStringLiteral("Standard input"),
-                          input.read(ServerScript::kMaxBytes + 1));
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    QByteArray bytes;
+    std::array<char, 65536> buffer;
+    size_t read = buffer.size();
+    while (read == buffer.size()) {
+        read = std::fread(buffer.data(), 1, buffer.size(), stdin);
+        bytes.append(buffer.data(),
+                     std::min(qsizetype(read), ServerScript::kMaxBytes + 1 - bytes.size()));
+    }
+    if (std::ferror(stdin))
+        return QStringLiteral("Could not read standard input: %1.")
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return readScriptText(scriptName(path), bytes);
 }
 
 // The servers that the tool started and that still run, from --game-dir alone if given.
@@ -150,9 +169,7 @@ int createCommand(const Invocation& invocation)
         settings = reading.settings();
         settings.outputPath = from;
         if (!reading.uncarried.isEmpty())
-            print(stderr, uncarriedWarning(from == u"-" ? QStringLiteral("Standard input")
-                                                        : u'"' + from + u'"',
-                                           reading));
+            print(stderr, uncarriedWarning(scriptName(from), reading));
     }
     applyOptions(invocation, settings);
     if (settings.outputPath == u"-")
@@ -167,7 +184,7 @@ int createCommand(const Invocation& invocation)
 int showCommand(const Invocation& invocation)
 {
     const QString path = invocation.arguments.value(0);
-    const std::variant<ScriptReading, QString> read = readScriptFile(path);
+    const std::variant<ScriptReading, QString> read = readSource(path);
     if (const QString* problem = std::get_if<QString>(&read))
         return failed(QStringList(*problem));
     const ScriptReading& reading = std::get<ScriptReading>(read);
@@ -191,7 +208,7 @@ int showCommand(const Invocation& invocation)
                      shellQuoted(settings.*field.member);
     print(stdout, lines.join(kContinuation));
     if (!reading.uncarried.isEmpty())
-        print(stderr, uncarriedWarning(u'"' + path + u'"', reading));
+        print(stderr, uncarriedWarning(scriptName(path), reading));
     return Done;
 }
 

@@ -326,6 +326,21 @@ private slots:
         QCOMPARE(running(), QList<int>());
     }
 
+    // Standard input is read to its end, however slowly it comes.
+    void aSlowPipeIsReadWhole()
+    {
+        QProcess program;
+        start(program, {"create", "--from", "-", "--output", "slow.cfg"});
+        program.write("set sv_hostname \"First\"\n");
+        QTest::qWait(700);
+        program.write("set sv_maxclients 8\nset rconPassword \"s3cret\"\n");
+        program.closeWriteChannel();
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(readScript(readAll(m_dir.filePath("slow.cfg"))).settings().rconPassword, "s3cret");
+        QCOMPARE(readScript(readAll(m_dir.filePath("slow.cfg"))).settings().maxClients, "8");
+    }
+
     // What show prints, a POSIX shell takes back as it stands: create given it writes the
     // same script again, whatever quotes, dollars and spaces the values hold.
     void showGivesCreateWhatItShows()
