@@ -13,6 +13,7 @@
 #include "options/SavedPaths.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -132,18 +133,27 @@ std::variant<ScriptReading, QString> readSource(const QString& path)
     return readScriptText(scriptName(path), bytes);
 }
 
-// The servers that the tool started and that still run, from --game-dir alone if given.
-QList<ServerRecord> chosenServers(const Invocation& invocation)
+// The servers that the tool started and that still run, from --game-dir alone if given,
+// or why that names no folder.
+std::variant<QList<ServerRecord>, Problem> chosenServers(const Invocation& invocation)
 {
     QList<ServerRecord> servers = StartedServers::live();
-    if (invocation.isSet("game-dir")) {
-        const QString chosen =
-            QFileInfo(absoluteGameDir(invocation.value("game-dir"), nativePathStyle()))
-                .canonicalFilePath();
-        servers.removeIf([&](const ServerRecord& server) {
-            return QFileInfo(server.gameDir).canonicalFilePath() != chosen;
-        });
-    }
+    if (!invocation.isSet("game-dir"))
+        return servers;
+    const QString chosen = absoluteGameDir(invocation.value("game-dir"), nativePathStyle());
+    if (!QFileInfo(chosen).isDir())
+        return Problem{&ServerSettings::gameDir,
+                       QStringLiteral("\"%1\" is no folder, so no server is of it; nothing was "
+                                      "stopped. Give the game directory as it is now, or no "
+                                      "--game-dir for every server.")
+                           .arg(chosen)};
+    // One folder by its cleaned path, or where both exist, by the path links lead to.
+    const auto same = [](const QString& a, const QString& b) {
+        const QString canonical = QFileInfo(a).canonicalFilePath();
+        return QDir::cleanPath(a) == QDir::cleanPath(b) ||
+               (!canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath());
+    };
+    servers.removeIf([&](const ServerRecord& server) { return !same(server.gameDir, chosen); });
     return servers;
 }
 
@@ -317,7 +327,10 @@ int runCommand(const Invocation& invocation)
 
 int statusCommand(const Invocation& invocation)
 {
-    const QList<ServerRecord> servers = chosenServers(invocation);
+    const std::variant<QList<ServerRecord>, Problem> chosen = chosenServers(invocation);
+    if (const Problem* problem = std::get_if<Problem>(&chosen))
+        return failed(Problems{*problem});
+    const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
     bool allAnswer = true;
     QJsonArray list;
     QStringList texts;
@@ -385,7 +398,10 @@ int statusCommand(const Invocation& invocation)
 
 int stopCommand(const Invocation& invocation)
 {
-    const QList<ServerRecord> servers = chosenServers(invocation);
+    const std::variant<QList<ServerRecord>, Problem> chosen = chosenServers(invocation);
+    if (const Problem* problem = std::get_if<Problem>(&chosen))
+        return failed(Problems{*problem});
+    const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
     if (servers.isEmpty())
         print(stdout, QStringLiteral("No server that this tool started is running."));
     int status = Done;

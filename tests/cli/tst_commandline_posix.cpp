@@ -171,6 +171,8 @@ private slots:
                                      " (a loose file, which clients cannot download)\nq3dm7   " +
                                      QFile::encodeName(m_dir.filePath("game/baseq3/maps.pk3")) + "\n"
                               << "The server passes over \"" + m_dir.filePath("game/arena/broken.pk3") + "\": it is no zip file";
+        QTest::newRow("stop of no folder") << QStringList{"stop", "--game-dir", "/no/such/typo"} << none << 1 << "" << QByteArray()
+                                           << "--game-dir: \"/no/such/typo\" is no folder, so no server is of it; nothing was stopped.";
         QTest::newRow("maps of no game tree") << QStringList{"maps", "--game-dir", "."} << none << 1 << "" << QByteArray()
                                               << "--game-dir: \"" + m_dir.path() + "/.\" is no game tree: it has neither an arena nor a baseq3 folder.";
         // clang-format on
