@@ -300,7 +300,8 @@ int runCommand(const Invocation& invocation)
         &run, &RunConfig::finished, &loop,
         [&](const Problems& problems, const QString& installed, const QString& program) {
             const QString started =
-                QStringLiteral("Installed \"%1\" and started \"%2\"").arg(installed, program);
+                QStringLiteral("Installed the config file \"%1\" as \"%2\" and started \"%3\"")
+                    .arg(settings.outputPath, installed, program);
             if (problems.isEmpty()) {
                 print(stdout, started + QStringLiteral("; the server answers "
                                                        "as its script sets it."));
