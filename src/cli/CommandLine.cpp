@@ -130,8 +130,9 @@ QStringList helpEnding()
             QStringLiteral("'%1 help COMMAND' or '%1 COMMAND --help' shows a\n"
                            "command's options.")
                 .arg(kProgram),
-            QStringLiteral("Exit status: 0 when done, 1 when refused or failed, 2 for a wrong "
-                           "command line,\n130 when interrupted.")};
+            QStringLiteral(
+                "Exit status: 0 when done, 1 when refused or failed, 2 for a wrong "
+                "command line,\n130 when interrupted, or 128 and the number of another signal.")};
 }
 
 QString commandHelp(const CommandSpec& command)

@@ -94,7 +94,8 @@ const std::array<CommandSpec, 7> kCommands{{
      "that does not is stopped; one that does keeps running after the command ends. While a "
      "server that this tool started holds the game's port, run refuses, or with --replace "
      "stops it first. Interrupted before the verdict, run stops the server it started and "
-     "exits with status 130. run never changes the saved paths.",
+     "exits with status 130, or 128 and the number of the signal that ended it, such as 143 "
+     "for SIGTERM or 129 for SIGHUP. run never changes the saved paths.",
      kRunOptions, "quorvex-config-creator run --game-dir /opt/quake3 --output server.cfg",
      runCommand},
     {"status", "", "Show the servers that this tool started and that still run.",

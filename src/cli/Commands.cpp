@@ -291,7 +291,9 @@ int runCommand(const Invocation& invocation)
     // Interrupting the command stops the server it started.
     QEventLoop loop;
     std::optional<bool> stoppedOnInterrupt;
-    Console::onInterrupt(&loop, [&] {
+    int interruptedStatus = Interrupted;
+    Console::onInterrupt(&loop, [&](int status) {
+        interruptedStatus = status;
         stoppedOnInterrupt = run.cancel();
         loop.quit();
     });
@@ -321,7 +323,7 @@ int runCommand(const Invocation& invocation)
                           ? QStringLiteral("Interrupted. The tool stopped the new server.")
                           : QStringLiteral("Interrupted. The tool has no hold on the new "
                                            "server to stop it: stop it yourself."));
-        return Interrupted;
+        return interruptedStatus;
     }
     return *status;
 }

@@ -21,8 +21,9 @@ int attach();
 bool write(FILE* stream, const QString& text);
 
 // Calls action in context's thread when the user interrupts the program: Ctrl+C, or on
-// POSIX systems SIGINT or SIGTERM, or on Windows the console's Ctrl+Break. Interrupting
-// then no longer ends the program by itself.
-void onInterrupt(QObject* context, std::function<void()> action);
+// POSIX systems SIGINT, SIGTERM or SIGHUP, or on Windows the console's Ctrl+Break. It gets
+// the exit status that the interruption calls for: 128 and the signal's number, 130 for
+// Ctrl+C. Interrupting then no longer ends the program by itself.
+void onInterrupt(QObject* context, std::function<void(int status)> action);
 
 } // namespace Console

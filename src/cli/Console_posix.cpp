@@ -36,31 +36,33 @@ namespace {
 // The signal handler's end of a pipe whose other end the event loop watches.
 int g_signalled = -1;
 
-void signalled(int)
+void signalled(int signal)
 {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_signalled, &byte, 1);
+    const char number = char(signal);
+    [[maybe_unused]] const ssize_t written = ::write(g_signalled, &number, 1);
 }
 
 } // namespace
 
-void onInterrupt(QObject* context, std::function<void()> action)
+void onInterrupt(QObject* context, std::function<void(int status)> action)
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     g_signalled = ends[1];
     auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context,
-                     [notifier, action = std::move(action)] {
-                         notifier->setEnabled(false);
-                         action();
-                     });
+    QObject::connect(
+        notifier, &QSocketNotifier::activated, context, [notifier, action = std::move(action)] {
+            notifier->setEnabled(false);
+            char number = SIGINT;
+            [[maybe_unused]] const ssize_t read = ::read(int(notifier->socket()), &number, 1);
+            action(128 + number);
+        });
     struct sigaction handling {};
     handling.sa_handler = signalled;
     sigemptyset(&handling.sa_mask);
     handling.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM})
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &handling, nullptr);
 }
 

@@ -39,7 +39,7 @@ bool write(FILE* stream, const QString& text)
 namespace {
 
 QPointer<QObject> g_context;
-std::function<void()> g_action;
+std::function<void(int)> g_action;
 
 BOOL WINAPI interrupted(DWORD event)
 {
@@ -47,13 +47,13 @@ BOOL WINAPI interrupted(DWORD event)
         return FALSE;
     if (g_context)
         QMetaObject::invokeMethod(
-            g_context, [] { g_action(); }, Qt::QueuedConnection);
+            g_context, [] { g_action(130); }, Qt::QueuedConnection);
     return TRUE;
 }
 
 } // namespace
 
-void onInterrupt(QObject* context, std::function<void()> action)
+void onInterrupt(QObject* context, std::function<void(int status)> action)
 {
     g_context = context;
     g_action = std::move(action);

@@ -396,7 +396,7 @@ private slots:
     {
         FakeGameTree tree(FakeGameTree::Silent);
         QCOMPARE(run({"create", "--output", tree.outputPath}).status, 0);
-        for (const int signal : {SIGINT, SIGTERM}) {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
             QProcess program;
             start(program, {"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
             QTRY_COMPARE_WITH_TIMEOUT(tree.launches().size() == 1, true, 5000);
@@ -405,7 +405,7 @@ private slots:
             QCOMPARE(pids.size(), 1);
             ::kill(pid_t(program.processId()), signal);
             QVERIFY(program.waitForFinished(10000));
-            QCOMPARE(program.exitCode(), 130);
+            QCOMPARE(program.exitCode(), 128 + signal);
             QCOMPARE(program.readAllStandardError(),
                      "Interrupted. The tool stopped the new server.\n");
             QVERIFY(processGone(pids[0].mid(4).toInt()));
