@@ -240,11 +240,16 @@ std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,
     const bool homeShadows = !homePath->isEmpty() && QFileInfo(homeArena).isDir() &&
                              QFileInfo(homeArena).canonicalFilePath() !=
                                  QFileInfo(arenaPath(gameDir, style)).canonicalFilePath();
+    // A slot that holds a link, or anything but a regular file, is taken as well.
+    const auto foreign = [](const QString& path) {
+        return QFileInfo(path).isSymLink() || specialFileKind(path).has_value();
+    };
     const auto taken = [&](int n) {
         const QString installed = installedScriptPath(gameDir, n, style);
+        const QString log = installed.chopped(4) + QStringLiteral(".log");
         return (homeShadows && QFileInfo::exists(installedScriptPath(*homePath, n, style))) ||
-               liveFiles.contains(installed) ||
-               liveFiles.contains(installed.chopped(4) + QStringLiteral(".log"));
+               liveFiles.contains(installed) || liveFiles.contains(log) || foreign(installed) ||
+               foreign(log);
     };
     if (!taken(first))
         return first;

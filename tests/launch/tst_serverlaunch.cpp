@@ -179,6 +179,10 @@ private slots:
         QTest::newRow("home path is the game directory") << "game" << 1 << 0 << "";
         // A live server's script and log are passed over likewise.
         QTest::newRow("a live server's files") << "live" << 2 << 2 << "";
+#ifndef Q_OS_WIN
+        // And so are links in the script's and the log's place, never written through.
+        QTest::newRow("links in the arena folder") << "links" << 2 << 2 << "";
+#endif
         QTest::newRow("home path unknown")
             << "unknown" << 0 << -1 << "The game server's home folder, the Quake3 folder";
         QTest::newRow("every name taken")
@@ -211,6 +215,15 @@ private slots:
             const PathStyle style = nativePathStyle();
             liveFiles << installedScriptPath(tree.gameDir, draws[0], style)
                       << installedScriptPath(tree.gameDir, draws[1], style).chopped(4) + ".log";
+        }
+        if (home == "links") {
+            homePath = QString();
+            const PathStyle style = nativePathStyle();
+            QVERIFY(
+                QFile::link(tree.outputPath, installedScriptPath(tree.gameDir, draws[0], style)));
+            QVERIFY(QFile::link(tree.outputPath,
+                                installedScriptPath(tree.gameDir, draws[1], style).chopped(4) +
+                                    ".log"));
         }
         if (homePath && !homePath->isEmpty()) {
             QVERIFY(QDir().mkpath(*homePath + "/arena"));
