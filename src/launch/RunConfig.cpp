@@ -13,6 +13,18 @@ RunConfig::RunConfig(QString typedGameDir, QString outputPath, InTheWay inTheWay
 
 RunConfig::~RunConfig() = default;
 
+namespace {
+
+// Stops the new server and says how that went.
+QString stopped(ServerProcess& process)
+{
+    return process.stop() ? QStringLiteral("The tool stopped the new server.")
+                          : QStringLiteral("The tool has no hold on the new server to stop it: "
+                                           "stop it yourself.");
+}
+
+} // namespace
+
 void RunConfig::start()
 {
     const auto fail = [this](const Problem& problem) {
@@ -62,7 +74,11 @@ void RunConfig::start()
                     server.installedPath,
                     server.logPath,
                     QDateTime::currentDateTime()};
-        StartedServers::remember(m_record);
+        // A server that the tool cannot remember, it could neither show nor stop later.
+        if (const std::optional<QString> error = StartedServers::remember(m_record)) {
+            m_process = nullptr;
+            return fail({nullptr, *error + u' ' + stopped(*server.process)});
+        }
     }
     m_watch = std::make_unique<ServerWatch>(std::move(server));
     connect(m_watch.get(), &ServerWatch::finished, this, &RunConfig::watched);
@@ -76,16 +92,14 @@ void RunConfig::watched(Problems problems)
         if (m_record.pid != 0) {
             m_record.identity = processIdentity(m_record.pid).value_or(m_record.identity);
             m_record.port = openedUdpPort(m_record.pid).value_or(port.value_or(0));
-            StartedServers::remember(m_record);
+            if (const std::optional<QString> error = StartedServers::remember(m_record))
+                problems << Problem{nullptr, *error};
         }
-    } else {
+    }
+    if (!problems.isEmpty()) {
         // One that stopped by itself has said so.
         if (!m_process->ended())
-            problems << Problem{nullptr, m_process->stop()
-                                             ? QStringLiteral("The tool stopped the new server.")
-                                             : QStringLiteral("The tool has no hold on the new "
-                                                              "server to stop it: stop it "
-                                                              "yourself.")};
+            problems << Problem{nullptr, stopped(*m_process)};
         StartedServers::forget(m_record);
     }
     emit finished(problems, m_installed, m_program);

@@ -21,6 +21,7 @@ class TestCommandLine : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    QString m_stateHome; // for the program's state, when not its default
 
     struct Ran {
         int status;
@@ -47,6 +48,8 @@ class TestCommandLine : public QObject {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_STATE_HOME"})
             environment.remove(name);
+        if (!m_stateHome.isEmpty())
+            environment.insert("XDG_STATE_HOME", m_stateHome);
         environment.insert("XDG_CONFIG_HOME", m_dir.path());
         environment.insert("HOME", m_dir.path());
         environment.insert("QT_DEBUG_PLUGINS", "1");
@@ -391,7 +394,8 @@ private slots:
     }
 
     // Interrupted while it waits for the server's answer, run stops the server it started
-    // and fails with status 130.
+    // and fails with 128 and the signal's number; so does a run that cannot keep the
+    // server's record, with status 1.
     void anInterruptedRunStopsItsServer()
     {
         FakeGameTree tree(FakeGameTree::Silent);
@@ -412,6 +416,16 @@ private slots:
             for (const QString& name : QDir(records).entryList(QDir::Files))
                 QFile::remove(records + name);
         }
+        // A server that the tool could not keep the record of is stopped at once.
+        m_stateHome = m_dir.filePath("old.cfg");
+        const Ran ran = run({"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
+        m_stateHome.clear();
+        QCOMPARE(ran.status, 1);
+        QVERIFY2(ran.err.contains("Could not create the folder \"" + m_dir.filePath("old.cfg")) &&
+                     ran.err.endsWith("The tool stopped the new server.\n"),
+                 qPrintable(ran.err));
+        for (const QString& pid : QDir(tree.root() + "/records").entryList({"pid.*"}))
+            QVERIFY(processGone(pid.mid(4).toInt()));
     }
 
     void cleanupTestCase() { checkNothingLeftRunning(); }
