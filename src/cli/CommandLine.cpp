@@ -123,16 +123,17 @@ QString helpText()
 
 QStringList helpEnding()
 {
-    return {QStringLiteral("  %1 create --server-name \"Grelt's Arena\" --output server.cfg\n"
-                           "  %1 maps --game-dir /opt/quake3\n"
-                           "  %1 run --game-dir /opt/quake3 --output server.cfg")
-                .arg(kProgram),
-            QStringLiteral("'%1 help COMMAND' or '%1 COMMAND --help' shows a\n"
-                           "command's options.")
-                .arg(kProgram),
-            QStringLiteral(
-                "Exit status: 0 when done, 1 when refused or failed, 2 for a wrong "
-                "command line,\n130 when interrupted, or 128 and the number of another signal.")};
+    return {
+        QStringLiteral("  %1 create --server-name \"Grelt's Arena\" --output server.cfg\n"
+                       "  %1 maps --game-dir /opt/quake3\n"
+                       "  %1 run --game-dir /opt/quake3 --output server.cfg")
+            .arg(kProgram),
+        QStringLiteral("'%1 help COMMAND' or '%1 COMMAND --help' shows a\n"
+                       "command's options.")
+            .arg(kProgram),
+        QStringLiteral("Exit status: 0 when done, 1 when refused or failed, 2 for a wrong "
+                       "command line,\n3 from status when no server runs, 130 when interrupted, or "
+                       "128 and the\nnumber of another signal.")};
 }
 
 QString commandHelp(const CommandSpec& command)

@@ -396,7 +396,8 @@ int statusCommand(const Invocation& invocation)
         print(stdout, QStringLiteral("No server that this tool started is running."));
     else
         print(stdout, texts.join(QStringLiteral("\n\n")));
-    return !servers.isEmpty() && allAnswer ? Done : Failed;
+    // As systemctl status and LSB's status actions: 3 when nothing runs.
+    return servers.isEmpty() ? NotRunning : allAnswer ? Done : Failed;
 }
 
 int stopCommand(const Invocation& invocation)

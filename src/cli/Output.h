@@ -8,7 +8,7 @@
 
 // How the command line speaks: its statuses, its lines and its words for problems.
 
-enum Status { Done = 0, Failed = 1, Usage = 2, Interrupted = 130 };
+enum Status { Done = 0, Failed = 1, Usage = 2, NotRunning = 3, Interrupted = 130 };
 
 inline const QString kProgram = QStringLiteral("quorvex-config-creator");
 

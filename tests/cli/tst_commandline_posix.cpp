@@ -314,7 +314,7 @@ private slots:
                  ran.out.constData());
         QCOMPARE(running(), QList<int>());
         QVERIFY(!udpPortTaken(kServerPort));
-        QCOMPARE(run({"status"}).status, 1);
+        QCOMPARE(run({"status"}).status, 3);
         QCOMPARE(run({"stop"}).out, "No server that this tool started is running.\n");
 
         // The server keeps a home path of its own here: a file in the tool's alone passes the

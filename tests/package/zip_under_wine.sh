@@ -223,7 +223,7 @@ said=$(companion stop)
 printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop said: $said"
 said=$(companion status)
-[ "$said" = "$(printf 'No server that this tool started is running.\nstatus 1')" ] ||
+[ "$said" = "$(printf 'No server that this tool started is running.\nstatus 3')" ] ||
     fail "status after stop said: $said"
 [ "$(ls "$work/records" | grep -c '^quit\.')" = 2 ] ||
     fail "the stand-ins were not stopped through the remote console: $(ls "$work/records")"
