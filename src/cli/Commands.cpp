@@ -298,6 +298,9 @@ int runCommand(const Invocation& invocation)
         loop.quit();
     });
     std::optional<int> status;
+    QObject::connect(&run, &RunConfig::stoppedInTheWay, &loop, [](const QString& described) {
+        print(stdout, QStringLiteral("Stopped %1.").arg(described));
+    });
     QObject::connect(
         &run, &RunConfig::finished, &loop,
         [&](const Problems& problems, const QString& installed, const QString& program) {

@@ -37,72 +37,133 @@ void RunConfig::start()
         processScriptNumbers().next();
         return emit finished(problems, m_installed, m_program);
     }
+    QStringList liveFiles;
     if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
+        const QString described = running->described(askStatus(running->currentPort()));
         if (m_inTheWay == InTheWay::Refuse)
             return fail({nullptr,
                          QStringLiteral("A server that this tool started already holds UDP port "
                                         "%1, so a new one would take another port, where players "
                                         "do not look: %2. Nothing was started.")
                              .arg(kServerPort)
-                             .arg(running->described(askStatus(running->currentPort()))),
+                             .arg(described),
                          Retry::Replace});
         if (const std::optional<Problem> problem = StartedServers::stop(*running))
             return fail(*problem);
+        // Its script and log stay for it to start again from.
+        m_replaced = {*running, described};
+        liveFiles << running->script << running->log;
+        emit stoppedInTheWay(described);
     }
-    QStringList liveFiles;
     for (const ServerRecord& server : StartedServers::live())
         liveFiles << server.script << server.log;
     const std::variant<int, Problem> number =
         drawScriptNumber(processScriptNumbers(), m_typedGameDir, engineHomePath(), liveFiles);
     if (const Problem* problem = std::get_if<Problem>(&number))
-        return fail(*problem);
+        return failed({*problem});
     std::variant<StartedServer, Problem> launched =
         launchServer(m_typedGameDir, m_outputPath, std::get<int>(number));
     if (const Problem* problem = std::get_if<Problem>(&launched))
-        return fail(*problem);
+        return failed({*problem});
     StartedServer& server = std::get<StartedServer>(launched);
     m_installed = server.installedPath;
     m_program = server.program;
+    if (const std::optional<QString> error =
+            watch(absoluteGameDir(m_typedGameDir, nativePathStyle()), std::move(server)))
+        return failed({{nullptr, *error}});
+    connect(m_watch.get(), &ServerWatch::finished, this, &RunConfig::watched);
+}
+
+std::optional<QString> RunConfig::watch(const QString& gameDir, StartedServer server)
+{
     m_process = server.process.get();
     // A server that Wine starts as a Unix program has no number to remember it by.
     if (const std::optional<ProcessIdentity> identity = processIdentity(m_process->pid())) {
-        m_record = {absoluteGameDir(m_typedGameDir, nativePathStyle()),
-                    server.program,
-                    m_process->pid(),
-                    *identity,
-                    0,
-                    server.installedPath,
-                    server.logPath,
-                    QDateTime::currentDateTime()};
+        m_record = {gameDir, server.program,       m_process->pid(), *identity,
+                    0,       server.installedPath, server.logPath,   QDateTime::currentDateTime()};
         // A server that the tool cannot remember, it could neither show nor stop later.
         if (const std::optional<QString> error = StartedServers::remember(m_record)) {
             m_process = nullptr;
-            return fail({nullptr, *error + u' ' + stopped(*server.process)});
+            return *error + u' ' + stopped(*server.process);
         }
     }
     m_watch = std::make_unique<ServerWatch>(std::move(server));
-    connect(m_watch.get(), &ServerWatch::finished, this, &RunConfig::watched);
+    return std::nullopt;
+}
+
+std::optional<QString> RunConfig::confirm()
+{
+    // The program it runs now, after any start script, and the port it opened.
+    if (m_record.pid == 0)
+        return std::nullopt;
+    m_record.identity = processIdentity(m_record.pid).value_or(m_record.identity);
+    m_record.port = openedUdpPort(m_record.pid).value_or(m_watch->port().value_or(0));
+    return StartedServers::remember(m_record);
 }
 
 void RunConfig::watched(Problems problems)
 {
-    const std::optional<quint16> port = m_watch->port();
     if (problems.isEmpty()) {
-        // The program it runs now, after any start script, and the port it opened.
-        if (m_record.pid != 0) {
-            m_record.identity = processIdentity(m_record.pid).value_or(m_record.identity);
-            m_record.port = openedUdpPort(m_record.pid).value_or(port.value_or(0));
-            if (const std::optional<QString> error = StartedServers::remember(m_record))
-                problems << Problem{nullptr, *error};
-        }
+        if (const std::optional<QString> error = confirm())
+            problems << Problem{nullptr, *error};
     }
     if (!problems.isEmpty()) {
         // One that stopped by itself has said so.
         if (!m_process->ended())
             problems << Problem{nullptr, stopped(*m_process)};
         StartedServers::forget(m_record);
+        m_process = nullptr;
     }
+    if (!problems.isEmpty() && m_replaced)
+        return bringBack(problems);
     emit finished(problems, m_installed, m_program);
+}
+
+void RunConfig::failed(Problems problems)
+{
+    if (m_replaced)
+        return bringBack(problems);
+    emit finished(problems, m_installed, m_program);
+}
+
+void RunConfig::bringBack(Problems problems)
+{
+    const std::pair<ServerRecord, QString> replaced = *std::exchange(m_replaced, std::nullopt);
+    const ServerRecord& earlier = replaced.first;
+    const auto said = [this, described = replaced.second](Problems problems, const QString& how) {
+        problems << Problem{nullptr, QStringLiteral("The server that the new one was to replace, "
+                                                    "%1, %2")
+                                         .arg(described, how)};
+        emit finished(problems, m_installed, m_program);
+    };
+    const QString couldNot = QStringLiteral("could not be started again: ");
+    std::variant<StartedServer, Problem> again =
+        relaunchServer(earlier.gameDir, earlier.program, earlier.script, earlier.log);
+    if (const Problem* problem = std::get_if<Problem>(&again))
+        return said(problems, couldNot + problem->text);
+    // The watch that reported is the sender, and goes once the event loop has it back.
+    if (m_watch)
+        m_watch.release()->deleteLater();
+    if (const std::optional<QString> error =
+            watch(earlier.gameDir, std::move(std::get<StartedServer>(again))))
+        return said(problems, couldNot + *error);
+    connect(m_watch.get(), &ServerWatch::finished, this,
+            [this, problems, said, couldNot](Problems answer) {
+                if (answer.isEmpty()) {
+                    if (const std::optional<QString> error = confirm())
+                        answer << Problem{nullptr, *error};
+                }
+                if (answer.isEmpty())
+                    return said(problems, QStringLiteral("runs again and answers as before."));
+                if (!m_process->ended())
+                    m_process->stop();
+                StartedServers::forget(m_record);
+                m_process = nullptr;
+                QStringList why;
+                for (const Problem& each : answer)
+                    why << each.text;
+                said(problems, couldNot + why.join(u' '));
+            });
 }
 
 bool RunConfig::cancel()

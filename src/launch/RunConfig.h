@@ -9,7 +9,8 @@
 // The "Run Config" operation of both faces: stops a server of the tool's in the way when
 // asked to, draws the script number, installs the config file and starts the server, keeps
 // its record and watches its start. A start that the watch does not confirm is stopped, so
-// that nothing it started is left running unless it answers as its script sets it.
+// that nothing it started is left running unless it answers as its script sets it; the
+// server it stopped for it is then started again from its own script, and watched.
 class RunConfig : public QObject {
     Q_OBJECT
 
@@ -30,12 +31,24 @@ public:
     bool cancel();
 
 signals:
+    // The server in the way was stopped, as described.
+    void stoppedInTheWay(const QString& described);
+
     // What kept the run from a confirmed start, empty when the server answers as its script
     // sets it; and, once started, the installed script and the program.
     void finished(const Problems& problems, const QString& installed, const QString& program);
 
 private:
+    // Remembers the started server and watches its start; or stops it and says why it could
+    // not be remembered.
+    std::optional<QString> watch(const QString& gameDir, StartedServer server);
+    // Keeps the record of a confirmed start, with what the server runs and the port it took.
+    std::optional<QString> confirm();
     void watched(Problems problems);
+    // Ends a run that started nothing: with the server it stopped brought back, if any.
+    void failed(Problems problems);
+    // Starts again the server that the run stopped, and ends the run with how that went.
+    void bringBack(Problems problems);
 
     QString m_typedGameDir;
     QString m_outputPath;
@@ -43,6 +56,8 @@ private:
     ServerProcess* m_process = nullptr; // owned by the watch
     std::unique_ptr<ServerWatch> m_watch;
     ServerRecord m_record;
+    // The server that the run stopped to start its own, and how it was described then.
+    std::optional<std::pair<ServerRecord, QString>> m_replaced;
     QString m_installed;
     QString m_program;
 };

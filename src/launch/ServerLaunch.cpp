@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
@@ -114,6 +115,28 @@ QString didYouMean(const QString& name, const QStringList& known)
 
 const QString kNothingDone = QStringLiteral(" Nothing was stopped or started.");
 
+// Starts program in the game directory with the script installed under scriptNumber.
+std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, const QString& program,
+                                                    int scriptNumber, const QString& installed,
+                                                    const QString& logPath, ScriptReading script,
+                                                    bool appendToLog)
+{
+    StartedServer server;
+    server.program = program;
+    server.scriptNumber = scriptNumber;
+    server.installedPath = installed;
+    server.logPath = logPath;
+    server.portWasTaken = udpPortTaken(kServerPort);
+    server.script = std::move(script);
+    auto started = startServerProcess({program, serverArguments(scriptNumber),
+                                       basePath(gameDir, nativePathStyle()), logPath, appendToLog});
+    if (const QString* error = std::get_if<QString>(&started))
+        return Problem{nullptr, QStringLiteral("Could not start the game server (%1): %2.")
+                                    .arg(serverCommandLine(program, scriptNumber), *error)};
+    server.process = std::move(std::get<std::unique_ptr<ServerProcess>>(started));
+    return server;
+}
+
 } // namespace
 
 Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath,
@@ -203,21 +226,26 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
         return Problem{nullptr, QStringLiteral("Could not install the config file as \"%1\": %2.")
                                     .arg(installed, *reason)};
 
-    StartedServer server;
     // QFileInfo writes '/' on every system; the command line keeps the system's own.
-    server.program = QDir::toNativeSeparators(std::get<QFileInfo>(found).filePath());
-    server.scriptNumber = scriptNumber;
-    server.installedPath = installed;
-    server.logPath = logPath;
-    server.portWasTaken = udpPortTaken(kServerPort);
-    server.script = std::move(reading);
-    auto started = startServerProcess(
-        {server.program, serverArguments(scriptNumber), basePath(gameDir, style), server.logPath});
-    if (const QString* error = std::get_if<QString>(&started))
-        return Problem{nullptr, QStringLiteral("Could not start the game server (%1): %2.")
-                                    .arg(serverCommandLine(server.program, scriptNumber), *error)};
-    server.process = std::move(std::get<std::unique_ptr<ServerProcess>>(started));
-    return server;
+    return startInstalled(gameDir, QDir::toNativeSeparators(std::get<QFileInfo>(found).filePath()),
+                          scriptNumber, installed, logPath, std::move(reading), false);
+}
+
+std::variant<StartedServer, Problem> relaunchServer(const QString& gameDir, const QString& program,
+                                                    const QString& installedPath,
+                                                    const QString& logPath)
+{
+    static const QRegularExpression name(QStringLiteral("conf(\\d+)\\.cfg$"));
+    const QRegularExpressionMatch number = name.match(installedPath);
+    std::variant<QByteArray, QString> bytes = readScriptBytes(installedPath);
+    if (const QString* problem = std::get_if<QString>(&bytes))
+        return Problem{nullptr, *problem};
+    if (!number.hasMatch())
+        return Problem{
+            nullptr,
+            QStringLiteral("\"%1\" is no script that the tool installed.").arg(installedPath)};
+    return startInstalled(gameDir, program, number.captured(1).toInt(), installedPath, logPath,
+                          readScript(std::get<QByteArray>(bytes)), true);
 }
 
 std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,

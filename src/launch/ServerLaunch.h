@@ -50,3 +50,10 @@ struct StartedServer {
 // failed.
 [[nodiscard]] std::variant<StartedServer, Problem>
 launchServer(const QString& typedGameDir, const QString& outputPath, int scriptNumber);
+
+// Starts again, as it was started, the server that a record names: its program in its game
+// directory with its installed script, its output after what its log holds.
+[[nodiscard]] std::variant<StartedServer, Problem> relaunchServer(const QString& gameDir,
+                                                                  const QString& program,
+                                                                  const QString& installedPath,
+                                                                  const QString& logPath);

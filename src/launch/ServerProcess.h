@@ -33,6 +33,8 @@ struct ServerStart {
     // Where the server's console output goes, on systems where it has no window of its own;
     // empty where it keeps its own console.
     QString logPath;
+    // Whether the output goes after what the log holds, rather than in its place.
+    bool appendToLog = false;
 };
 
 // Whether this system's servers write their console output to a log file.

@@ -185,8 +185,9 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
 
     // The server writes every remote command into its log, the remote console's password
     // with it, so the log is its owner's alone, and never the file a link leads to.
-    const int log = openAboveStandard(QFile::encodeName(start.logPath).constData(),
-                                      O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW, 0600);
+    const int log = openAboveStandard(
+        QFile::encodeName(start.logPath).constData(),
+        O_WRONLY | O_CREAT | (start.appendToLog ? 0 : O_TRUNC) | O_APPEND | O_NOFOLLOW, 0600);
     if (log >= 0)
         fchmod(log, 0600);
     if (log < 0)

@@ -284,6 +284,7 @@ private slots:
 
         ran = run(QStringList{"run", "--replace"} + paths);
         QCOMPARE(ran.status, 0);
+        QVERIFY2(ran.out.startsWith("Stopped \"First Arena\" on quorvexmap1"), ran.out.constData());
         QCOMPARE(running().size(), 1);
         QVERIFY(running() != first);
         QCOMPARE(serving(), "Second Arena");
@@ -308,6 +309,23 @@ private slots:
             QCOMPARE(serving(), "Second Arena");
         }
 
+        // The server keeps a home path of its own here: a file in the tool's alone passes the
+        // check, and the watch finds the server's failure to execute it in its log. The
+        // server that a replace stopped for such a start runs again.
+        QDir().mkpath(m_dir.filePath(".q3a/arena"));
+        writeBytes(m_dir.filePath(".q3a/arena/homeonly.cfg"), {});
+        create("Fourth Arena", "quorvexmap1");
+        writeBytes(tree.outputPath, readAll(tree.outputPath) + "exec homeonly\r\n");
+        ran = run(QStringList{"run", "--replace"} + paths);
+        QCOMPARE(ran.status, 1);
+        QVERIFY2(ran.err.contains("could not find \"homeonly.cfg\", which its script executes") &&
+                     ran.err.contains("\nThe tool stopped the new server.\nThe server that the "
+                                      "new one was to replace, \"Second Arena\" on quorvexmap1") &&
+                     ran.err.endsWith(", runs again and answers as before.\n"),
+                 qPrintable(ran.err));
+        QCOMPARE(running().size(), 1);
+        QCOMPARE(serving(), "Second Arena");
+
         ran = run({"stop", "--game-dir", tree.gameDir});
         QCOMPARE(ran.status, 0);
         QVERIFY2(ran.out.startsWith("Stopped \"Second Arena\" on quorvexmap1"),
@@ -317,12 +335,7 @@ private slots:
         QCOMPARE(run({"status"}).status, 3);
         QCOMPARE(run({"stop"}).out, "No server that this tool started is running.\n");
 
-        // The server keeps a home path of its own here: a file in the tool's alone passes the
-        // check, and the watch finds the server's failure to execute it in its log.
-        create("Arena", "quorvexmap1");
-        QDir().mkpath(m_dir.filePath(".q3a/arena"));
-        writeBytes(m_dir.filePath(".q3a/arena/homeonly.cfg"), {});
-        writeBytes(tree.outputPath, readAll(tree.outputPath) + "exec homeonly\r\n");
+        // With no server to bring back, the failed start leaves nothing running.
         ran = run(QStringList{"run"} + paths);
         QCOMPARE(ran.status, 1);
         QVERIFY2(ran.err.contains("could not find \"homeonly.cfg\", which its script executes") &&
