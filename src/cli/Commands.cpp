@@ -134,9 +134,11 @@ std::variant<ScriptReading, QString> readSource(const QString& path)
 }
 
 // The servers that the tool started and that still run, from --game-dir alone if given,
-// or why that names no folder.
+// or why that names no folder or the records cannot be trusted.
 std::variant<QList<ServerRecord>, Problem> chosenServers(const Invocation& invocation)
 {
+    if (const std::optional<Problem> problem = StartedServers::untrusted())
+        return *problem;
     QList<ServerRecord> servers = StartedServers::live();
     if (!invocation.isSet("game-dir"))
         return servers;

@@ -37,6 +37,8 @@ void RunConfig::start()
         processScriptNumbers().next();
         return emit finished(problems, m_installed, m_program);
     }
+    if (const std::optional<Problem> problem = StartedServers::untrusted())
+        return fail(*problem);
     QStringList liveFiles;
     if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
         const QString described = running->described(askStatus(running->currentPort()));

@@ -9,9 +9,14 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -36,6 +41,22 @@ QJsonObject toJson(const ServerRecord& server)
             {"script", server.script},
             {"log", server.log},
             {"startedAt", server.startedAt.toString(Qt::ISODateWithMs)}};
+}
+
+// Why a record or its folder is not surely the user's own, or nothing.
+std::optional<QString> foreign(const QFileInfo& entry, bool folder)
+{
+    if (entry.isSymLink())
+        return QStringLiteral("it is a link");
+    if (folder ? !entry.isDir() : specialFileKind(entry.filePath()).has_value() || !entry.isFile())
+        return folder ? QStringLiteral("it is no folder") : QStringLiteral("it is no regular file");
+#ifndef Q_OS_WIN
+    if (entry.ownerId() != getuid())
+        return QStringLiteral("it belongs to another user");
+    if (folder && (entry.permissions() & (QFile::WriteGroup | QFile::WriteOther)))
+        return QStringLiteral("other users may write to it");
+#endif
+    return std::nullopt;
 }
 
 std::optional<ServerRecord> fromJson(const QByteArray& bytes)
@@ -99,11 +120,37 @@ QString ServerRecord::described(const std::optional<ServerStatus>& status) const
 
 namespace StartedServers {
 
+std::optional<Problem> untrusted()
+{
+    // The state folder and the records folder in it, then each record.
+    QFileInfoList entries{QFileInfo(stateFolder()), QFileInfo(recordsFolder())};
+    entries.removeIf([](const QFileInfo& entry) { return !entry.exists() && !entry.isSymLink(); });
+    const qsizetype folders = entries.size();
+    if (folders == 2 && entries[1].isDir() && !entries[1].isSymLink())
+        entries += QDir(recordsFolder())
+                       .entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden |
+                                      QDir::NoDotAndDotDot);
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (const std::optional<QString> why = foreign(entries[i], i < folders))
+            return Problem{nullptr,
+                           QStringLiteral("The tool does not trust \"%1\", which should "
+                                          "hold its records of the servers it started: "
+                                          "%2. Nothing was stopped or started; remove it, "
+                                          "or make it yours alone.")
+                               .arg(QDir::toNativeSeparators(entries[i].filePath()), *why)};
+    }
+    return std::nullopt;
+}
+
 QList<ServerRecord> live()
 {
+    if (untrusted())
+        return {};
     QList<ServerRecord> servers;
     const QDir folder(recordsFolder());
     for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files)) {
+        if (foreign(QFileInfo(folder.filePath(name)), false))
+            continue;
         QFile file(folder.filePath(name));
         const std::optional<ServerRecord> server =
             file.open(QIODevice::ReadOnly) ? fromJson(file.read(65536)) : std::nullopt;

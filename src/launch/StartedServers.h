@@ -34,8 +34,14 @@ struct ServerRecord {
 // folder, shared by every run of the tool and by both faces.
 namespace StartedServers {
 
+// Why the records cannot be trusted, where another user could have put them there: the
+// folder or a record is a link, is no folder or regular file, or is another user's, or
+// others may write the folder. Nothing when they can.
+std::optional<Problem> untrusted();
+
 // The servers that still run, each still the process that was started: a record whose
-// process has ended, or whose number now belongs to another program, is removed.
+// process has ended, or whose number now belongs to another program, is removed. Records
+// that cannot be trusted are passed over.
 QList<ServerRecord> live();
 
 // Keeps the record, in place of an earlier one of the same process; on failure, why.

@@ -68,6 +68,8 @@ class TestCommandLine : public QObject {
     }
 
 private slots:
+    void init() { m_stateHome.clear(); }
+
     void initTestCase()
     {
         adoptOrphans();
@@ -344,6 +346,59 @@ private slots:
         QCOMPARE(running(), QList<int>());
     }
 
+    // Records of servers that another user could have put there are never acted on, and a
+    // link to a pipe among them does not hang the commands.
+    void untrustedRecordsAreRefused_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("why");
+        // clang-format off
+        QTest::newRow("a record that links to a pipe") << "fifo" << "/1.json" << "it is a link";
+        QTest::newRow("a folder that is a link") << "link" << "" << "it is a link";
+        QTest::newRow("a folder others may write") << "open" << "" << "other users may write";
+        QTest::newRow("a record of another user (root)") << "owner" << "/2.json" << "it belongs";
+        // clang-format on
+    }
+
+    void untrustedRecordsAreRefused()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, entry);
+        QFETCH(QString, why);
+        if (fault == "owner" && geteuid() != 0)
+            QSKIP("Only root can give a file to another user.");
+        const QString state = m_dir.filePath("state-" + fault);
+        const QString records = state + "/quorvex-config-creator/servers";
+        QVERIFY(QDir().mkpath(records));
+        QFile::setPermissions(records, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (fault == "fifo") {
+            QCOMPARE(mkfifo(QFile::encodeName(state + "/pipe"), 0600), 0);
+            QVERIFY(QFile::link(state + "/pipe", records + "/1.json"));
+        } else if (fault == "link") {
+            QVERIFY(QDir(records).removeRecursively());
+            QVERIFY(QFile::link(state, records));
+        } else if (fault == "open") {
+            QFile::setPermissions(records, QFile::permissions(records) | QFile::WriteOther);
+        } else {
+            writeBytes(records + "/2.json", "{}");
+            QCOMPARE(chown(QFile::encodeName(records + "/2.json"), 1, 1), 0);
+        }
+        FakeGameTree tree;
+        writeBytes(tree.outputPath, "map " + EngineTree::kMap.toLatin1() + "\n");
+        m_stateHome = state;
+        for (const QStringList& arguments :
+             {QStringList{"status"}, QStringList{"stop"},
+              QStringList{"run", "--game-dir", tree.gameDir, "--output", tree.outputPath}}) {
+            const Ran ran = run(arguments);
+            QCOMPARE(ran.status, 1);
+            QVERIFY2(ran.err.startsWith("The tool does not trust \"" + records + entry + "\"") &&
+                         ran.err.contains("started: " + why),
+                     qPrintable(ran.err));
+        }
+        QVERIFY(tree.launches().isEmpty());
+    }
+
     // Standard input is read to its end, however slowly it comes.
     void aSlowPipeIsReadWhole()
     {
@@ -432,7 +487,6 @@ private slots:
         // A server that the tool could not keep the record of is stopped at once.
         m_stateHome = m_dir.filePath("old.cfg");
         const Ran ran = run({"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
-        m_stateHome.clear();
         QCOMPARE(ran.status, 1);
         QVERIFY2(ran.err.contains("Could not create the folder \"" + m_dir.filePath("old.cfg")) &&
                      ran.err.endsWith("The tool stopped the new server.\n"),
