@@ -62,17 +62,17 @@ void RunConfig::start()
     const std::variant<int, Problem> number =
         drawScriptNumber(processScriptNumbers(), m_typedGameDir, engineHomePath(), liveFiles);
     if (const Problem* problem = std::get_if<Problem>(&number))
-        return failed({*problem});
+        return notStarted({*problem});
     std::variant<StartedServer, Problem> launched =
         launchServer(m_typedGameDir, m_outputPath, std::get<int>(number));
     if (const Problem* problem = std::get_if<Problem>(&launched))
-        return failed({*problem});
+        return notStarted({*problem});
     StartedServer& server = std::get<StartedServer>(launched);
     m_installed = server.installedPath;
     m_program = server.program;
     if (const std::optional<QString> error =
             watch(absoluteGameDir(m_typedGameDir, nativePathStyle()), std::move(server)))
-        return failed({{nullptr, *error}});
+        return notStarted({{nullptr, *error}});
     connect(m_watch.get(), &ServerWatch::finished, this, &RunConfig::watched);
 }
 
@@ -121,7 +121,7 @@ void RunConfig::watched(Problems problems)
     emit finished(problems, m_installed, m_program);
 }
 
-void RunConfig::failed(Problems problems)
+void RunConfig::notStarted(Problems problems)
 {
     if (m_replaced)
         return bringBack(problems);

@@ -46,7 +46,7 @@ private:
     std::optional<QString> confirm();
     void watched(Problems problems);
     // Ends a run that started nothing: with the server it stopped brought back, if any.
-    void failed(Problems problems);
+    void notStarted(Problems problems);
     // Starts again the server that the run stopped, and ends the run with how that went.
     void bringBack(Problems problems);
 
