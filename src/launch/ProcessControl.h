@@ -20,13 +20,20 @@ std::optional<ProcessIdentity> processIdentity(qint64 pid);
 std::optional<quint16> openedUdpPort(qint64 pid);
 
 // Asks the server pid to quit, as the system lets a program ask one it did not start:
-// SIGTERM on POSIX systems, which the engine answers by telling its players and quitting;
+// SIGTERM to its process group on POSIX systems, which the engine answers by telling its
+// players and quitting;
 // on Windows, the remote console's quit when rconPassword is set and the port known, else
 // the end of the process. False when the request could not be made.
 bool askToQuit(qint64 pid, quint16 port, const QString& rconPassword);
 
-// Ends the process pid at once.
+// Ends the process pid at once, and on POSIX systems with it every process of its group.
 void forceToEnd(qint64 pid);
+
+// The processes, each as its number and command line, that still run in the process group
+// of the server started as pid, which may itself have ended: on POSIX systems the group
+// that its start made, with such as the engine that a start script runs as its child; none
+// on Windows.
+QStringList processGroup(qint64 pid);
 
 // The user's folder for the tool's state, such as the servers it started:
 // $XDG_STATE_HOME/quorvex-config-creator (by default ~/.local/state/...) on POSIX systems,

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -58,14 +59,48 @@ std::optional<quint16> openedUdpPort(qint64 pid)
     return std::nullopt;
 }
 
+namespace {
+
+// Signals the server's process group, which its start made with the server as its leader,
+// or the server alone where it has left it. A group's number is never given to another
+// process while a process of it runs.
+bool signalServer(qint64 pid, int signal)
+{
+    if (getpgid(pid_t(pid)) == pid_t(pid) || !processGroup(pid).isEmpty())
+        return kill(-pid_t(pid), signal) == 0;
+    return kill(pid_t(pid), signal) == 0;
+}
+
+} // namespace
+
 bool askToQuit(qint64 pid, quint16, const QString&)
 {
-    return kill(pid_t(pid), SIGTERM) == 0;
+    return signalServer(pid, SIGTERM);
 }
 
 void forceToEnd(qint64 pid)
 {
-    kill(pid_t(pid), SIGKILL);
+    signalServer(pid, SIGKILL);
+}
+
+QStringList processGroup(qint64 pid)
+{
+    QStringList members;
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 member = name.toLongLong(&number);
+        const QByteArray stat =
+            number ? readProcFile(QStringLiteral("/proc/%1/stat").arg(member)) : QByteArray();
+        // "pid (name) state ppid pgrp ...": a zombie runs no more.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields[2].toLongLong() == pid && fields[0] != "Z" &&
+            fields[0] != "X")
+            members << QStringLiteral("%1 %2").arg(member).arg(
+                QString::fromLocal8Bit(readProcFile(QStringLiteral("/proc/%1/cmdline").arg(member))
+                                           .replace('\0', ' ')
+                                           .trimmed()));
+    }
+    return members;
 }
 
 QString stateFolder()

@@ -90,6 +90,11 @@ void forceToEnd(qint64 pid)
         TerminateProcess(process.handle, 1);
 }
 
+QStringList processGroup(qint64)
+{
+    return {};
+}
+
 QString stateFolder()
 {
     wchar_t folder[MAX_PATH];

@@ -80,6 +80,18 @@ bool stillRuns(const ServerRecord& server)
     return processIdentity(server.pid) == server.identity;
 }
 
+// Waits up to ms for every process of the server's group to end.
+bool ends(qint64 pid, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!processGroup(pid).isEmpty()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
 // Waits up to ms for the server's process to end. A process that is ending may already
 // have let go of its program, so only its start time tells it apart until it has ended.
 bool ends(const ServerRecord& server, int ms)
@@ -214,15 +226,31 @@ std::optional<Problem> stop(const ServerRecord& server)
             ends(server, ServerProcess::kStopMs);
         }
     }
-    if (stillRuns(server))
+    // The rest of its group, such as the engine that a start script runs as its child,
+    // ends with it, or is made to.
+    if (!ends(server.pid, ServerProcess::kStopMs)) {
+        forceToEnd(server.pid);
+        ends(server.pid, ServerProcess::kStopMs);
+    }
+    const QStringList left = processGroup(server.pid);
+    if (stillRuns(server) || !left.isEmpty())
         return Problem{nullptr, QStringLiteral("Could not stop the server of process %1; stop "
-                                               "it from its console or the system's tools.")
-                                    .arg(server.pid)};
+                                               "it from its console or the system's tools.%2")
+                                    .arg(server.pid)
+                                    .arg(left.isEmpty() ? QString()
+                                                        : QStringLiteral(" Still running: ") +
+                                                              left.join(QStringLiteral("; ")))};
     forget(server);
     // Its port is free once the system has closed its sockets.
     const QDeadlineTimer deadline(ServerProcess::kStopMs);
     while (port != 0 && udpPortTaken(port) && !deadline.hasExpired())
         QThread::msleep(10);
+    if (port != 0 && udpPortTaken(port))
+        return Problem{nullptr, QStringLiteral("The server of process %1 has ended, but UDP port "
+                                               "%2 is still taken %3 seconds later.")
+                                    .arg(server.pid)
+                                    .arg(port)
+                                    .arg(ServerProcess::kStopMs / 1000)};
     return std::nullopt;
 }
 

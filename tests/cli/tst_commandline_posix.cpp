@@ -346,6 +346,21 @@ private slots:
         QCOMPARE(running(), QList<int>());
     }
 
+    // A start script that runs the engine as its child, rather than in its place, is stopped
+    // with the engine: the whole group that the start made.
+    void aStartScriptIsStoppedWithItsEngine()
+    {
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        const QString program = tree.gameDir + "/quake3.exe";
+        writeBytes(program, readAll(program).replace("\nexec ", "\n"));
+        QCOMPARE(run({"create", "--output", tree.outputPath}).status, 0);
+        QCOMPARE(run({"run", "--game-dir", tree.gameDir, "--output", tree.outputPath}).status, 0);
+        const Ran ran = run({"stop"});
+        QCOMPARE(ran.status, 0);
+        QVERIFY(!udpPortTaken(kServerPort));
+        QCOMPARE(livingDescendants(), QStringList());
+    }
+
     // Records of servers that another user could have put there are never acted on, and a
     // link to a pipe among them does not hang the commands.
     void untrustedRecordsAreRefused_data()
