@@ -4,10 +4,11 @@
 #include <optional>
 
 // What tells a process apart from a later one that the system gives the same number: when
-// it started, in the system's own count, and the program it runs.
+// it started, in the system's own count, and on Linux, whose count starts at each boot, the
+// boot. Not the program it runs, which a start script changes and an upgrade deletes.
 struct ProcessIdentity {
     QString startTime;
-    QString executable;
+    QString boot;
 
     bool operator==(const ProcessIdentity&) const = default;
 };

@@ -16,8 +16,8 @@ QByteArray readProcFile(const QString& path)
 
 } // namespace
 
-// The start time is the 22nd field of /proc/PID/stat, in clock ticks since the boot; a
-// zombie has ended.
+// The start time is the 22nd field of /proc/PID/stat, in clock ticks since the boot, which
+// the kernel's boot id names; a zombie has ended.
 std::optional<ProcessIdentity> processIdentity(qint64 pid)
 {
     const QByteArray stat = readProcFile(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -27,8 +27,10 @@ std::optional<ProcessIdentity> processIdentity(qint64 pid)
     const QList<QByteArray> fields = stat.mid(name + 2).split(' ');
     if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X")
         return std::nullopt;
-    return ProcessIdentity{QString::fromLatin1(fields[19]),
-                           QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget()};
+    return ProcessIdentity{
+        QString::fromLatin1(fields[19]),
+        QString::fromLatin1(readProcFile(QStringLiteral("/proc/sys/kernel/random/boot_id")))
+            .trimmed()};
 }
 
 // The process's sockets are links to socket:[INODE] among its descriptors, and

@@ -36,14 +36,9 @@ std::optional<ProcessIdentity> processIdentity(qint64 pid)
     FILETIME created{}, exited{}, kernel{}, user{};
     if (!GetProcessTimes(process.handle, &created, &exited, &kernel, &user))
         return std::nullopt;
-    wchar_t path[32768];
-    DWORD size = DWORD(std::size(path));
-    const QString executable =
-        QueryFullProcessImageNameW(process.handle, 0, path, &size)
-            ? QDir::toNativeSeparators(QString::fromWCharArray(path, int(size)))
-            : QString();
+    // The creation time counts from 1601, across boots.
     const quint64 start = (quint64(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-    return ProcessIdentity{QString::number(start), executable};
+    return ProcessIdentity{QString::number(start), {}};
 }
 
 std::optional<quint16> udpPortIn(const MIB_UDPTABLE_OWNER_PID& table, qint64 pid)

@@ -95,7 +95,7 @@ std::optional<QString> RunConfig::watch(const QString& gameDir, StartedServer se
 
 std::optional<QString> RunConfig::confirm()
 {
-    // The program it runs now, after any start script, and the port it opened.
+    // As it runs now, after any start script, and the port it opened.
     if (m_record.pid == 0)
         return std::nullopt;
     m_record.identity = processIdentity(m_record.pid).value_or(m_record.identity);

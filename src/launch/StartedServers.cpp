@@ -36,7 +36,7 @@ QJsonObject toJson(const ServerRecord& server)
             {"program", server.program},
             {"pid", server.pid},
             {"startTime", server.identity.startTime},
-            {"executable", server.identity.executable},
+            {"boot", server.identity.boot},
             {"port", server.port},
             {"script", server.script},
             {"log", server.log},
@@ -65,7 +65,7 @@ std::optional<ServerRecord> fromJson(const QByteArray& bytes)
     ServerRecord server{json["gameDir"].toString(),
                         json["program"].toString(),
                         qint64(json["pid"].toDouble()),
-                        {json["startTime"].toString(), json["executable"].toString()},
+                        {json["startTime"].toString(), json["boot"].toString()},
                         quint16(json["port"].toInt()),
                         json["script"].toString(),
                         json["log"].toString(),
@@ -77,7 +77,10 @@ std::optional<ServerRecord> fromJson(const QByteArray& bytes)
 
 bool stillRuns(const ServerRecord& server)
 {
-    return processIdentity(server.pid) == server.identity;
+    // A record from before boots were kept holds none.
+    const std::optional<ProcessIdentity> now = processIdentity(server.pid);
+    return now && now->startTime == server.identity.startTime &&
+           (server.identity.boot.isEmpty() || now->boot == server.identity.boot);
 }
 
 // Waits up to ms for every process of the server's group to end.

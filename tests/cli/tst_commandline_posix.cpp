@@ -499,6 +499,20 @@ private slots:
             for (const QString& name : QDir(records).entryList(QDir::Files))
                 QFile::remove(records + name);
         }
+        // A run killed while it watches leaves a server that the tool still knows and stops,
+        // though its start script has since become another program.
+        {
+            QProcess program;
+            start(program, {"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
+            QTRY_COMPARE_WITH_TIMEOUT(tree.launches().size() == 1, true, 5000);
+            QTest::qWait(300);
+            const QString pid = QDir(tree.root() + "/records").entryList({"pid.*"})[0].mid(4);
+            program.kill();
+            QVERIFY(program.waitForFinished(10000));
+            QVERIFY(run({"status"}).out.startsWith("Server of process " + pid.toUtf8() + ","));
+            QCOMPARE(run({"stop"}).status, 0);
+            QVERIFY(processGone(pid.toInt()));
+        }
         // A server that the tool could not keep the record of is stopped at once.
         m_stateHome = m_dir.filePath("old.cfg");
         const Ran ran = run({"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
