@@ -101,7 +101,8 @@ const std::array<CommandSpec, 7> kCommands{{
     {"status", "", "Show the servers that this tool started and that still run.",
      "For each: its game directory, process, port, start, script and log, and what it "
      "answers: name, map, players and each player's name, score and ping. Exit status 0 when "
-     "every one runs and answers, 1 when one does not answer, 3 when none runs.",
+     "every one runs and answers, 1 when one does not answer or one ended by itself since "
+     "last asked, which status then says once, 3 when none runs.",
      kStatusOptions, "quorvex-config-creator status --json", statusCommand},
     {"stop", "", "Stop the servers that this tool started and that still run.",
      "Each is stopped through the engine's own quit, forced after 5 seconds, and stop waits "

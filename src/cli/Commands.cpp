@@ -287,6 +287,8 @@ int runCommand(const Invocation& invocation)
     settings.gameDir = saved.gameDir;
     settings.outputPath = saved.outputPath;
     applyOptions(invocation, settings);
+    for (const QString& text : StartedServers::takeEnded())
+        print(stderr, text);
     RunConfig run(settings.gameDir, settings.outputPath,
                   invocation.isSet("replace") ? RunConfig::InTheWay::Replace
                                               : RunConfig::InTheWay::Refuse);
@@ -339,14 +341,17 @@ int statusCommand(const Invocation& invocation)
     if (const Problem* problem = std::get_if<Problem>(&chosen))
         return failed(Problems{*problem});
     const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
-    bool allAnswer = true;
+    const QStringList ended = StartedServers::takeEnded();
+    for (const QString& text : ended)
+        print(stderr, text);
+    bool allWell = ended.isEmpty();
     QJsonArray list;
     QStringList texts;
     for (const ServerRecord& server : servers) {
         const quint16 port = server.currentPort();
         const std::optional<ServerStatus> answer =
             port ? askStatus(port) : std::optional<ServerStatus>();
-        allAnswer = allAnswer && answer.has_value();
+        allWell = allWell && answer.has_value();
         QJsonArray players;
         QStringList lines{
             QStringLiteral("Server of process %1, started %2")
@@ -402,7 +407,7 @@ int statusCommand(const Invocation& invocation)
     else
         print(stdout, texts.join(QStringLiteral("\n\n")));
     // As systemctl status and LSB's status actions: 3 when nothing runs.
-    return servers.isEmpty() ? NotRunning : allAnswer ? Done : Failed;
+    return !allWell ? Failed : servers.isEmpty() ? NotRunning : Done;
 }
 
 int stopCommand(const Invocation& invocation)

@@ -57,7 +57,7 @@ void RunConfig::start()
         liveFiles << running->script << running->log;
         emit stoppedInTheWay(described);
     }
-    for (const ServerRecord& server : StartedServers::live())
+    for (const ServerRecord& server : StartedServers::live() + StartedServers::untold())
         liveFiles << server.script << server.log;
     const std::variant<int, Problem> number =
         drawScriptNumber(processScriptNumbers(), m_typedGameDir, engineHomePath(), liveFiles);

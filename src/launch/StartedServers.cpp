@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QThread>
 
 #ifndef Q_OS_WIN
@@ -157,7 +158,10 @@ std::optional<Problem> untrusted()
     return std::nullopt;
 }
 
-QList<ServerRecord> live()
+namespace {
+
+// The records, the servers that still run or else those that ended by themselves, by start.
+QList<ServerRecord> records(bool running)
 {
     if (untrusted())
         return {};
@@ -170,15 +174,52 @@ QList<ServerRecord> live()
         const std::optional<ServerRecord> server =
             file.open(QIODevice::ReadOnly) ? fromJson(file.read(65536)) : std::nullopt;
         file.close();
-        if (server && stillRuns(*server))
-            servers << *server;
-        else
+        if (!server)
             QFile::remove(folder.filePath(name));
+        else if (stillRuns(*server) == running)
+            servers << *server;
     }
     std::sort(servers.begin(), servers.end(), [](const ServerRecord& a, const ServerRecord& b) {
         return a.startedAt < b.startedAt;
     });
     return servers;
+}
+
+} // namespace
+
+QList<ServerRecord> live()
+{
+    return records(true);
+}
+
+QList<ServerRecord> untold()
+{
+    return records(false);
+}
+
+QStringList takeEnded()
+{
+    QStringList texts;
+    for (const ServerRecord& server : records(false)) {
+        QString text = QStringLiteral("The server of process %1 in \"%2\", started %3, has "
+                                      "ended by itself since.")
+                           .arg(server.pid)
+                           .arg(server.gameDir,
+                                server.startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        QFile log(server.log);
+        if (!server.log.isEmpty() && log.open(QIODevice::ReadOnly)) {
+            log.seek(std::max<qint64>(0, log.size() - 4096));
+            const QStringList lines =
+                QString::fromLocal8Bit(log.readAll())
+                    .split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+            text += QStringLiteral(" The last lines of its log \"%1\":\n%2")
+                        .arg(server.log,
+                             lines.mid(std::max<qsizetype>(0, lines.size() - 8)).join(u'\n'));
+        }
+        texts << text;
+        forget(server);
+    }
+    return texts;
 }
 
 std::optional<QString> remember(const ServerRecord& server)

@@ -39,10 +39,18 @@ namespace StartedServers {
 // others may write the folder. Nothing when they can.
 std::optional<Problem> untrusted();
 
-// The servers that still run, each still the process that was started: a record whose
-// process has ended, or whose number now belongs to another program, is removed. Records
-// that cannot be trusted are passed over.
+// The servers that still run, each still the process that was started. Records that
+// cannot be trusted are passed over.
 QList<ServerRecord> live();
+
+// The servers that ended without the tool stopping them, or whose number now belongs to
+// another program, each said once with when it started and the last lines of its log; their
+// records go, and with them the hold on their script numbers.
+QStringList takeEnded();
+
+// The servers that ended by themselves and have not been said yet, whose script numbers
+// stay taken until then.
+QList<ServerRecord> untold();
 
 // Keeps the record, in place of an earlier one of the same process; on failure, why.
 std::optional<QString> remember(const ServerRecord& server);

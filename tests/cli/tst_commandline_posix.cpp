@@ -344,6 +344,20 @@ private slots:
                      ran.err.endsWith("\nThe tool stopped the new server.\n"),
                  qPrintable(ran.err));
         QCOMPARE(running(), QList<int>());
+
+        // A server that ends by itself is told once, by the next status.
+        create("Fifth Arena", "quorvexmap1");
+        QCOMPARE(run(QStringList{"run"} + paths).status, 0);
+        const QList<int> fifth = running();
+        QCOMPARE(fifth.size(), 1);
+        ::kill(fifth[0], SIGKILL);
+        QTRY_VERIFY(processGone(fifth[0]));
+        ran = run({"status"});
+        QCOMPARE(ran.status, 1);
+        QVERIFY2(ran.err.startsWith("The server of process " + QString::number(fifth[0])) &&
+                     ran.err.contains("has ended by itself since. The last lines of its log"),
+                 qPrintable(ran.err));
+        QCOMPARE(run({"status"}).status, 3);
     }
 
     // A start script that runs the engine as its child, rather than in its place, is stopped
