@@ -347,10 +347,15 @@ int statusCommand(const Invocation& invocation)
     bool allWell = ended.isEmpty();
     QJsonArray list;
     QStringList texts;
+    QList<quint16> ports;
+    for (const ServerRecord& server : servers)
+        ports << server.currentPort();
+    ports.removeAll(0);
+    const QHash<quint16, ServerStatus> answers = askStatuses(ports);
     for (const ServerRecord& server : servers) {
         const quint16 port = server.currentPort();
         const std::optional<ServerStatus> answer =
-            port ? askStatus(port) : std::optional<ServerStatus>();
+            answers.contains(port) ? std::optional(answers[port]) : std::nullopt;
         allWell = allWell && answer.has_value();
         QJsonArray players;
         QStringList lines{

@@ -3,6 +3,7 @@
 #include "StatusSocket.h"
 
 #include <QEventLoop>
+#include <QSet>
 #include <QTimer>
 
 std::optional<ServerStatus> parseStatus(const QByteArray& answer)
@@ -34,29 +35,45 @@ std::optional<ServerStatus> parseStatus(const QByteArray& answer)
     return status;
 }
 
-std::optional<ServerStatus> askStatus(quint16 port, int timeoutMs)
+QHash<quint16, ServerStatus> askStatuses(const QList<quint16>& ports, int timeoutMs)
 {
+    QHash<quint16, ServerStatus> statuses;
     StatusSocket socket;
-    if (socket.failure())
-        return std::nullopt;
-    std::optional<ServerStatus> status;
+    if (socket.failure() || ports.isEmpty())
+        return statuses;
     QEventLoop loop;
     QObject::connect(&socket, &StatusSocket::readyRead, &loop, [&] {
         while (const std::optional<StatusSocket::Datagram> answer = socket.receive()) {
-            if (answer->senderPort == port && answer->data.startsWith(QByteArray(4, '\xff')) &&
-                (status = parseStatus(answer->data.mid(4))))
+            if (!ports.contains(answer->senderPort) ||
+                !answer->data.startsWith(QByteArray(4, '\xff')))
+                continue;
+            if (const std::optional<ServerStatus> status = parseStatus(answer->data.mid(4)))
+                statuses.insert(answer->senderPort, *status);
+            if (statuses.size() == QSet<quint16>(ports.begin(), ports.end()).size())
                 loop.quit();
         }
     });
-    // A packet lost on the way is asked for again, within the server's rate limit.
+    // All are asked at once; a packet lost on the way is asked for again, within the
+    // server's rate limit.
+    const auto ask = [&] {
+        for (const quint16 port : ports) {
+            if (!statuses.contains(port))
+                socket.send(QByteArray(4, '\xff') + "getstatus", port);
+        }
+    };
     QTimer again;
-    QObject::connect(&again, &QTimer::timeout, &loop,
-                     [&] { socket.send(QByteArray(4, '\xff') + "getstatus", port); });
+    QObject::connect(&again, &QTimer::timeout, &loop, ask);
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    socket.send(QByteArray(4, '\xff') + "getstatus", port);
+    ask();
     again.start(500);
     loop.exec();
-    return status;
+    return statuses;
+}
+
+std::optional<ServerStatus> askStatus(quint16 port, int timeoutMs)
+{
+    const QHash<quint16, ServerStatus> statuses = askStatuses({port}, timeoutMs);
+    return statuses.contains(port) ? std::optional(statuses[port]) : std::nullopt;
 }
 
 QString withoutColours(const QString& name)

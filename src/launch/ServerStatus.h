@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -22,8 +23,11 @@ struct ServerStatus {
 // The status in a statusResponse packet, without the four leading 0xFF bytes.
 std::optional<ServerStatus> parseStatus(const QByteArray& answer);
 
-// Asks the server on port of 127.0.0.1 for its status, waiting up to timeoutMs for the
-// answer.
+// Asks the servers on ports of 127.0.0.1 for their status, all at once, waiting up to
+// timeoutMs for the answers; those that answered, by port.
+QHash<quint16, ServerStatus> askStatuses(const QList<quint16>& ports, int timeoutMs = 1000);
+
+// Asks the server on port of 127.0.0.1 for its status, waiting up to timeoutMs.
 std::optional<ServerStatus> askStatus(quint16 port, int timeoutMs = 1000);
 
 // A name without the engine's colour codes, ^ followed by a letter or digit.
