@@ -347,13 +347,16 @@ int statusCommand(const Invocation& invocation)
     bool allWell = ended.isEmpty();
     QJsonArray list;
     QStringList texts;
+    // Each port as the system gives it once, so that the answer shown is the one asked for.
     QList<quint16> ports;
     for (const ServerRecord& server : servers)
         ports << server.currentPort();
-    ports.removeAll(0);
-    const QHash<quint16, ServerStatus> answers = askStatuses(ports);
-    for (const ServerRecord& server : servers) {
-        const quint16 port = server.currentPort();
+    QList<quint16> known = ports;
+    known.removeAll(0);
+    const QHash<quint16, ServerStatus> answers = askStatuses(known);
+    for (qsizetype i = 0; i < servers.size(); ++i) {
+        const ServerRecord& server = servers[i];
+        const quint16 port = ports[i];
         const std::optional<ServerStatus> answer =
             answers.contains(port) ? std::optional(answers[port]) : std::nullopt;
         allWell = allWell && answer.has_value();
