@@ -287,21 +287,21 @@ int runCommand(const Invocation& invocation)
     settings.gameDir = saved.gameDir;
     settings.outputPath = saved.outputPath;
     applyOptions(invocation, settings);
-    for (const QString& text : StartedServers::takeEnded())
-        print(stderr, text);
     RunConfig run(settings.gameDir, settings.outputPath,
                   invocation.isSet("replace") ? RunConfig::InTheWay::Replace
                                               : RunConfig::InTheWay::Refuse);
     // Interrupting the command stops the server it started.
     QEventLoop loop;
-    std::optional<bool> stoppedOnInterrupt;
+    std::optional<QString> interrupted;
     int interruptedStatus = Interrupted;
     Console::onInterrupt(&loop, [&](int status) {
         interruptedStatus = status;
-        stoppedOnInterrupt = run.cancel();
+        interrupted = run.cancel();
         loop.quit();
     });
     std::optional<int> status;
+    QObject::connect(&run, &RunConfig::endedBySelf, &loop,
+                     [](const QString& described) { print(stderr, described); });
     QObject::connect(&run, &RunConfig::stoppedInTheWay, &loop, [](const QString& described) {
         print(stdout, QStringLiteral("Stopped %1.").arg(described));
     });
@@ -323,13 +323,10 @@ int runCommand(const Invocation& invocation)
             loop.quit();
         });
     run.start();
-    if (!status && !stoppedOnInterrupt)
+    if (!status && !interrupted)
         loop.exec();
-    if (stoppedOnInterrupt) {
-        print(stderr, *stoppedOnInterrupt
-                          ? QStringLiteral("Interrupted. The tool stopped the new server.")
-                          : QStringLiteral("Interrupted. The tool has no hold on the new "
-                                           "server to stop it: stop it yourself."));
+    if (interrupted) {
+        print(stderr, QStringLiteral("Interrupted. ") + *interrupted);
         return interruptedStatus;
     }
     return *status;
@@ -369,6 +366,13 @@ int statusCommand(const Invocation& invocation)
             QStringLiteral("  port: %1")
                 .arg(port ? QStringLiteral("UDP %1").arg(port) : QStringLiteral("unknown")),
             QStringLiteral("  script: %1").arg(server.script)};
+        const bool changed = server.configChanged();
+        if (!server.configFile.isEmpty())
+            lines << QStringLiteral("  config file: %1%2")
+                         .arg(QDir::toNativeSeparators(server.configFile),
+                              changed ? QStringLiteral(" (changed since the server started, so "
+                                                       "the server no longer runs what it says)")
+                                      : QString());
         if (!server.log.isEmpty())
             lines << QStringLiteral("  log: %1").arg(server.log);
         if (answer) {
@@ -397,6 +401,10 @@ int statusCommand(const Invocation& invocation)
                               .toString(Qt::ISODate)},
             {"script", server.script},
             {"log", server.log},
+            {"configFile", server.configFile.isEmpty()
+                               ? QJsonValue()
+                               : QJsonValue(QDir::toNativeSeparators(server.configFile))},
+            {"configChanged", changed},
             {"answering", answer.has_value()}};
         if (answer) {
             entry.insert("hostname", answer->hostname);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -30,11 +31,21 @@ bool askToQuit(qint64 pid, quint16 port, const QString& rconPassword);
 // Ends the process pid at once, and on POSIX systems with it every process of its group.
 void forceToEnd(qint64 pid);
 
-// The processes, each as its number and command line, that still run in the process group
-// of the server started as pid, which may itself have ended: on POSIX systems the group
-// that its start made, with such as the engine that a start script runs as its child; none
-// on Windows.
-QStringList processGroup(qint64 pid);
+// A process that still runs in a server's group.
+struct GroupMember {
+    qint64 pid;
+    QString commandLine;
+};
+
+// The processes that still run in the group of the server started as pid, which may itself
+// have ended: such as the engine that a start script runs as its child, or forks and leaves.
+// On POSIX systems the process group that its start made, on Windows the job that its start
+// put it in.
+QList<GroupMember> processGroup(qint64 pid);
+
+// Who holds the UDP port on this machine, as the system tells it: the program and its
+// process, and on POSIX systems its user; nothing where the system does not say.
+std::optional<QString> udpPortHolder(quint16 port);
 
 // The user's folder for the tool's state, such as the servers it started:
 // $XDG_STATE_HOME/quorvex-config-creator (by default ~/.local/state/...) on POSIX systems,

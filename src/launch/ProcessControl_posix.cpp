@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <csignal>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +62,44 @@ std::optional<quint16> openedUdpPort(qint64 pid)
     return std::nullopt;
 }
 
+// /proc/net/udp and udp6 give each socket's local port, its user and its inode, and the
+// holder's descriptors link to socket:[INODE], which only its user and root may read.
+std::optional<QString> udpPortHolder(quint16 port)
+{
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        const QList<QByteArray> lines = readProcFile(QString::fromLatin1(table)).split('\n');
+        for (const QByteArray& line : lines.mid(1)) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            bool ok = false;
+            if (fields.size() < 10 ||
+                fields[1].mid(fields[1].indexOf(':') + 1).toUInt(&ok, 16) != port || !ok)
+                continue;
+            const uid_t uid = fields[7].toUInt();
+            QString user = QString::number(uid);
+            passwd entry{};
+            passwd* found = nullptr;
+            char names[4096];
+            if (getpwuid_r(uid, &entry, names, sizeof names, &found) == 0 && found)
+                user = QString::fromLocal8Bit(found->pw_name);
+            const QString socket = QStringLiteral("socket:[%1]").arg(QLatin1String(fields[9]));
+            for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+                const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(name));
+                for (const QFileInfo& descriptor :
+                     descriptors.entryInfoList(QDir::System | QDir::Files)) {
+                    if (descriptor.symLinkTarget().endsWith(u'/' + socket))
+                        return QStringLiteral("\"%1\" (process %2) of user %3")
+                            .arg(QString::fromLocal8Bit(
+                                     readProcFile(QStringLiteral("/proc/%1/comm").arg(name)))
+                                     .trimmed(),
+                                 name, user);
+                }
+            }
+            return QStringLiteral("a program of user %1").arg(user);
+        }
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 // Signals the server's process group, which its start made with the server as its leader,
@@ -85,9 +124,11 @@ void forceToEnd(qint64 pid)
     signalServer(pid, SIGKILL);
 }
 
-QStringList processGroup(qint64 pid)
+QList<GroupMember> processGroup(qint64 pid)
 {
-    QStringList members;
+    QList<GroupMember> members;
+    if (pid <= 0)
+        return members;
     for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool number = false;
         const qint64 member = name.toLongLong(&number);
@@ -97,10 +138,11 @@ QStringList processGroup(qint64 pid)
         const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 2 && fields[2].toLongLong() == pid && fields[0] != "Z" &&
             fields[0] != "X")
-            members << QStringLiteral("%1 %2").arg(member).arg(
+            members << GroupMember{
+                member,
                 QString::fromLocal8Bit(readProcFile(QStringLiteral("/proc/%1/cmdline").arg(member))
                                            .replace('\0', ' ')
-                                           .trimmed()));
+                                           .trimmed())};
     }
     return members;
 }

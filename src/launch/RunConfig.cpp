@@ -3,6 +3,13 @@
 #include "LaunchPlan.h"
 #include "ServerLaunch.h"
 
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QPointer>
 #include <QTimer>
 
 RunConfig::RunConfig(QString typedGameDir, QString outputPath, InTheWay inTheWay, QObject* parent)
@@ -15,6 +22,16 @@ RunConfig::~RunConfig() = default;
 
 namespace {
 
+// A run waits this long for another to have drawn its number and kept its record.
+constexpr int kNumbersWaitMs = 30000;
+
+// Whether anything of what the start made still runs: the process, or what it started in
+// its group, such as the engine that a start script forked before it ended.
+bool stillRunning(ServerProcess& process)
+{
+    return !process.ended() || !processGroup(process.pid()).isEmpty();
+}
+
 // Stops the new server and says how that went.
 QString stopped(ServerProcess& process)
 {
@@ -23,10 +40,26 @@ QString stopped(ServerProcess& process)
                                            "stop it yourself.");
 }
 
+QByteArray digestOf(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+}
+
 } // namespace
+
+bool RunConfig::goesOn()
+{
+    const QPointer<RunConfig> self(this);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return self && !m_cancelled;
+}
 
 void RunConfig::start()
 {
+    for (const QString& text : StartedServers::takeEnded())
+        emit endedBySelf(text);
     const auto fail = [this](const Problem& problem) {
         emit finished({problem}, m_installed, m_program);
     };
@@ -39,7 +72,33 @@ void RunConfig::start()
     }
     if (const std::optional<Problem> problem = StartedServers::untrusted())
         return fail(*problem);
+    const QDeadlineTimer patience(kNumbersWaitMs);
+    bool gone = false;
+    const std::variant<std::unique_ptr<QLockFile>, Problem> numbers =
+        StartedServers::holdNumbers([&] {
+            gone = !goesOn();
+            return !gone && !patience.hasExpired();
+        });
+    if (gone)
+        return;
+    if (const Problem* problem = std::get_if<Problem>(&numbers))
+        return fail(*problem);
+    if (!std::get<std::unique_ptr<QLockFile>>(numbers))
+        return fail({nullptr,
+                     QStringLiteral("Another run of the tool has been starting a server "
+                                    "for %1 seconds. Nothing was stopped or started; "
+                                    "try again once it has ended.")
+                         .arg(kNumbersWaitMs / 1000),
+                     Retry::Run});
+    // The number is drawn before a server is stopped for it, and never a live server's, so
+    // the one stopped keeps its script and log to start again from.
     QStringList liveFiles;
+    for (const ServerRecord& server : StartedServers::live() + StartedServers::untold())
+        liveFiles << server.script << server.log;
+    const std::variant<int, Problem> number =
+        drawScriptNumber(processScriptNumbers(), m_typedGameDir, engineHomePath(), liveFiles);
+    if (const Problem* problem = std::get_if<Problem>(&number))
+        return fail(*problem);
     if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
         const QString described = running->described(askStatus(running->currentPort()));
         if (m_inTheWay == InTheWay::Refuse)
@@ -52,17 +111,12 @@ void RunConfig::start()
                          Retry::Replace});
         if (const std::optional<Problem> problem = StartedServers::stop(*running))
             return fail(*problem);
-        // Its script and log stay for it to start again from.
         m_replaced = {*running, described};
-        liveFiles << running->script << running->log;
         emit stoppedInTheWay(described);
+        // Interrupted during the stop, the run ends with it, and starts nothing.
+        if (!goesOn())
+            return;
     }
-    for (const ServerRecord& server : StartedServers::live() + StartedServers::untold())
-        liveFiles << server.script << server.log;
-    const std::variant<int, Problem> number =
-        drawScriptNumber(processScriptNumbers(), m_typedGameDir, engineHomePath(), liveFiles);
-    if (const Problem* problem = std::get_if<Problem>(&number))
-        return notStarted({*problem});
     std::variant<StartedServer, Problem> launched =
         launchServer(m_typedGameDir, m_outputPath, std::get<int>(number));
     if (const Problem* problem = std::get_if<Problem>(&launched))
@@ -70,19 +124,28 @@ void RunConfig::start()
     StartedServer& server = std::get<StartedServer>(launched);
     m_installed = server.installedPath;
     m_program = server.program;
-    if (const std::optional<QString> error =
-            watch(absoluteGameDir(m_typedGameDir, nativePathStyle()), std::move(server)))
+    ServerRecord record;
+    record.gameDir = absoluteGameDir(m_typedGameDir, nativePathStyle());
+    record.configFile = QFileInfo(m_outputPath).absoluteFilePath();
+    record.configDigest = digestOf(server.installedPath);
+    if (const std::optional<QString> error = watch(record, std::move(server)))
         return notStarted({{nullptr, *error}});
     connect(m_watch.get(), &ServerWatch::finished, this, &RunConfig::watched);
 }
 
-std::optional<QString> RunConfig::watch(const QString& gameDir, StartedServer server)
+std::optional<QString> RunConfig::watch(ServerRecord record, StartedServer server)
 {
     m_process = server.process.get();
     // A server that Wine starts as a Unix program has no number to remember it by.
     if (const std::optional<ProcessIdentity> identity = processIdentity(m_process->pid())) {
-        m_record = {gameDir, server.program,       m_process->pid(), *identity,
-                    0,       server.installedPath, server.logPath,   QDateTime::currentDateTime()};
+        record.program = server.program;
+        record.pid = record.group = m_process->pid();
+        record.identity = *identity;
+        record.port = 0;
+        record.script = server.installedPath;
+        record.log = server.logPath;
+        record.startedAt = QDateTime::currentDateTime();
+        m_record = record;
         // A server that the tool cannot remember, it could neither show nor stop later.
         if (const std::optional<QString> error = StartedServers::remember(m_record)) {
             m_process = nullptr;
@@ -95,23 +158,49 @@ std::optional<QString> RunConfig::watch(const QString& gameDir, StartedServer se
 
 std::optional<QString> RunConfig::confirm()
 {
-    // As it runs now, after any start script, and the port it opened.
     if (m_record.pid == 0)
         return std::nullopt;
-    m_record.identity = processIdentity(m_record.pid).value_or(m_record.identity);
-    m_record.port = openedUdpPort(m_record.pid).value_or(m_watch->port().value_or(0));
+    const quint16 port = m_watch->port().value_or(0);
+    // A start script that forked the server and ended leaves the server in its group: the
+    // one that holds the port, or else the one left.
+    if (m_process->ended()) {
+        const QList<GroupMember> members = processGroup(m_record.group);
+        const auto holder = std::find_if(members.begin(), members.end(), [&](const auto& member) {
+            return openedUdpPort(member.pid) == port;
+        });
+        const qint64 server = holder != members.end() ? holder->pid : members.value(0).pid;
+        if (const std::optional<ProcessIdentity> identity = processIdentity(server)) {
+            StartedServers::forget(m_record);
+            m_record.pid = server;
+            m_record.identity = *identity;
+        }
+    } else {
+        // As it runs now, after any start script that execs the engine.
+        m_record.identity = processIdentity(m_record.pid).value_or(m_record.identity);
+    }
+    m_record.port = openedUdpPort(m_record.pid).value_or(port);
     return StartedServers::remember(m_record);
 }
 
 void RunConfig::watched(Problems problems)
 {
+    // A stop of the tool's from elsewhere ended it while it was watched, as asked.
+    if (!problems.isEmpty() && m_record.pid != 0 && !stillRunning(*m_process) &&
+        StartedServers::stoppedElsewhere(m_record)) {
+        m_process = nullptr;
+        m_replaced.reset();
+        return emit finished({{nullptr, QStringLiteral("A stop of the tool's, given elsewhere, "
+                                                       "stopped the new server while its start "
+                                                       "was watched.")}},
+                             m_installed, m_program);
+    }
     if (problems.isEmpty()) {
         if (const std::optional<QString> error = confirm())
             problems << Problem{nullptr, *error};
     }
     if (!problems.isEmpty()) {
         // One that stopped by itself has said so.
-        if (!m_process->ended())
+        if (stillRunning(*m_process))
             problems << Problem{nullptr, stopped(*m_process)};
         StartedServers::forget(m_record);
         m_process = nullptr;
@@ -133,6 +222,7 @@ void RunConfig::bringBack(Problems problems)
     const std::pair<ServerRecord, QString> replaced = *std::exchange(m_replaced, std::nullopt);
     const ServerRecord& earlier = replaced.first;
     const auto said = [this, described = replaced.second](Problems problems, const QString& how) {
+        m_bringingBack = false;
         problems << Problem{nullptr, QStringLiteral("The server that the new one was to replace, "
                                                     "%1, %2")
                                          .arg(described, how)};
@@ -146,8 +236,9 @@ void RunConfig::bringBack(Problems problems)
     // The watch that reported is the sender, and goes once the event loop has it back.
     if (m_watch)
         m_watch.release()->deleteLater();
+    m_bringingBack = true;
     if (const std::optional<QString> error =
-            watch(earlier.gameDir, std::move(std::get<StartedServer>(again))))
+            watch(earlier, std::move(std::get<StartedServer>(again))))
         return said(problems, couldNot + *error);
     connect(m_watch.get(), &ServerWatch::finished, this,
             [this, problems, said, couldNot](Problems answer) {
@@ -157,7 +248,7 @@ void RunConfig::bringBack(Problems problems)
                 }
                 if (answer.isEmpty())
                     return said(problems, QStringLiteral("runs again and answers as before."));
-                if (!m_process->ended())
+                if (stillRunning(*m_process))
                     m_process->stop();
                 StartedServers::forget(m_record);
                 m_process = nullptr;
@@ -168,12 +259,25 @@ void RunConfig::bringBack(Problems problems)
             });
 }
 
-bool RunConfig::cancel()
+QString RunConfig::cancel()
 {
+    m_cancelled = true;
     if (m_watch)
         m_watch->disconnect(this);
+    // The earlier server, started again, is left to run rather than stopped a second time.
+    if (m_bringingBack)
+        return QStringLiteral("The server that the new one was to replace was started again, "
+                              "and is left running; the tool did not see it answer.");
+    const QString replaced =
+        m_replaced
+            ? QStringLiteral(" The tool had stopped %1 for it, as asked.").arg(m_replaced->second)
+            : QString();
     if (!m_process)
-        return true;
+        return m_replaced ? QStringLiteral("The tool stopped %1, as asked, and started nothing in "
+                                           "its place.")
+                                .arg(m_replaced->second)
+                          : QStringLiteral("Nothing was started.");
     StartedServers::forget(m_record);
-    return m_process->stop();
+    ServerProcess* process = std::exchange(m_process, nullptr);
+    return stopped(*process) + replaced;
 }

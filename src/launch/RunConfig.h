@@ -26,11 +26,15 @@ public:
     // Runs up to the start and its watch; finished follows once, now or when the watch ends.
     void start();
 
-    // Stops the server that this run started, if any, and ends the run without finishing;
-    // false when a server it started could not be stopped.
-    bool cancel();
+    // Ends the run without finishing, as its user interrupted it: stops the server that it
+    // started and watches, if any; returns what became of the servers, to say.
+    QString cancel();
 
 signals:
+    // A server that the tool started ended by itself since it was last asked, described
+    // with the last lines of its log; said once.
+    void endedBySelf(const QString& described);
+
     // The server in the way was stopped, as described.
     void stoppedInTheWay(const QString& described);
 
@@ -39,9 +43,13 @@ signals:
     void finished(const Problems& problems, const QString& installed, const QString& program);
 
 private:
+    // Lets an interruption that came while the run was busy reach it; false when the run has
+    // been cancelled or is gone since.
+    bool goesOn();
     // Remembers the started server and watches its start; or stops it and says why it could
     // not be remembered.
-    std::optional<QString> watch(const QString& gameDir, StartedServer server);
+    // The record holds the game directory and the config file that the server runs.
+    std::optional<QString> watch(ServerRecord record, StartedServer server);
     // Keeps the record of a confirmed start, with what the server runs and the port it took.
     std::optional<QString> confirm();
     void watched(Problems problems);
@@ -58,6 +66,9 @@ private:
     ServerRecord m_record;
     // The server that the run stopped to start its own, and how it was described then.
     std::optional<std::pair<ServerRecord, QString>> m_replaced;
+    // The server that was replaced is being started again.
+    bool m_bringingBack = false;
+    bool m_cancelled = false;
     QString m_installed;
     QString m_program;
 };

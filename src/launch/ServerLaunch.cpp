@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryFile>
 
 namespace {
 
@@ -149,6 +150,14 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
     const std::variant<QByteArray, Problem> read = readConfigFile(outputPath);
     if (const Problem* problem = std::get_if<Problem>(&read))
         return {*problem};
+    // The script is installed there, so the folder is tried with a file of its own.
+    const QString arena = arenaPath(gameDir, nativePathStyle());
+    if (QTemporaryFile probe(arena + QStringLiteral("/.quorvex-XXXXXX")); !probe.open())
+        return {Problem{nullptr,
+                        QStringLiteral("The arena folder \"%1\" cannot be written (%2), so the "
+                                       "config file cannot be installed there.%3")
+                            .arg(arena, probe.errorString(), kNothingDone),
+                        Retry::Run}};
     const ScriptReading reading = readScript(std::get<QByteArray>(read));
     const GameTree tree(gameDir, homePath.value_or(QString()));
     Problems problems;

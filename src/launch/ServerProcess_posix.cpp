@@ -1,3 +1,4 @@
+#include "ProcessControl.h"
 #include "ServerProcess.h"
 
 #include <QFile>
@@ -62,18 +63,21 @@ public:
 
     qint64 pid() const override { return m_pid; }
 
-    // The engine answers SIGTERM by telling its players and quitting. Until the thread
-    // that waits for the server has reaped it, its process id is still its own.
+    // The engine answers SIGTERM by telling its players and quitting. The start made the
+    // server the leader of a process group of its own, whose number stays the group's while
+    // any process of it runs, or the server is not yet reaped, so the signal reaches what it
+    // started too, such as the engine that a start script runs or forks.
     bool stop() override
     {
+        const auto over = [this] { return ended() && processGroup(m_pid).isEmpty(); };
         for (const int signal : {SIGTERM, SIGKILL}) {
-            if (ended())
+            if (over())
                 return true;
-            kill(m_pid, signal);
-            for (int waited = 0; waited < kStopMs && !ended(); waited += 10)
+            kill(-m_pid, signal);
+            for (int waited = 0; waited < kStopMs && !over(); waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return ended().has_value();
+        return over();
     }
 
 private:

@@ -14,6 +14,14 @@ constexpr int kQueryEveryMs = 500;
 constexpr int kTailLines = 8;
 const QByteArray kPacketStart(4, '\xff');
 
+// The program on the game's port, named where the system tells who it is.
+QString gamePortHolder()
+{
+    const std::optional<QString> holder = udpPortHolder(kServerPort);
+    return holder ? QStringLiteral("Another program, %1,").arg(*holder)
+                  : QStringLiteral("Another program");
+}
+
 // The port that the server's log says it opened. A server whose port is taken tries the next
 // ones, each after an "Opening" line of its own that a warning follows when the port is
 // taken, so a port counts once a line other than that warning follows its own line.
@@ -112,7 +120,11 @@ std::optional<Problem> ServerWatch::logProblem(const QString& text) const
 
 void ServerWatch::look()
 {
-    if (const std::optional<QString> ended = m_server.process->ended()) {
+    // A start script that forks the server and ends leaves it in the start's group.
+    const qint64 pid = m_server.process->pid();
+    const std::optional<QString> ended = m_server.process->ended();
+    const QList<GroupMember> group = ended || !m_port ? processGroup(pid) : QList<GroupMember>();
+    if (ended && group.isEmpty()) {
         const qint64 seconds = qMax<qint64>(1, (m_elapsed.elapsed() + 999) / 1000);
         finish({{nullptr,
                  QStringLiteral("The game server stopped within %1 of its start: it %2.")
@@ -125,8 +137,9 @@ void ServerWatch::look()
     const QString text = log();
     if (const std::optional<quint16> port = openedPort(text))
         m_port = port;
-    else if (!m_port && m_server.process->pid() != 0)
-        m_port = openedUdpPort(m_server.process->pid());
+    else
+        for (qsizetype i = -1; !m_port && pid != 0 && i < group.size(); ++i)
+            m_port = openedUdpPort(i < 0 ? pid : group[i].pid);
     if (std::optional<Problem> problem = logProblem(text))
         return finish({*problem});
     if (m_elapsed.elapsed() >= kWatchMs) {
@@ -136,8 +149,10 @@ void ServerWatch::look()
                                     "say which port it took, and the program on UDP port %1 "
                                     "may be a game server itself, whose answers would pass for "
                                     "the new one's. Stop the program that holds port %1, such "
-                                    "as a server started earlier.")
-                         .arg(kServerPort),
+                                    "as a server started earlier: %2.")
+                         .arg(kServerPort)
+                         .arg(udpPortHolder(kServerPort)
+                                  .value_or(QStringLiteral("the system does not say which"))),
                      Retry::Run, logTail()}});
         else
             finish({{nullptr,
@@ -234,14 +249,15 @@ void ServerWatch::finish(Problems problems)
     if (m_port ? *m_port != kServerPort : m_server.portWasTaken)
         problems.prepend(Problem{
             nullptr,
-            m_port ? QStringLiteral("Another program already uses UDP port %1, so the new server "
-                                    "took port %2, and players who connect to port %1 will not "
-                                    "reach it.")
+            m_port ? QStringLiteral("%1 already uses UDP port %2, so the new server took port "
+                                    "%3, and players who connect to port %2 will not reach it.")
+                         .arg(gamePortHolder())
                          .arg(kServerPort)
                          .arg(*m_port)
-                   : QStringLiteral("Another program already uses UDP port %1, so the new server "
-                                    "will take another port, and players who connect to port %1 "
-                                    "will not reach it.")
+                   : QStringLiteral("%1 already uses UDP port %2, so the new server will take "
+                                    "another port, and players who connect to port %2 will not "
+                                    "reach it.")
+                         .arg(gamePortHolder())
                          .arg(kServerPort)});
     emit finished(problems);
 }

@@ -6,12 +6,14 @@
 #include "config/ConfigFile.h"
 #include "config/ScriptReader.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -41,7 +43,11 @@ QJsonObject toJson(const ServerRecord& server)
             {"port", server.port},
             {"script", server.script},
             {"log", server.log},
-            {"startedAt", server.startedAt.toString(Qt::ISODateWithMs)}};
+            {"startedAt", server.startedAt.toString(Qt::ISODateWithMs)},
+            {"group", server.group},
+            {"configFile", server.configFile},
+            {"configDigest", QString::fromLatin1(server.configDigest.toHex())},
+            {"stopping", server.stopping}};
 }
 
 // Why a record or its folder is not surely the user's own, or nothing.
@@ -63,14 +69,19 @@ std::optional<QString> foreign(const QFileInfo& entry, bool folder)
 std::optional<ServerRecord> fromJson(const QByteArray& bytes)
 {
     const QJsonObject json = QJsonDocument::fromJson(bytes).object();
-    ServerRecord server{json["gameDir"].toString(),
-                        json["program"].toString(),
-                        qint64(json["pid"].toDouble()),
-                        {json["startTime"].toString(), json["boot"].toString()},
-                        quint16(json["port"].toInt()),
-                        json["script"].toString(),
-                        json["log"].toString(),
-                        QDateTime::fromString(json["startedAt"].toString(), Qt::ISODateWithMs)};
+    const ServerRecord server{
+        .gameDir = json["gameDir"].toString(),
+        .program = json["program"].toString(),
+        .pid = qint64(json["pid"].toDouble()),
+        .identity = {json["startTime"].toString(), json["boot"].toString()},
+        .group = qint64(json["group"].toDouble()),
+        .port = quint16(json["port"].toInt()),
+        .script = json["script"].toString(),
+        .log = json["log"].toString(),
+        .startedAt = QDateTime::fromString(json["startedAt"].toString(), Qt::ISODateWithMs),
+        .configFile = json["configFile"].toString(),
+        .configDigest = QByteArray::fromHex(json["configDigest"].toString().toLatin1()),
+        .stopping = json["stopping"].toBool()};
     if (server.pid <= 0 || server.identity.startTime.isEmpty())
         return std::nullopt;
     return server;
@@ -85,10 +96,10 @@ bool stillRuns(const ServerRecord& server)
 }
 
 // Waits up to ms for every process of the server's group to end.
-bool ends(qint64 pid, int ms)
+bool groupEnds(qint64 group, int ms)
 {
     const QDeadlineTimer deadline(ms);
-    while (!processGroup(pid).isEmpty()) {
+    while (!processGroup(group).isEmpty()) {
         if (deadline.hasExpired())
             return false;
         QThread::msleep(10);
@@ -114,6 +125,18 @@ bool ends(const ServerRecord& server, int ms)
 }
 
 } // namespace
+
+bool ServerRecord::configChanged() const
+{
+    QFile file(configFile);
+    if (configFile.isEmpty() || configDigest.isEmpty())
+        return false;
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result() != configDigest;
+}
 
 quint16 ServerRecord::currentPort() const
 {
@@ -263,6 +286,10 @@ std::optional<Problem> stop(const ServerRecord& server)
                                            .value(&ServerSettings::rconPassword)
                                            .value_or(QString())
                                      : QString();
+    // A run that still watches this server's start tells by the mark that a stop ended it.
+    ServerRecord marked = server;
+    marked.stopping = true;
+    remember(marked);
     if (stillRuns(server)) {
         askToQuit(server.pid, port, rconPassword);
         if (!ends(server, ServerProcess::kStopMs) && stillRuns(server)) {
@@ -272,30 +299,68 @@ std::optional<Problem> stop(const ServerRecord& server)
     }
     // The rest of its group, such as the engine that a start script runs as its child,
     // ends with it, or is made to.
-    if (!ends(server.pid, ServerProcess::kStopMs)) {
-        forceToEnd(server.pid);
-        ends(server.pid, ServerProcess::kStopMs);
+    const qint64 group = server.groupLeader();
+    if (!groupEnds(group, ServerProcess::kStopMs)) {
+        forceToEnd(group);
+        groupEnds(group, ServerProcess::kStopMs);
     }
-    const QStringList left = processGroup(server.pid);
-    if (stillRuns(server) || !left.isEmpty())
+    QStringList left;
+    for (const GroupMember& member : processGroup(group))
+        left << QStringLiteral("process %1, %2").arg(member.pid).arg(member.commandLine);
+    if (stillRuns(server) || !left.isEmpty()) {
+        remember(server);
         return Problem{nullptr, QStringLiteral("Could not stop the server of process %1; stop "
                                                "it from its console or the system's tools.%2")
                                     .arg(server.pid)
                                     .arg(left.isEmpty() ? QString()
                                                         : QStringLiteral(" Still running: ") +
                                                               left.join(QStringLiteral("; ")))};
-    forget(server);
+    }
+    forget(marked);
     // Its port is free once the system has closed its sockets.
     const QDeadlineTimer deadline(ServerProcess::kStopMs);
     while (port != 0 && udpPortTaken(port) && !deadline.hasExpired())
         QThread::msleep(10);
     if (port != 0 && udpPortTaken(port))
-        return Problem{nullptr, QStringLiteral("The server of process %1 has ended, but UDP port "
-                                               "%2 is still taken %3 seconds later.")
-                                    .arg(server.pid)
-                                    .arg(port)
-                                    .arg(ServerProcess::kStopMs / 1000)};
+        return Problem{nullptr,
+                       QStringLiteral("The server of process %1 has ended, but UDP port %2 is "
+                                      "still taken %3 seconds later, by %4.")
+                           .arg(server.pid)
+                           .arg(port)
+                           .arg(ServerProcess::kStopMs / 1000)
+                           .arg(udpPortHolder(port).value_or(QStringLiteral("a program that "
+                                                                            "the system does "
+                                                                            "not name")))};
     return std::nullopt;
+}
+
+bool stoppedElsewhere(const ServerRecord& server)
+{
+    QFile file(recordPath(server.pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const std::optional<ServerRecord> kept = fromJson(file.read(65536));
+    return !kept || kept->identity != server.identity || kept->stopping;
+}
+
+std::variant<std::unique_ptr<QLockFile>, Problem>
+holdNumbers(const std::function<bool()>& keepWaiting)
+{
+    const QString folder = recordsFolder();
+    const bool made = QFileInfo(folder).isDir() || QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    auto lock = std::make_unique<QLockFile>(folder + QStringLiteral("/numbers.lock"));
+    while (made && !lock->tryLock(100) && lock->error() == QLockFile::LockFailedError) {
+        if (!keepWaiting())
+            return std::unique_ptr<QLockFile>();
+    }
+    if (made && lock->isLocked())
+        return lock;
+    return Problem{nullptr, QStringLiteral("Could not write to the tool's state folder \"%1\", "
+                                           "where it keeps the records of the servers it "
+                                           "started. Nothing was stopped or started; make the "
+                                           "folder yours and writable.")
+                                .arg(QDir::toNativeSeparators(folder))};
 }
 
 } // namespace StartedServers

@@ -7,7 +7,12 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <variant>
+
+class QLockFile;
 
 // A server that the tool started, as it remembers it until the server ends.
 struct ServerRecord {
@@ -15,12 +20,26 @@ struct ServerRecord {
     QString program;
     qint64 pid = 0;
     ProcessIdentity identity;
+    // The process that the tool started, whose group the server is in: pid itself, or the
+    // start script that forked the server and ended.
+    qint64 group = 0;
     quint16 port = 0; // the port it opened, once known
     QString script;   // the installed script
     QString log;      // empty where the server keeps a console of its own
     QDateTime startedAt;
+    // The config file that was installed as its script, and its bytes' digest then.
+    QString configFile;
+    QByteArray configDigest;
+    // A stop of the tool's has begun to end it.
+    bool stopping = false;
 
     bool operator==(const ServerRecord&) const = default;
+
+    // The process group or job to stop it by.
+    qint64 groupLeader() const { return group ? group : pid; }
+
+    // Whether the config file no longer holds what was installed from it at the start.
+    bool configChanged() const;
 
     // The port it holds now, as the system tells it, or else the one remembered.
     quint16 currentPort() const;
@@ -56,6 +75,17 @@ QList<ServerRecord> untold();
 std::optional<QString> remember(const ServerRecord& server);
 
 void forget(const ServerRecord& server);
+
+// Whether a stop of the tool's, from another run, has ended or is ending the server that
+// this run started and still watches.
+bool stoppedElsewhere(const ServerRecord& server);
+
+// Held by one run at a time, from the draw of its script number until its server's record
+// is kept, so that two runs at once never take one number; or why it cannot be held, such
+// as a state folder that cannot be written. Waits while another run holds it and
+// keepWaiting, asked about every tenth of a second, says to; nothing when it says not to.
+std::variant<std::unique_ptr<QLockFile>, Problem>
+holdNumbers(const std::function<bool()>& keepWaiting);
 
 // The live server that holds the game's port, so that a new one would move to another.
 std::optional<ServerRecord> holdingGamePort();

@@ -58,11 +58,11 @@ ServerSettings frmQuorvexConfigCreator::currentSettings() const
     return m_controls.settings();
 }
 
-void frmQuorvexConfigCreator::warn(const QString& title, const QStringList& problems)
+void frmQuorvexConfigCreator::warn(const QString& title, const QStringList& problems,
+                                   QMessageBox::Icon icon)
 {
     // Typed paths and values are shown as they are, never read as markup.
-    QMessageBox box(QMessageBox::Warning, title, problems.join(QStringLiteral("\n\n")),
-                    QMessageBox::Ok, this);
+    QMessageBox box(icon, title, problems.join(QStringLiteral("\n\n")), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
@@ -144,10 +144,21 @@ void frmQuorvexConfigCreator::Command3_Click()
     // The start is confirmed, or its failure reported, while the window stays usable.
     const ServerSettings settings = currentSettings();
     auto* run = new RunConfig(settings.gameDir, settings.outputPath, inTheWay, this);
-    connect(run, &RunConfig::finished, this, [this, run](const Problems& problems) {
+    // What the run tells on its way, a server that ended by itself or the one it stopped,
+    // is said with its end.
+    auto told = std::make_shared<QStringList>();
+    connect(run, &RunConfig::endedBySelf, this, [told](const QString& text) { *told << text; });
+    connect(run, &RunConfig::stoppedInTheWay, this, [told](const QString& described) {
+        *told << QStringLiteral("Stopped %1.").arg(described);
+    });
+    connect(run, &RunConfig::finished, this, [this, run, told](const Problems& problems) {
         run->deleteLater();
         if (!problems.isEmpty())
-            warn(QStringLiteral("Run Config"), captioned(problems));
+            warn(QStringLiteral("Run Config"), *told + captioned(problems));
+        else if (!told->isEmpty())
+            warn(QStringLiteral("Run Config"),
+                 *told << QStringLiteral("The new server answers as its script sets it."),
+                 QMessageBox::Information);
     });
     run->start();
 }

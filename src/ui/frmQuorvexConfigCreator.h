@@ -4,6 +4,7 @@
 #include "config/ConfigScript.h"
 #include "config/ServerSettings.h"
 
+#include <QMessageBox>
 #include <QWidget>
 
 // The tool's only window: the form of server settings and its five handlers.
@@ -37,7 +38,8 @@ private:
     void Command3_Click();
     void Form_Unload();
 
-    void warn(const QString& title, const QStringList& problems);
+    void warn(const QString& title, const QStringList& problems,
+              QMessageBox::Icon icon = QMessageBox::Warning);
     // Whether the operator chooses to stop the running server to start the new one.
     bool askToReplace(const QString& running);
 

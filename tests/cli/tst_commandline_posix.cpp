@@ -360,17 +360,85 @@ private slots:
         QCOMPARE(run({"status"}).status, 3);
     }
 
-    // A start script that runs the engine as its child, rather than in its place, is stopped
-    // with the engine: the whole group that the start made.
-    void aStartScriptIsStoppedWithItsEngine()
+    // What made the tool lose track of a server, or report a stop that did not happen, each
+    // as it was seen: the tool follows the server, stops the whole of it, and says so only
+    // once nothing of it runs and its port is free.
+    void serversAreFollowedToTheirEnd_data()
     {
-        FakeGameTree tree(FakeGameTree::RealEngine);
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("runStatus");
+        QTest::addColumn<QString>("runSaid");
+        // clang-format off
+        QTest::newRow("a start script that runs the engine as its child") << "child" << 0 << "";
+        QTest::newRow("a start script that forks the engine and ends") << "fork" << 0 << "";
+        QTest::newRow("the engine's program deleted as it runs") << "deleted" << 0 << "";
+        QTest::newRow("a stop during the watch") << "stop" << 1
+            << "A stop of the tool's, given elsewhere, stopped the new server while its start was watched.\n";
+        QTest::newRow("a run ended by timeout") << "timeout" << 124 << "Interrupted. The tool stopped the new server.\n";
+        QTest::newRow("two runs at once") << "two" << 1 << "The game server stopped within a second";
+        // clang-format on
+    }
+
+    void serversAreFollowedToTheirEnd()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, runStatus);
+        QFETCH(QString, runSaid);
+        const bool engine = fault == "child" || fault == "fork" || fault == "deleted";
+        FakeGameTree tree(engine           ? FakeGameTree::RealEngine
+                          : fault == "two" ? FakeGameTree::Recorder
+                                           : FakeGameTree::Silent);
         const QString program = tree.gameDir + "/quake3.exe";
-        writeBytes(program, readAll(program).replace("\nexec ", "\n"));
+        QByteArray script = readAll(program);
+        if (fault != "deleted" && engine)
+            script.replace("\nexec ", "\n");
+        if (fault == "fork")
+            script.replace(script.lastIndexOf('\n'), 1, " &\n");
+        if (fault == "deleted") {
+            QVERIFY(QFile::copy(kEngineProgram, tree.root() + "/ioq3ded"));
+            script.replace(kEngineProgram.toUtf8(), QFile::encodeName(tree.root() + "/ioq3ded"));
+        }
+        writeBytes(program, script);
         QCOMPARE(run({"create", "--output", tree.outputPath}).status, 0);
-        QCOMPARE(run({"run", "--game-dir", tree.gameDir, "--output", tree.outputPath}).status, 0);
-        const Ran ran = run({"stop"});
-        QCOMPARE(ran.status, 0);
+        const QStringList runArguments{"run", "--game-dir", tree.gameDir, "--output",
+                                       tree.outputPath};
+        QProcess first, second;
+        if (fault == "timeout") {
+            start(first, QStringList{"3", PROGRAM} + runArguments, "timeout");
+        } else {
+            start(first, runArguments);
+            if (fault == "two")
+                start(second, runArguments);
+        }
+        if (fault == "stop") {
+            QTRY_COMPARE_WITH_TIMEOUT(tree.launches().size(), 1, 5000);
+            QTest::qWait(300);
+            const Ran stop = run({"stop"});
+            QCOMPARE(stop.status, 0);
+            QVERIFY(stop.out.startsWith("Stopped a server that does not answer"));
+        }
+        QVERIFY(first.waitForFinished(30000));
+        const QString said = QString::fromLocal8Bit(first.readAllStandardError());
+        QCOMPARE(first.exitCode(), runStatus);
+        QVERIFY2(runSaid.isEmpty() ? said.isEmpty() : said.contains(runSaid), qPrintable(said));
+        if (fault == "two") {
+            // Each installed a script of its own.
+            QVERIFY(second.waitForFinished(30000));
+            QCOMPARE(second.exitCode(), 1);
+            QCOMPARE(tree.launches().size(), 2);
+            QVERIFY(tree.launches()[0].constLast() != tree.launches()[1].constLast());
+            return;
+        }
+        if (fault == "deleted")
+            QVERIFY(QFile::remove(tree.root() + "/ioq3ded"));
+        if (runStatus == 0) {
+            const Ran status = run({"status"});
+            QCOMPARE(status.status, 0);
+            QVERIFY2(status.out.contains("  map: " + EngineTree::kMap.toUtf8()),
+                     status.out.constData());
+            QCOMPARE(run({"stop"}).status, 0);
+        }
+        QCOMPARE(run({"status"}).status, 3);
         QVERIFY(!udpPortTaken(kServerPort));
         QCOMPARE(livingDescendants(), QStringList());
     }
@@ -491,8 +559,8 @@ private slots:
     }
 
     // Interrupted while it waits for the server's answer, run stops the server it started
-    // and fails with 128 and the signal's number; so does a run that cannot keep the
-    // server's record, with status 1.
+    // and fails with 128 and the signal's number; a run that could not keep the server's
+    // record starts none, and fails with status 1.
     void anInterruptedRunStopsItsServer()
     {
         FakeGameTree tree(FakeGameTree::Silent);
@@ -527,15 +595,16 @@ private slots:
             QCOMPARE(run({"stop"}).status, 0);
             QVERIFY(processGone(pid.toInt()));
         }
-        // A server that the tool could not keep the record of is stopped at once.
+        // Where the tool could not keep the server's record, it starts none.
         m_stateHome = m_dir.filePath("old.cfg");
+        const qsizetype launches = tree.launches().size();
         const Ran ran = run({"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
         QCOMPARE(ran.status, 1);
-        QVERIFY2(ran.err.contains("Could not create the folder \"" + m_dir.filePath("old.cfg")) &&
-                     ran.err.endsWith("The tool stopped the new server.\n"),
+        QVERIFY2(ran.err.startsWith("Could not write to the tool's state folder \"" +
+                                    m_dir.filePath("old.cfg")) &&
+                     ran.err.contains("Nothing was stopped or started"),
                  qPrintable(ran.err));
-        for (const QString& pid : QDir(tree.root() + "/records").entryList({"pid.*"}))
-            QVERIFY(processGone(pid.mid(4).toInt()));
+        QCOMPARE(tree.launches().size(), launches);
     }
 
     void cleanupTestCase() { checkNothingLeftRunning(); }

@@ -412,9 +412,14 @@ private slots:
         const qint64 pid = QCoreApplication::applicationPid();
         const std::optional<ProcessIdentity> identity = processIdentity(pid);
         QVERIFY(identity);
-        ServerRecord forged{
-            "/games/q3", "/games/q3/quake3.exe",      pid, {"1", identity->boot},
-            27960,       "/games/q3/arena/conf1.cfg", "",  QDateTime::currentDateTime()};
+        ServerRecord forged;
+        forged.gameDir = "/games/q3";
+        forged.program = "/games/q3/quake3.exe";
+        forged.pid = pid;
+        forged.identity = {"1", identity->boot};
+        forged.port = 27960;
+        forged.script = "/games/q3/arena/conf1.cfg";
+        forged.startedAt = QDateTime::currentDateTime();
         QCOMPARE(StartedServers::remember(forged), std::nullopt);
         QCOMPARE(StartedServers::live(), QList<ServerRecord>());
         QCOMPARE(StartedServers::stop(forged), std::nullopt);

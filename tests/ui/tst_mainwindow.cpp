@@ -2,6 +2,7 @@
 #include "config/ConfigScript.h"
 #include "config/RegionCodeTable.h"
 #include "launch/LaunchPlan.h"
+#include "launch/ProcessControl.h"
 #include "launch/RunConfig.h"
 #include "launch/ScriptNumbers.h"
 #include "launch/ServerProcess.h"
@@ -111,6 +112,8 @@ private slots:
 #else
         QFile::remove(m_configHome.filePath("VELDORIQUE.conf"));
 #endif
+        // The servers of earlier tests, which their trees stopped, are not told of again.
+        QDir(stateFolder() + QStringLiteral("/servers")).removeRecursively();
         m_window = std::make_unique<frmQuorvexConfigCreator>();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -667,9 +670,10 @@ private slots:
         const QList<SeenMessageBox> seen = runConfigAndWatch();
         QCOMPARE(seen.size(), 1);
         // Only the server's log tells which port it took.
-        static const QRegularExpression taken("^Another program already uses UDP port 27960, so "
-                                              "the new server (took port (\\d+)|will take "
-                                              "another port),");
+        static const QRegularExpression taken(
+            "^Another program(?:, .+,)? already uses UDP port 27960, so "
+            "the new server (took port (\\d+)|will take "
+            "another port),");
         const QRegularExpressionMatch match = taken.match(seen[0].text);
         QVERIFY2(match.hasMatch() && match.hasCaptured(2) == serverLogsToFile(),
                  qPrintable(seen[0].text));
@@ -781,7 +785,12 @@ private slots:
         MessageBoxCatcher replace("&Stop and Start");
         click("Command3");
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<RunConfig*>(), 20000);
-        QCOMPARE(replace.seen().size(), 1);
+        QCOMPARE(replace.seen().size(), 2);
+        QCOMPARE(replace.seen()[1].icon, QMessageBox::Information);
+        QVERIFY2(
+            replace.seen()[1].text.startsWith("Stopped \"First Arena\" on quorvexmap1") &&
+                replace.seen()[1].text.endsWith("The new server answers as its script sets it."),
+            qPrintable(replace.seen()[1].text));
         const std::optional<QByteArray> status = waitForAnswer("getstatus", 5000);
         QVERIFY(status);
         QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "Second Arena");
