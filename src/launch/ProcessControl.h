@@ -47,12 +47,20 @@ QList<GroupMember> processGroup(qint64 pid);
 // process, and on POSIX systems its user; nothing where the system does not say.
 std::optional<QString> udpPortHolder(quint16 port);
 
+// Whether the file or folder at path belongs to the user that runs the tool: on Windows, to
+// the user or a group of the user's, such as the administrators' for an elevated tool.
+bool ownedByUser(const QString& path);
+
 // The user's folder for the tool's state, such as the servers it started:
 // $XDG_STATE_HOME/quorvex-config-creator (by default ~/.local/state/...) on POSIX systems,
 // %LOCALAPPDATA%\quorvex-config-creator on Windows.
 QString stateFolder();
 
 #ifdef Q_OS_WIN
+// The name of the job that the start of the server pid puts it in, which lives on, with the
+// name, for as long as a process of it runs.
+QString serverJobName(qint64 pid);
+
 struct _MIB_UDPTABLE_OWNER_PID;
 
 // The port of the first socket that the system's table of UDP sockets gives as pid's. An

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <csignal>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -145,6 +146,12 @@ QList<GroupMember> processGroup(qint64 pid)
                                            .trimmed())};
     }
     return members;
+}
+
+bool ownedByUser(const QString& path)
+{
+    struct stat entry {};
+    return lstat(QFile::encodeName(path).constData(), &entry) == 0 && entry.st_uid == getuid();
 }
 
 QString stateFolder()

@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
+#include <aclapi.h>
 #include <shlobj.h>
 #include <windows.h>
 // clang-format on
@@ -26,7 +27,53 @@ struct Process {
     HANDLE handle;
 };
 
+// A job of a server's start, opened by its name.
+struct Job {
+    Job(qint64 pid, DWORD access)
+        : handle(OpenJobObjectW(access, FALSE, serverJobName(pid).toStdWString().c_str()))
+    {
+    }
+    ~Job()
+    {
+        if (handle)
+            CloseHandle(handle);
+    }
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+    HANDLE handle;
+};
+
+// The program that the process runs, as its file's name.
+QString programName(qint64 pid)
+{
+    const Process process(pid, PROCESS_QUERY_LIMITED_INFORMATION);
+    wchar_t path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    if (!process.handle || !QueryFullProcessImageNameW(process.handle, 0, path, &size))
+        return QString();
+    const QString program = QString::fromWCharArray(path, int(size));
+    return program.mid(program.lastIndexOf(u'\\') + 1);
+}
+
+// The system's table of IPv4 UDP sockets, with the process of each.
+std::vector<char> udpTable()
+{
+    ULONG size = 0;
+    GetExtendedUdpTable(nullptr, &size, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
+    std::vector<char> buffer(size + 1024);
+    size = ULONG(buffer.size());
+    if (GetExtendedUdpTable(buffer.data(), &size, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0) !=
+        NO_ERROR)
+        return {};
+    return buffer;
+}
+
 } // namespace
+
+QString serverJobName(qint64 pid)
+{
+    return QStringLiteral("Local\\quorvex-config-creator-server-%1").arg(pid);
+}
 
 std::optional<ProcessIdentity> processIdentity(qint64 pid)
 {
@@ -53,14 +100,29 @@ std::optional<quint16> udpPortIn(const MIB_UDPTABLE_OWNER_PID& table, qint64 pid
 
 std::optional<quint16> openedUdpPort(qint64 pid)
 {
-    ULONG size = 0;
-    GetExtendedUdpTable(nullptr, &size, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
-    std::vector<char> buffer(size + 1024);
-    size = ULONG(buffer.size());
-    if (GetExtendedUdpTable(buffer.data(), &size, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0) !=
-        NO_ERROR)
+    const std::vector<char> table = udpTable();
+    if (table.empty())
         return std::nullopt;
-    return udpPortIn(*reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(buffer.data()), pid);
+    return udpPortIn(*reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(table.data()), pid);
+}
+
+// Wine gives every socket's owner as process 0, which names no program.
+std::optional<QString> udpPortHolder(quint16 port)
+{
+    const std::vector<char> buffer = udpTable();
+    if (buffer.empty())
+        return std::nullopt;
+    const auto& table = *reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(buffer.data());
+    for (DWORD i = 0; i < table.dwNumEntries; ++i) {
+        const MIB_UDPROW_OWNER_PID& row = table.table[i];
+        if (ntohs(u_short(row.dwLocalPort)) != port || row.dwOwningPid == 0)
+            continue;
+        const QString program = programName(row.dwOwningPid);
+        return program.isEmpty()
+                   ? QStringLiteral("process %1").arg(row.dwOwningPid)
+                   : QStringLiteral("\"%1\" (process %2)").arg(program).arg(row.dwOwningPid);
+    }
+    return std::nullopt;
 }
 
 // A console program in a console of its own gets no request to quit from another program,
@@ -78,16 +140,59 @@ bool askToQuit(qint64 pid, quint16 port, const QString& rconPassword)
     return process.handle && TerminateProcess(process.handle, 1);
 }
 
+// The whole job of the server's start ends with it, such as a child that it started.
 void forceToEnd(qint64 pid)
 {
+    if (const Job job(pid, JOB_OBJECT_TERMINATE); job.handle)
+        TerminateJobObject(job.handle, 1);
     const Process process(pid, PROCESS_TERMINATE);
     if (process.handle)
         TerminateProcess(process.handle, 1);
 }
 
-QStringList processGroup(qint64)
+QList<GroupMember> processGroup(qint64 pid)
 {
-    return {};
+    const Job job(pid, JOB_OBJECT_QUERY);
+    if (!job.handle)
+        return {};
+    constexpr DWORD kMost = 1024;
+    std::vector<char> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + kMost * sizeof(ULONG_PTR));
+    auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+    if (!QueryInformationJobObject(job.handle, JobObjectBasicProcessIdList, list,
+                                   DWORD(buffer.size()), nullptr))
+        return {};
+    QList<GroupMember> members;
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
+        const qint64 member = qint64(list->ProcessIdList[i]);
+        if (processIdentity(member))
+            members << GroupMember{member, programName(member)};
+    }
+    return members;
+}
+
+bool ownedByUser(const QString& path)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.toStdWString().c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                              &descriptor) != ERROR_SUCCESS)
+        return false;
+    // The user's own, or a group's that the user's token holds.
+    bool own = false;
+    HANDLE token = nullptr;
+    if (owner && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<char> user(size);
+        own = GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+              EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, owner);
+        CloseHandle(token);
+    }
+    BOOL member = FALSE;
+    own = own || (owner && CheckTokenMembership(nullptr, owner, &member) && member);
+    LocalFree(descriptor);
+    return own;
 }
 
 QString stateFolder()

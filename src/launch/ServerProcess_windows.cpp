@@ -1,3 +1,4 @@
+#include "ProcessControl.h"
 #include "ServerProcess.h"
 
 #include <QDir>
@@ -27,11 +28,14 @@ namespace {
 // for as long as the tool watches it, even once it has ended.
 class WindowsServerProcess : public ServerProcess {
 public:
-    explicit WindowsServerProcess(HANDLE process) : m_process(process) {}
+    WindowsServerProcess(HANDLE process, HANDLE job) : m_process(process), m_job(job) {}
     ~WindowsServerProcess() override
     {
-        if (m_process)
-            CloseHandle(m_process);
+        // The job lives on with its processes, which it does not end when closed.
+        for (const HANDLE handle : {m_process, m_job}) {
+            if (handle)
+                CloseHandle(handle);
+        }
     }
 
     std::optional<QString> ended() override
@@ -45,19 +49,27 @@ public:
 
     qint64 pid() const override { return m_process ? qint64(GetProcessId(m_process)) : 0; }
 
-    // A console program has no request to quit that reaches it in a console of its own.
+    // A console program has no request to quit that reaches it in a console of its own. The
+    // job ends with it what it started.
     bool stop() override
     {
         if (!m_process)
             return false;
+        if (m_job)
+            TerminateJobObject(m_job, 1);
         if (WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT)
             TerminateProcess(m_process, 1);
-        return WaitForSingleObject(m_process, kStopMs) == WAIT_OBJECT_0;
+        const bool ended = WaitForSingleObject(m_process, kStopMs) == WAIT_OBJECT_0;
+        for (int waited = 0; waited < kStopMs && !processGroup(pid()).isEmpty(); waited += 10)
+            Sleep(10);
+        return ended && processGroup(pid()).isEmpty();
     }
 
 private:
     // None where Wine starts a Unix program, which it gives no Windows process.
     HANDLE m_process;
+    // None where the system would not make one.
+    HANDLE m_job;
 };
 
 // The command line as Windows programs split it: the program, quoted when it holds a space,
@@ -77,7 +89,8 @@ QString commandLine(const ServerStart& start)
 } // namespace
 
 // The server opens a console window of its own, shown normally without taking the focus
-// from the tool, and inherits none of the tool's handles.
+// from the tool, and inherits none of the tool's handles. It starts suspended, so that it is
+// in its job, under a name that a later run of the tool opens, before it can start a child.
 std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const ServerStart& start)
 {
     std::wstring line = commandLine(start).toStdWString();
@@ -87,9 +100,20 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNOACTIVATE;
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
+                        CREATE_NEW_CONSOLE | CREATE_SUSPENDED, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &started))
         return qt_error_string(int(GetLastError()));
+    HANDLE job =
+        started.dwProcessId == 0
+            ? nullptr
+            : CreateJobObjectW(nullptr,
+                               serverJobName(qint64(started.dwProcessId)).toStdWString().c_str());
+    if (job && !AssignProcessToJobObject(job, started.hProcess)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    ResumeThread(started.hThread);
     CloseHandle(started.hThread);
-    return std::make_unique<WindowsServerProcess>(started.hProcess);
+    return std::make_unique<WindowsServerProcess>(started.hProcess, job);
 }

@@ -17,10 +17,6 @@
 #include <QRegularExpression>
 #include <QThread>
 
-#ifndef Q_OS_WIN
-#include <unistd.h>
-#endif
-
 namespace {
 
 QString recordsFolder()
@@ -57,9 +53,9 @@ std::optional<QString> foreign(const QFileInfo& entry, bool folder)
         return QStringLiteral("it is a link");
     if (folder ? !entry.isDir() : specialFileKind(entry.filePath()).has_value() || !entry.isFile())
         return folder ? QStringLiteral("it is no folder") : QStringLiteral("it is no regular file");
-#ifndef Q_OS_WIN
-    if (entry.ownerId() != getuid())
+    if (!ownedByUser(entry.filePath()))
         return QStringLiteral("it belongs to another user");
+#ifndef Q_OS_WIN
     if (folder && (entry.permissions() & (QFile::WriteGroup | QFile::WriteOther)))
         return QStringLiteral("other users may write to it");
 #endif
@@ -281,7 +277,7 @@ std::optional<Problem> stop(const ServerRecord& server)
 {
     const quint16 port = server.currentPort();
     QFile script(server.script);
-    const QString rconPassword = script.open(QIODevice::ReadOnly)
+    const QString rconPassword = !server.script.isEmpty() && script.open(QIODevice::ReadOnly)
                                      ? readScript(script.read(ServerScript::kMaxBytes))
                                            .value(&ServerSettings::rconPassword)
                                            .value_or(QString())

@@ -6,12 +6,15 @@
 // silent in the records folder, it then runs on for a minute without answering, as a server
 // that never comes up; with one named answer, it answers getstatus on UDP port 27960 of
 // 127.0.0.1 with what the script it was started with sets, and quits on the remote console's
-// quit, writing quit.<pid>, for up to a minute.
+// quit, writing quit.<pid>, for up to a minute; with one named child, it first starts a copy
+// of itself that runs on for a minute, as a start script's engine.
 #include "config/ScriptReader.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <string>
+#include <string_view>
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
@@ -64,6 +67,10 @@ int answer(const QString& script, const QString& quitRecord)
 
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && std::string_view(argv[1]) == "--child") {
+        Sleep(60000);
+        return 0;
+    }
     // Counted by trying every handle value, as Wine does not count them for a process.
     int handles = 0;
     for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
@@ -97,6 +104,18 @@ int main(int argc, char* argv[])
     file.close();
     if (!file.rename(record))
         return 2;
+    if (QFile::exists(records + QStringLiteral("/child"))) {
+        std::wstring line =
+            L"\"" + QCoreApplication::applicationFilePath().toStdWString() + L"\" --child";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child{};
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &child))
+            return 2;
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+    }
     if (QFile::exists(records + QStringLiteral("/silent")))
         Sleep(60000);
     if (QFile::exists(records + QStringLiteral("/answer")))

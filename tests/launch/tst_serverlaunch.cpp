@@ -628,6 +628,33 @@ private slots:
 #endif
     }
 
+    // A server that starts a child of its own, as a start script runs the engine, is
+    // stopped with it by a later run of the tool, which knows the server by its record.
+    void aServerIsStoppedWithWhatItStarted()
+    {
+        FakeGameTree tree;
+        writeBytes(tree.outputPath, kScript);
+#ifdef Q_OS_WIN
+        writeBytes(tree.root() + "/records/child", {});
+        writeBytes(tree.root() + "/records/silent", {});
+#else
+        tree.writeServer("#!/bin/sh\nsleep 600 &\nexec sleep 600\n");
+#endif
+        std::variant<StartedServer, Problem> started =
+            launchServer(tree.gameDir, tree.outputPath, 3);
+        QVERIFY(std::holds_alternative<StartedServer>(started));
+        ServerProcess& process = *std::get<StartedServer>(started).process;
+        QTRY_COMPARE(processGroup(process.pid()).size(), 2);
+        const QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        ServerRecord record;
+        record.pid = record.group = process.pid();
+        record.identity = *processIdentity(process.pid());
+        QCOMPARE(StartedServers::stop(record), std::nullopt);
+        QVERIFY(process.ended());
+        QCOMPARE(processGroup(process.pid()).size(), 0);
+    }
+
     // The server keeps running after the program that started it has ended.
     void serverOutlivesTheTool()
     {
