@@ -1,31 +1,37 @@
 // Measures the commands that manage servers against the real engine, side by side: run
 // with no server running and run --replace with one, from command start until the new
-// server is confirmed, and status of one running server against its floor, a bare
-// getstatus round trip plus the command's start (--version). Another build of the program
-// may be given, to set this one's beside it.
+// server is confirmed; a replace whose new server fails its start, until the one it stopped
+// answers again; status of one running server against its floor, a bare getstatus round
+// trip plus the command's start (--version); and status of ten servers, half of them never
+// answering. Another build of the program may be given, to set this one's beside it.
 //
 //   bench_servers [runs] [program]
+#include "launch/StartedServers.h"
 #include "support/FakeGameTree.h"
 
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QProcess>
+#include <QUdpSocket>
 #include <algorithm>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 namespace {
 
 QProcessEnvironment g_environment;
 QString g_program = QStringLiteral(PROGRAM);
 
-// The milliseconds that the program took with these arguments, which must succeed.
-double timed(const QStringList& arguments)
+// The milliseconds that the program took with these arguments, which must end with status.
+double timed(const QStringList& arguments, int status = 0)
 {
     QProcess process;
     process.setProcessEnvironment(g_environment);
     QElapsedTimer timer;
     timer.start();
     process.start(g_program, arguments);
-    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+    if (!process.waitForFinished(30000) || process.exitCode() != status)
         qFatal("%s failed: %s", qPrintable(arguments.join(u' ')),
                process.readAllStandardError().constData());
     return double(timer.nsecsElapsed()) / 1e6;
@@ -35,6 +41,56 @@ double median(QList<double> times)
 {
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+// Status of ten servers, each a process that runs and is remembered with a port of its own:
+// the first five answer as a server would, from this program's thread, the rest never.
+double tenServers(int runs)
+{
+    QList<double> times;
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (quint16 i = 0; i < 10; ++i) {
+        auto& process = processes.emplace_back(std::make_unique<QProcess>());
+        process->start(QStringLiteral("sleep"), {QStringLiteral("600")});
+        process->waitForStarted();
+        ServerRecord record;
+        record.gameDir = QStringLiteral("/bench/%1").arg(i);
+        record.pid = record.group = process->processId();
+        record.identity = *processIdentity(record.pid);
+        record.port = quint16(28000 + i);
+        record.startedAt = QDateTime::currentDateTime();
+        if (StartedServers::remember(record))
+            qFatal("could not keep a record");
+    }
+    std::atomic<bool> done{false};
+    std::thread answering([&] {
+        std::vector<std::unique_ptr<QUdpSocket>> sockets;
+        for (quint16 i = 0; i < 5; ++i) {
+            sockets.emplace_back(std::make_unique<QUdpSocket>())
+                ->bind(QHostAddress::LocalHost, quint16(28000 + i));
+        }
+        while (!done) {
+            for (const auto& socket : sockets) {
+                while (socket->hasPendingDatagrams()) {
+                    const QNetworkDatagram query = socket->receiveDatagram();
+                    socket->writeDatagram(query.makeReply(
+                        "\xff\xff\xff\xffstatusResponse\n\\sv_hostname\\b\\mapname\\m"
+                        "\\sv_maxclients\\8\n"));
+                }
+            }
+            QThread::msleep(1);
+        }
+    });
+    for (int i = 0; i < runs; ++i)
+        times << timed({"status"}, 1);
+    done = true;
+    answering.join();
+    for (const auto& process : processes) {
+        process->kill();
+        process->waitForFinished();
+    }
+    StartedServers::takeEnded();
+    return median(times);
 }
 
 } // namespace
@@ -52,15 +108,24 @@ int main(int argc, char* argv[])
         g_environment.remove(QLatin1String(name));
     g_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.root());
     g_environment.insert(QStringLiteral("XDG_STATE_HOME"), tree.root());
+    qputenv("XDG_STATE_HOME", QFile::encodeName(tree.root()));
+    // A file in the tool's home path alone passes the check before the start, and the
+    // server, which keeps a home path of its own, fails to execute it.
+    g_environment.insert(QStringLiteral("HOME"), tree.root());
+    QDir().mkpath(tree.root() + QStringLiteral("/.q3a/arena"));
+    writeBytes(tree.root() + QStringLiteral("/.q3a/arena/homeonly.cfg"), {});
+    const QString failing = tree.root() + QStringLiteral("/failing.cfg");
     timed({"create", "--server-name", "Bench", "--output", tree.outputPath});
     const QStringList run{"run",        "--replace", "--game-dir",
                           tree.gameDir, "--output",  tree.outputPath};
+    writeBytes(failing, readAll(tree.outputPath) + "exec homeonly\r\n");
     timed(run);
-    QList<double> first, replace, status, roundTrip, start;
+    QList<double> first, replace, rollback, status, roundTrip, start;
     for (int i = 0; i < runs; ++i) {
         timed({"stop"});
         first << timed({"run", "--game-dir", tree.gameDir, "--output", tree.outputPath});
         replace << timed(run);
+        rollback << timed({"run", "--replace", "--game-dir", tree.gameDir, "--output", failing}, 1);
         // The server answers a source at most once a second after a burst.
         QThread::msleep(1100);
         QElapsedTimer timer;
@@ -76,9 +141,12 @@ int main(int argc, char* argv[])
     std::printf("median of %d runs against the real engine\n", runs);
     std::printf("run, until confirmed            %7.1f ms\n", median(first));
     std::printf("run --replace, until confirmed  %7.1f ms\n", median(replace));
+    std::printf("run --replace failing, until the earlier answers again  %7.1f ms\n",
+                median(rollback));
     std::printf("getstatus round trip            %7.2f ms\n", median(roundTrip));
     std::printf("--version, start to exit        %7.2f ms\n", median(start));
     std::printf("status of one server            %7.2f ms   %.2f x the floor\n", median(status),
                 median(status) / floor);
     timed({"stop"});
+    std::printf("status of ten servers, five silent  %7.1f ms\n", tenServers(runs));
 }

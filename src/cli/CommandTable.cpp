@@ -87,26 +87,35 @@ const std::array<CommandSpec, 7> kCommands{{
      "checks the config file's map and the files it executes against the same tree.",
      kMapsOptions, "quorvex-config-creator maps --game-dir /opt/quake3", mapsCommand},
     {"run", "", "Install the config file and start the dedicated server, as Run Config does.",
-     "First the game tree must hold the config file's map and every file it executes, else "
-     "nothing is stopped or started. The config file is installed in the game directory's "
-     "arena folder, the server started there, and run waits up to 10 seconds for it to answer as "
-     "its script sets it. A start "
-     "that does not is stopped; one that does keeps running after the command ends. While a "
-     "server that this tool started holds the game's port, run refuses, or with --replace "
-     "stops it first. Interrupted before the verdict, run stops the server it started and "
-     "exits with status 130, or 128 and the number of the signal that ended it, such as 143 "
-     "for SIGTERM or 129 for SIGHUP. run never changes the saved paths.",
+     "First the game tree must hold the config file's map and every file it executes, the "
+     "arena folder must take a file, and the state folder the server's record, else nothing "
+     "is stopped or started. The config file is installed in the game directory's arena "
+     "folder under a script number that no other server of the tool's holds, the server "
+     "started there, and run waits up to 10 seconds for it to answer as its script sets it. "
+     "A start that does not is stopped with all that it started; one that does keeps running "
+     "after the command ends, and run names the config file it installed. While a server "
+     "that this tool started holds the game's port, run refuses, or with --replace stops it "
+     "first and says which; when the new start then fails, the stopped server is started "
+     "again from its own script, and run exits with status 1 either way. A stop given "
+     "elsewhere while run waits stops the new server, and run exits with status 1. "
+     "Interrupted, run stops the server it started, or after a replace's stop starts "
+     "nothing, and exits with status 130, or 128 and the number of the signal that ended it, "
+     "such as 143 for SIGTERM or 129 for SIGHUP. run never changes the saved paths.",
      kRunOptions, "quorvex-config-creator run --game-dir /opt/quake3 --output server.cfg",
      runCommand},
     {"status", "", "Show the servers that this tool started and that still run.",
-     "For each: its game directory, process, port, start, script and log, and what it "
-     "answers: name, map, players and each player's name, score and ping. Exit status 0 when "
-     "every one runs and answers, 1 when one does not answer or one ended by itself since "
-     "last asked, which status then says once, 3 when none runs.",
+     "For each: its game directory, process, port, start, script, log and config file, "
+     "whether that file has changed since the start, so that the server no longer runs what "
+     "it says, and what the server answers: name, map, players and each player's name, score "
+     "and ping. All are asked at once. Exit status 0 when every one runs and answers, 1 when "
+     "one does not answer or one ended by itself since last asked, which status then says "
+     "once with the last lines of its log, 3 when none runs.",
      kStatusOptions, "quorvex-config-creator status --json", statusCommand},
     {"stop", "", "Stop the servers that this tool started and that still run.",
-     "Each is stopped through the engine's own quit, forced after 5 seconds, and stop waits "
-     "until it has ended and its port is free. Exit status 0 when none is left running.",
+     "Each is stopped with all that its start started, such as the engine that a start "
+     "script runs: through the engine's own quit, forced after 5 seconds, and stop waits "
+     "until none of it runs and its port is free, else names what still runs or holds the "
+     "port. Exit status 0 when none is left running.",
      kStopOptions, "quorvex-config-creator stop --game-dir /opt/quake3", stopCommand},
     {"help",
      "[COMMAND]",

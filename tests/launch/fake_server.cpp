@@ -7,7 +7,8 @@
 // that never comes up; with one named answer, it answers getstatus on UDP port 27960 of
 // 127.0.0.1 with what the script it was started with sets, and quits on the remote console's
 // quit, writing quit.<pid>, for up to a minute; with one named child, it first starts a copy
-// of itself that runs on for a minute, as a start script's engine.
+// of itself that runs on for a minute, as a start script's engine; and with one named fail,
+// it takes that file away and ends at once with status 3, as a server that cannot start.
 #include "config/ScriptReader.h"
 
 #include <QCoreApplication>
@@ -104,6 +105,8 @@ int main(int argc, char* argv[])
     file.close();
     if (!file.rename(record))
         return 2;
+    if (QFile::remove(records + QStringLiteral("/fail")))
+        return 3;
     if (QFile::exists(records + QStringLiteral("/child"))) {
         std::wstring line =
             L"\"" + QCoreApplication::applicationFilePath().toStdWString() + L"\" --child";

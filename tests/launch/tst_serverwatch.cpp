@@ -59,7 +59,8 @@ private slots:
         QTest::addColumn<QString>("verdict");
         // The test's own socket holds the port, named where the system tells.
 #ifdef Q_OS_WIN
-        const QString holder = "Another program";
+        const QString holder = QString("Another program, \"tst_serverwatch.exe\" (process %1),")
+                                   .arg(QCoreApplication::applicationPid());
 #else
         const QString holder =
             QString("Another program, \"tst_serverwatch\" (process %1) of user %2,")

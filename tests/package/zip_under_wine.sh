@@ -219,13 +219,21 @@ printf '%s\n' "$said" | grep -qF -- '--map: the server cannot find the map "q3dm
     printf '%s\n' "$said" | grep -qF 'did you mean Q3DM17?' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 1' || fail "a run on a missing map said: $said"
 companion status --json | grep -q "\"pid\": $second," || fail "a refused replace stopped the server"
+# A replace whose new server ends at its start brings the one it stopped back.
+touch "$work/records/fail"
+said=$(companion run --replace "$@")
+printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
+    printf '%s\n' "$said" | grep -qF 'The game server stopped within a second of its start: it exited with status 3.' &&
+    printf '%s\n' "$said" | grep -qF ', runs again and answers as before.' &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 1' || fail "a replace that failed said: $said"
+companion status | grep -qxF '  name: Zip Arena' || fail "the replaced server was not brought back"
 said=$(companion stop)
 printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop said: $said"
 said=$(companion status)
 [ "$said" = "$(printf 'No server that this tool started is running.\nstatus 3')" ] ||
     fail "status after stop said: $said"
-[ "$(ls "$work/records" | grep -c '^quit\.')" = 2 ] ||
+[ "$(ls "$work/records" | grep -c '^quit\.')" = 3 ] ||
     fail "the stand-ins were not stopped through the remote console: $(ls "$work/records")"
 rm "$work/records/answer"
 
