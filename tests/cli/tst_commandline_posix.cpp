@@ -1,4 +1,5 @@
 #include "launch/LaunchPlan.h"
+#include "launch/StartedServers.h"
 #include "launch/StatusSocket.h"
 #include "support/FakeGameTree.h"
 #include "support/TestSettings.h"
@@ -559,7 +560,8 @@ private slots:
     }
 
     // Interrupted while it waits for the server's answer, run stops the server it started
-    // and fails with 128 and the signal's number; a run that could not keep the server's
+    // and fails with 128 and the signal's number, and interrupted during a replace's stop, it
+    // starts nothing; a run that could not keep the server's
     // record starts none, and fails with status 1.
     void anInterruptedRunStopsItsServer()
     {
@@ -594,6 +596,38 @@ private slots:
             QVERIFY(run({"status"}).out.startsWith("Server of process " + pid.toUtf8() + ","));
             QCOMPARE(run({"stop"}).status, 0);
             QVERIFY(processGone(pid.toInt()));
+        }
+        // Interrupted while a replace stops a server that holds the game's port and takes
+        // its time to quit, the run finishes the stop and starts nothing.
+        {
+            m_stateHome = m_dir.filePath("state-replace");
+            qputenv("XDG_STATE_HOME", QFile::encodeName(m_stateHome));
+            QProcess slow;
+            slow.start("sh", {"-c", "trap '' TERM; exec sleep 600"});
+            QVERIFY(slow.waitForStarted());
+            QTest::qWait(100);
+            ServerRecord held;
+            held.pid = held.group = slow.processId();
+            held.identity = *processIdentity(held.pid);
+            held.port = kServerPort;
+            held.startedAt = QDateTime::currentDateTime();
+            QCOMPARE(StartedServers::remember(held), std::nullopt);
+            qunsetenv("XDG_STATE_HOME");
+            const qsizetype launches = tree.launches().size();
+            QProcess program;
+            start(program,
+                  {"run", "--replace", "--game-dir", tree.gameDir, "--output", tree.outputPath});
+            QTest::qWait(2000);
+            ::kill(pid_t(program.processId()), SIGINT);
+            QVERIFY(program.waitForFinished(15000));
+            QCOMPARE(program.exitCode(), 130);
+            QVERIFY(slow.waitForFinished(1000));
+            const QString said = QString::fromLocal8Bit(program.readAllStandardError());
+            QVERIFY2(said.startsWith("Interrupted. The tool stopped a server that does not "
+                                     "answer, on UDP port 27960") &&
+                         said.endsWith(", as asked, and started nothing in its place.\n"),
+                     qPrintable(said));
+            QCOMPARE(tree.launches().size(), launches);
         }
         // Where the tool could not keep the server's record, it starts none.
         m_stateHome = m_dir.filePath("old.cfg");

@@ -750,8 +750,9 @@ private slots:
     }
 
     // Run Config again while the first server holds the game's port asks first. Cancel, the
-    // default and Escape's, starts and installs nothing; Stop and Start leaves one server,
-    // which answers with the new values.
+    // default and Escape's, starts and installs nothing, as does Stop and Start with no game
+    // directory; Stop and Start leaves one server, which answers with the new values, and
+    // says which it stopped.
     void runConfigAgainAsksToReplaceTheRunningServer()
     {
         if (const char* why = FakeGameTree::withoutRealEngine())
@@ -781,6 +782,19 @@ private slots:
                      qPrintable(asked.text));
             QVERIFY(!m_window->findChild<RunConfig*>());
             QCOMPARE(tree.arena(), arena);
+        }
+        // Stop and Start with the game directory box at its placeholder stops nothing.
+        {
+            setText("Text11", "");
+            MessageBoxCatcher bad("&Stop and Start");
+            click("Command3");
+            QTRY_COMPARE(bad.seen().size(), 2);
+            QVERIFY2(bad.seen()[1].text.startsWith("Game directory: give the folder"),
+                     qPrintable(bad.seen()[1].text));
+            const std::optional<QByteArray> status = waitForAnswer("getstatus", 5000);
+            QVERIFY(status);
+            QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "First Arena");
+            setText("Text11", tree.gameDir);
         }
         MessageBoxCatcher replace("&Stop and Start");
         click("Command3");
