@@ -209,6 +209,7 @@ int showCommand(const Invocation& invocation)
         for (const ScriptLine& line : reading.uncarried)
             uncarried.append(QJsonObject{{"line", line.line}, {"text", line.text}});
         json.insert("uncarried", uncarried);
+        json.insert("rotation", QJsonArray::fromStringList(reading.rotation));
         print(stdout, QString::fromUtf8(QJsonDocument(json).toJson()).trimmed());
         return Done;
     }
@@ -219,6 +220,8 @@ int showCommand(const Invocation& invocation)
         lines << QStringLiteral("--%1=").arg(QLatin1String(field.option)) +
                      shellQuoted(settings.*field.member);
     print(stdout, lines.join(kContinuation));
+    if (const std::optional<QString> notice = rotationNotice(reading))
+        print(stderr, *notice);
     if (!reading.uncarried.isEmpty())
         print(stderr, uncarriedWarning(scriptName(path), reading));
     return Done;

@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSet>
 #include <algorithm>
+#include <deque>
 #include <string_view>
 
 namespace ServerScript {
@@ -142,15 +144,24 @@ const QStringList kSetCommands{"set", "seta", "sets", "setu"};
 const QStringList kMapCommands{"map", "devmap", "spmap", "spdevmap"};
 // The form's variables that the engine itself creates when it starts. Any other variable
 // exists only once a set command has made it, or the game module, which loads with a map.
-const QStringList kEngineVariables{"sv_hostname",       "sv_maxclients",      "timelimit",
-                                   "sv_privateclients", "sv_privatepassword", "rconpassword"};
-// The variables whose values are secrets: the form's four passwords and the game's own.
-const QStringList kPasswordVariables{"sv_privatepassword", "g_adminpass", "rconpassword",
-                                     "password", "g_password"};
+const QStringList kEngineVariables{
+    "sv_hostname",        "sv_maxclients", "timelimit", "sv_privateclients",
+    "sv_privatepassword", "rconpassword",  "nextmap"};
+// What the server sets nextmap to at every map it loads.
+const QString kRestart = QStringLiteral("map_restart 0");
+// The level ends that the rotation is followed through before it must have repeated.
+constexpr int kMostLevels = 1024;
 
 QString lowerLatin1(const QByteArray& bytes)
 {
     return QString::fromLatin1(bytes).toLower();
+}
+
+// A variable whose name holds "pass", in any case, holds a secret: the form's passwords, the
+// game's, and those of mods, such as an admin password of their own.
+bool isSecret(const QString& variable)
+{
+    return variable.contains(u"pass", Qt::CaseInsensitive);
 }
 
 // The variable that a command sets, and where its value starts among the arguments: a set
@@ -165,51 +176,206 @@ std::optional<std::pair<QString, qsizetype>> setVariable(const QList<QByteArray>
     return std::pair(lowerLatin1(arguments[0]), 1);
 }
 
-} // namespace
-
-ScriptReading readScript(const QByteArray& script)
+// Whether the command sets a secret, itself or in a quoted string among its arguments that
+// vstr could run as commands.
+bool setsSecret(const QList<QByteArray>& arguments, int depth = 0)
 {
-    QStringList variables;
-    for (const SettingsField& field : kSettingsFields) {
-        if (field.variable)
-            variables << QString::fromLatin1(field.variable).toLower();
+    if (const auto set = setVariable(arguments); set && isSecret(set->first))
+        return true;
+    return depth < 8 && std::ranges::any_of(arguments.mid(1), [&](const QByteArray& argument) {
+               return std::ranges::any_of(ServerScript::commands(argument),
+                                          [&](const ServerScript::Command& inner) {
+                                              return setsSecret(inner.arguments, depth + 1);
+                                          });
+           });
+}
+
+// The command as it may be shown: a secret's value as stars, also inside a quoted string.
+QByteArray masked(const ServerScript::Command& command, int depth = 0)
+{
+    if (!setsSecret(command.arguments, depth))
+        return command.text.trimmed();
+    const auto set = setVariable(command.arguments);
+    if (set && isSecret(set->first))
+        return command.arguments.first(set->second).join(' ') +
+               (depth == 0 ? " \"********\"" : " ********");
+    QList<QByteArray> shown;
+    for (const QByteArray& argument : command.arguments) {
+        QList<QByteArray> inner;
+        for (const ServerScript::Command& each : ServerScript::commands(argument))
+            inner << masked(each, depth + 1);
+        const QByteArray word = shown.isEmpty() ? argument : inner.join("; ");
+        const bool quote = word.isEmpty() || word.contains(' ') || word.contains(';');
+        shown << (quote ? '"' + word + '"' : word);
     }
-    QStringList existing = kEngineVariables;
-    ScriptReading reading;
-    for (const ServerScript::Command& command : ServerScript::commands(script)) {
-        const QList<QByteArray>& arguments = command.arguments;
-        if (arguments.isEmpty())
-            continue;
-        const QString name = lowerLatin1(arguments[0]);
-        const auto set = setVariable(arguments);
-        const bool bare = set && set->second == 1;
-        if (set && !bare)
-            existing << set->first;
-        if (set && variables.contains(set->first) && (!bare || existing.contains(set->first))) {
-            reading.values.insert(set->first,
-                                  QString::fromLatin1(arguments.mid(set->second).join(' ')));
-        } else if (kMapCommands.contains(name)) {
-            reading.map = QString::fromLatin1(arguments.value(1));
-        } else {
-            // exec takes exactly one name.
-            if ((name == u"exec" || name == u"execq") && arguments.size() == 2)
-                reading.executed << QString::fromLatin1(arguments[1]);
-            // A password is never shown: the command up to its value, then stars.
-            const QByteArray text = set && kPasswordVariables.contains(set->first)
-                                        ? arguments.first(set->second).join(' ') + " \"********\""
-                                        : command.text.trimmed();
-            reading.uncarried << ScriptLine{command.line, QString::fromLatin1(text)};
+    return shown.join(' ');
+}
+
+// The server running a script, as far as the form and the map rotation care: every
+// variable that it sets, the maps it loads, and what vstr puts into its command buffer,
+// which runs at once, where the vstr stood.
+class Run {
+public:
+    explicit Run(std::function<bool(const QString&)> mapExists) : m_mapExists(std::move(mapExists))
+    {
+        for (const SettingsField& field : kSettingsFields) {
+            if (field.variable)
+                m_formVariables << QString::fromLatin1(field.variable).toLower();
         }
     }
-    return reading;
+
+    // Runs the commands; those of the script itself that the form cannot carry are kept.
+    // False when vstr ran more often than the server could without hanging.
+    bool execute(const QList<ServerScript::Command>& script, bool own)
+    {
+        std::deque<std::pair<ServerScript::Command, bool>> buffer;
+        for (const ServerScript::Command& command : script)
+            buffer.emplace_back(command, own);
+        int vstrs = 0;
+        while (!buffer.empty()) {
+            const auto [command, fromScript] = buffer.front();
+            buffer.pop_front();
+            const QList<QByteArray>& arguments = command.arguments;
+            if (arguments.isEmpty())
+                continue;
+            const QString name = lowerLatin1(arguments[0]);
+            if (name == u"vstr" && arguments.size() == 2) {
+                if (++vstrs > kMostVstrs)
+                    return false;
+                m_read << lowerLatin1(arguments[1]);
+                const QByteArray text = m_cvars.value(lowerLatin1(arguments[1])).toLatin1();
+                const QList<ServerScript::Command> inserted = ServerScript::commands(text + '\n');
+                for (auto at = inserted.rbegin(); at != inserted.rend(); ++at)
+                    buffer.emplace_front(
+                        ServerScript::Command{command.line, at->text, at->arguments}, false);
+            }
+            if (!act(command, name) && fromScript)
+                reading.uncarried << ScriptLine{command.line, QString::fromLatin1(masked(command))};
+        }
+        return true;
+    }
+
+    QString cvar(const QString& name) const { return m_cvars.value(name); }
+    void setCvar(const QString& name, const QString& value) { m_cvars.insert(name, value); }
+    // Where the rotation stands: the map and the variables.
+    std::pair<QString, QHash<QString, QString>> state() const
+    {
+        return {reading.map.value_or(QString()), m_cvars};
+    }
+
+    // Whether two states play on alike: the same map, and the same values of what decides
+    // the next one, nextmap, d1 and the variables that vstr has run so far.
+    bool alike(const std::pair<QString, QHash<QString, QString>>& a,
+               const std::pair<QString, QHash<QString, QString>>& b) const
+    {
+        if (a.first != b.first)
+            return false;
+        for (const QString& name : m_read + QSet<QString>{"nextmap", "d1"}) {
+            if (a.second.value(name) != b.second.value(name))
+                return false;
+        }
+        return true;
+    }
+
+    static constexpr int kMostVstrs = 10000;
+    ScriptReading reading;
+
+private:
+    // What the command does to what is followed; false when the form does not carry it.
+    bool act(const ServerScript::Command& command, const QString& name)
+    {
+        const QList<QByteArray>& arguments = command.arguments;
+        const auto set = setVariable(arguments);
+        const bool bare = set && set->second == 1;
+        if (set && (!bare || m_existing.contains(set->first))) {
+            if (!bare)
+                m_existing << set->first;
+            const QString value = QString::fromLatin1(arguments.mid(set->second).join(' '));
+            m_cvars.insert(set->first, value);
+            if (m_formVariables.contains(set->first)) {
+                reading.values.insert(set->first, value);
+                return true;
+            }
+        } else if (kMapCommands.contains(name)) {
+            const QString map = QString::fromLatin1(arguments.value(1));
+            // A map that cannot be found leaves the server on its map, with its nextmap.
+            if (m_mapExists(map)) {
+                reading.map = map;
+                m_cvars.insert(QStringLiteral("nextmap"), kRestart);
+            } else if (!reading.missingMaps.contains(map)) {
+                reading.missingMaps << map;
+            }
+            return true;
+        } else if ((name == u"exec" || name == u"execq") && arguments.size() == 2) {
+            reading.executed << QString::fromLatin1(arguments[1]);
+        }
+        return false;
+    }
+
+    std::function<bool(const QString&)> m_mapExists;
+    QStringList m_formVariables;
+    QStringList m_existing = kEngineVariables;
+    QHash<QString, QString> m_cvars;
+    QSet<QString> m_read;
+};
+
+} // namespace
+
+ScriptReading readScript(const QByteArray& script,
+                         const std::function<bool(const QString&)>& mapExists)
+{
+    Run run(mapExists ? mapExists : [](const QString&) { return true; });
+    const auto loops = [&](const QString& where) {
+        run.reading.problem =
+            QStringLiteral("its vstr commands run one another without end %1, where the server "
+                           "would hang: vstr ran %2 times.")
+                .arg(where, QLocale(QLocale::English).toString(Run::kMostVstrs));
+    };
+    if (!run.execute(ServerScript::commands(script), true)) {
+        loops(QStringLiteral("as the script runs"));
+        return run.reading;
+    }
+    // At the end of each level the game runs vstr nextmap; after the map's reset of nextmap
+    // it runs vstr d1 instead, if set, as the rotations of the scripts name their steps. In
+    // a tournament it only restarts the map.
+    run.reading.tournament = run.cvar(QStringLiteral("g_gametype")).trimmed() == u"1";
+    if (!run.reading.map || run.reading.tournament)
+        return run.reading;
+    const QString first = *run.reading.map;
+    QList<std::pair<QString, QHash<QString, QString>>> seen{run.state()};
+    for (int level = 0; level < kMostLevels; ++level) {
+        QByteArray next = "vstr nextmap";
+        if (run.cvar(QStringLiteral("nextmap")).compare(kRestart, Qt::CaseInsensitive) == 0 &&
+            !run.cvar(QStringLiteral("d1")).isEmpty()) {
+            run.setCvar(QStringLiteral("nextmap"), QStringLiteral("vstr d2"));
+            next = "vstr d1";
+        }
+        const ScriptReading before = run.reading;
+        if (!run.execute(ServerScript::commands(next), false)) {
+            loops(QStringLiteral("at the end of a level"));
+            return run.reading;
+        }
+        // What runs at a level's end is no command of the script's.
+        run.reading.values = before.values;
+        run.reading.executed = before.executed;
+        const auto state = run.state();
+        const auto earlier =
+            std::ranges::find_if(seen, [&](const auto& each) { return run.alike(each, state); });
+        if (earlier != seen.end()) {
+            run.reading.repeatsFrom = int(earlier - seen.begin());
+            break;
+        }
+        seen << state;
+        run.reading.rotation << *run.reading.map;
+    }
+    run.reading.map = first;
+    return run.reading;
 }
 
 bool setsPasswords(const QByteArray& script)
 {
-    return std::ranges::any_of(ServerScript::commands(script), [](const auto& command) {
-        const auto set = setVariable(command.arguments);
-        return set && kPasswordVariables.contains(set->first);
-    });
+    return std::ranges::any_of(ServerScript::commands(script),
+                               [](const auto& command) { return setsSecret(command.arguments); });
 }
 
 std::optional<QString> scriptTextProblem(const QString& name, const QByteArray& bytes)
@@ -250,6 +416,9 @@ std::variant<ScriptReading, QString> readScriptText(const QString& name, const Q
     if (const std::optional<QString> problem = scriptTextProblem(name, bytes))
         return *problem;
     ScriptReading reading = readScript(bytes);
+    if (reading.problem)
+        return QStringLiteral("%1 is not a script that the server can run: %2")
+            .arg(name, *reading.problem);
     if (reading.values.isEmpty() && !reading.map)
         return QStringLiteral("%1 is not a server script of this form: it sets none of its "
                               "settings and starts no map.")
@@ -268,6 +437,19 @@ std::variant<ScriptReading, QString> readScriptFile(const QString& path)
     if (const QString* problem = std::get_if<QString>(&bytes))
         return *problem;
     return readScriptText(u'"' + path + u'"', std::get<QByteArray>(bytes));
+}
+
+std::optional<QString> rotationNotice(const ScriptReading& reading)
+{
+    if (reading.tournament)
+        return QStringLiteral("The script sets g_gametype 1, a tournament, where the game "
+                              "restarts its map at the end of each level and never moves to "
+                              "another, whatever the script's rotation says.");
+    if (reading.rotation.isEmpty() || !reading.map)
+        return std::nullopt;
+    return QStringLiteral("At the ends of levels the server plays %1, then again from %2.")
+        .arg(reading.rotation.join(QStringLiteral(", ")),
+             reading.repeatsFrom == 0 ? *reading.map : reading.rotation[reading.repeatsFrom - 1]);
 }
 
 QString uncarriedWarning(const QString& name, const ScriptReading& reading)

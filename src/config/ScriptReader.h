@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -42,8 +43,22 @@ struct ScriptReading {
     // The value each of the form's server variables holds after the script, by the
     // variable's lower-case name; only those the script sets.
     QHash<QString, QString> values;
-    // The map that the last map command (map, devmap, spmap or spdevmap) names, if any.
+    // The map that the server loads first: the last that a map command (map, devmap, spmap
+    // or spdevmap) loads as the script runs, vstr's included, if any.
     std::optional<QString> map;
+    // The maps that follow it at the ends of levels, in playing order, up to where the
+    // rotation repeats itself: what nextmap, or the game's fall back to vstr d1, loads.
+    QStringList rotation;
+    // Where the playing order, the map and then the rotation, starts over: 0 at the map.
+    int repeatsFrom = 0;
+    // The maps that a map command names and that cannot be found, which leave the server on
+    // its map.
+    QStringList missingMaps;
+    // The script makes the game a tournament, where the map is only ever restarted.
+    bool tournament = false;
+    // Why the server could not run the script, as when vstr commands run one another without
+    // end.
+    std::optional<QString> problem;
     // The files that its exec and execq commands run, as they name them.
     QStringList executed;
     // The commands that the form cannot carry: other variables, exec, bind and the rest,
@@ -58,11 +73,15 @@ struct ScriptReading {
     ServerSettings settings() const;
 };
 
-ScriptReading readScript(const QByteArray& script);
+// What the script leaves in the server, the maps it plays included, where mapExists tells
+// whether the server finds a map; without it, every map is found.
+ScriptReading readScript(const QByteArray& script,
+                         const std::function<bool(const QString&)>& mapExists = {});
 
-// Whether the script sets a password the engine reads, to any value, even one that a later
-// line empties: any of the form's four or the game's g_password, by a set command or the
-// bare form. A copy of such a script is for its owner alone.
+// Whether the script sets a password, to any value, even one that a later line empties: a
+// variable whose name holds "pass" in any case, such as the form's four, the game's
+// g_password or a mod's admin password, by a set command or the bare form, also inside a
+// quoted string that vstr could run. A copy of such a script is for its owner alone.
 bool setsPasswords(const QByteArray& script);
 
 // Why the server would not execute the text of the script named name (a path in quotes, or
@@ -78,6 +97,10 @@ std::variant<ScriptReading, QString> readScriptText(const QString& name, const Q
 
 // The settings of the script file at path, or why it cannot be read as a script.
 std::variant<ScriptReading, QString> readScriptFile(const QString& path);
+
+// What the operator should know of the maps that the script plays in turn: which they are,
+// or that a tournament plays none; nothing without a rotation.
+std::optional<QString> rotationNotice(const ScriptReading& reading);
 
 // The warning that the form does not carry all of the script named name (a path in quotes,
 // or "Standard input"): the commands it cannot carry, each with its line, which writing the

@@ -107,10 +107,11 @@ QString alternatives(const QStringList& names)
                                   QStringLiteral(" or ") + names.last();
 }
 
+// The end of a sentence about name: the known names nearest to it, if any.
 QString didYouMean(const QString& name, const QStringList& known)
 {
     const QStringList near = nearestNames(name, known);
-    return near.isEmpty() ? QString()
+    return near.isEmpty() ? QStringLiteral(".")
                           : QStringLiteral("; did you mean %1?").arg(alternatives(near));
 }
 
@@ -159,8 +160,30 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
                             .arg(arena, probe.errorString(), kNothingDone),
                         Retry::Run}};
     const ScriptReading reading = readScript(std::get<QByteArray>(read));
+    if (reading.problem)
+        return {Problem{nullptr, QStringLiteral("The config file is not a script that the server "
+                                                "can run: %1%2")
+                                     .arg(*reading.problem, kNothingDone)}};
     const GameTree tree(gameDir, homePath.value_or(QString()));
     Problems problems;
+    // A step of the rotation whose map is missing makes the server play the map before it
+    // one more round.
+    for (const QString& map : reading.rotation) {
+        if (tree.findMap(map).value_or(GameTree::Found{}).loadable)
+            continue;
+        QStringList known;
+        for (const GameTree::Map& each : tree.maps())
+            known << each.name;
+        problems << Problem{nullptr,
+                            QStringLiteral("The config file's map rotation plays \"%1\", which "
+                                           "the server cannot load from the arena or baseq3 "
+                                           "folder, so it would play the map before it one more "
+                                           "round instead%2")
+                                    .arg(map, didYouMean(map, known)) +
+                                kNothingDone,
+                            Retry::Run};
+        break;
+    }
     if (reading.map) {
         const QString& map = *reading.map;
         if (const std::optional<GameTree::Found> found = tree.findMap(map); !found) {

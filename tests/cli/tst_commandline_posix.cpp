@@ -77,6 +77,9 @@ private slots:
         writeBytes(m_dir.filePath("VELDORIQUE.conf"), "[OPTIONS]\nSAVECFG=saved.cfg\n");
         writeBytes(m_dir.filePath("old.cfg"), "old");
         writeBytes(m_dir.filePath("secret.cfg"), "set g_password \"s3cret\"\nmap q3dm1\n");
+        writeBytes(m_dir.filePath("rotation.cfg"),
+                   "set d1 \"map q3dm1; set nextmap vstr d2\"\n"
+                   "set d2 \"map q3dm7; set sv_adminPass s3cret; set nextmap vstr d1\"\nvstr d1\n");
         QCOMPARE(mkfifo(QFile::encodeName(m_dir.filePath("pipe")), 0600), 0);
         QDir().mkpath(m_dir.filePath("game/arena/maps"));
         QDir().mkpath(m_dir.filePath("game/baseq3"));
@@ -124,12 +127,14 @@ private slots:
                               << QByteArray("--server-name=Arena \\\n--motd= \\\n--max-clients=16 \\\n--time-limit=30 \\\n--connection-password= \\\n"
                                             "--reserved-spaces=0 \\\n--reserved-password= \\\n--admin-password= \\\n--rcon-password=-x \\\n"
                                             "--region=0 \\\n--map=quorvexmap1\n") << "";
-        QTest::newRow("show as JSON") << QStringList{"show", "--json", "secret.cfg"} << none << 0 << ""
+        QTest::newRow("show as JSON") << QStringList{"show", "--json", "rotation.cfg"} << none << 0 << ""
                                       << QByteArray("{\n    \"admin-password\": \"\",\n    \"connection-password\": \"\",\n    \"map\": \"q3dm1\",\n"
                                                     "    \"max-clients\": \"16\",\n    \"motd\": \"\",\n    \"rcon-password\": \"\",\n    \"region\": \"0\",\n"
-                                                    "    \"reserved-password\": \"\",\n    \"reserved-spaces\": \"0\",\n    \"server-name\": \"\",\n"
-                                                    "    \"time-limit\": \"30\",\n    \"uncarried\": [\n        {\n            \"line\": 1,\n"
-                                                    "            \"text\": \"set g_password \\\"********\\\"\"\n        }\n    ]\n}\n") << "";
+                                                    "    \"reserved-password\": \"\",\n    \"reserved-spaces\": \"0\",\n    \"rotation\": [\n        \"q3dm7\"\n    ],\n"
+                                                    "    \"server-name\": \"\",\n    \"time-limit\": \"30\",\n    \"uncarried\": [\n"
+                                                    "        {\n            \"line\": 1,\n            \"text\": \"set d1 \\\"map q3dm1; set nextmap vstr d2\\\"\"\n        },\n"
+                                                    "        {\n            \"line\": 2,\n            \"text\": \"set d2 \\\"map q3dm7; set sv_adminPass ********; set nextmap vstr d1\\\"\"\n        },\n"
+                                                    "        {\n            \"line\": 3,\n            \"text\": \"vstr d1\"\n        }\n    ]\n}\n") << "";
         QTest::newRow("create from a script") << QStringList{"create", "--from", "a.cfg", "--max-clients=20"} << none << 0 << "a.cfg"
                                               << scriptWith({{&ServerSettings::serverName, "Arena"}, {&ServerSettings::rconPassword, "-x"},
                                                              {&ServerSettings::maxClients, "20"}}) << "";

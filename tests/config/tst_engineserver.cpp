@@ -1,4 +1,5 @@
 #include "config/CreateConfig.h"
+#include "config/ScriptReader.h"
 #include "launch/LaunchPlan.h"
 #include "support/GameEngine.h"
 #include "support/Processes.h"
@@ -47,6 +48,64 @@ private slots:
         QVERIFY2(answer->startsWith("print\nmap: " + s.initialMap.toLatin1()), answer->constData());
         QTest::qWait(1100);
         QCOMPARE(askServer("rcon s3cret status"), QByteArray("print\nBad rconpassword.\n"));
+    }
+
+    // The maps that a rotation plays, as the reader follows it, are those the server plays
+    // over its first level ends, with time sped up: steps of the rotation's own form, a step
+    // whose map is missing, and the game's fall back to vstr d1 after a map resets nextmap.
+    void rotationsPlayAsTheReaderFollowsThem_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QStringList>("levels");
+        const QByteArray steps = "set d1 \"map qa; set nextmap vstr d2\"\n"
+                                 "set d2 \"map %; set nextmap vstr d3\"\n"
+                                 "set d3 \"map qc; set nextmap vstr d1\"\nvstr d1\n";
+        QTest::newRow("three steps")
+            << QByteArray(steps).replace('%', "qb") << QStringList{"qa", "qb", "qc", "qa"};
+        QTest::newRow("a missing map")
+            << QByteArray(steps).replace('%', "qmissing") << QStringList{"qa", "qa", "qc", "qa"};
+        QTest::newRow("back to d1")
+            << QByteArray("set d1 \"map qb; set nextmap vstr d2\"\nset d2 \"map qc\"\nmap qa\n")
+            << QStringList{"qa", "qb", "qc", "qb"};
+    }
+
+    void rotationsPlayAsTheReaderFollowsThem()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QStringList, levels);
+        EngineTree tree;
+        for (const char* map : {"qa", "qb", "qc"})
+            writeBytes(tree.root() + "/baseq3/maps/" + map + ".bsp", smallMap());
+        const ScriptReading reading = readScript(script, [&](const QString& map) {
+            return QFile::exists(tree.root() + "/baseq3/maps/" + map + ".bsp");
+        });
+        QStringList order = QStringList{*reading.map} + reading.rotation;
+        while (order.size() < levels.size())
+            order << order[reading.repeatsFrom +
+                           (order.size() - reading.repeatsFrom) %
+                               (reading.rotation.size() + 1 - reading.repeatsFrom)];
+        QCOMPARE(order.first(levels.size()), levels);
+
+        writeBytes(tree.arena() + "/conf21.cfg", "set timelimit 1\n" + script);
+        EngineServer server(tree,
+                            QStringList{"+set", "net_ip", "127.0.0.1", "+set", "timescale", "20"} +
+                                serverArguments(21));
+        // Each level's map, as the server names it at its load and at its end.
+        QStringList played;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                played = QStringList();
+                QString map;
+                for (const QByteArray& line : server.output().split('\n')) {
+                    if (line.startsWith("Server: "))
+                        map = QString::fromLatin1(line.mid(8));
+                    else if (line.startsWith("Exit: "))
+                        played << map;
+                }
+                return played.size() >= levels.size();
+            }(),
+            30000);
+        QCOMPARE(played.first(levels.size()), levels);
     }
 };
 

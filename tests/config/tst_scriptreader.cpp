@@ -48,6 +48,13 @@ private slots:
             }
             scripts << script.toLatin1();
         }
+        // vstr puts a variable's value into the command buffer where it stands, so what it
+        // runs comes before the rest, nested or not; an unset variable runs nothing.
+        scripts << "set d1 \"map q3dm3; set sv_hostname Rotated\"\nvstr d1\n"
+                << "set a \"vstr b; set timelimit 5\"\nset b \"set timelimit 7; set g_motd "
+                   "inner\"\nvstr a\nset sv_maxclients 9\nmap q3dm1\n"
+                << "set x \"set sv_hostname X\"; vstr x; set g_motd after\r\nvstr nothing\n"
+                << "set c \"set g_motd first\"\nvstr c; set g_motd second\nVSTR C\n";
         EngineTree tree;
         const QList<ServerState> states = tree.runScripts(scripts);
         for (qsizetype i = 0; i < scripts.size(); ++i)
@@ -62,15 +69,19 @@ private slots:
                        "// a comment\n\n  vstr next // jump\nset fraglimit 20\nset g_motd\n"
                        "seta Password secret /* spans\nlines */ map q3dm2\n"
                        "set g_password \"s3cret\"\ng_adminPass s3cret\nrconpassword s3cret\n"
-                       "devmap q3dm7\n");
+                       "devmap q3dm7\nset rcon_password rc\nset d3 \"map x; rconPassword "
+                       "secret2\"\n");
         // A password is masked; a bare name sets only a variable that exists.
-        QCOMPARE(reading.uncarried, (QList<ScriptLine>{{1, "exec other.cfg"},
-                                                       {2, "bind x \"say hi\""},
-                                                       {5, "vstr next // jump"},
-                                                       {6, "set fraglimit 20"},
-                                                       {7, "set g_motd"},
-                                                       {10, "set g_password \"********\""},
-                                                       {11, "g_adminPass \"********\""}}));
+        QCOMPARE(reading.uncarried,
+                 (QList<ScriptLine>{{1, "exec other.cfg"},
+                                    {2, "bind x \"say hi\""},
+                                    {5, "vstr next // jump"},
+                                    {6, "set fraglimit 20"},
+                                    {7, "set g_motd"},
+                                    {10, "set g_password \"********\""},
+                                    {11, "g_adminPass \"********\""},
+                                    {14, "set rcon_password \"********\""},
+                                    {15, "set d3 \"map x; rconPassword ********\""}}));
         ServerSettings expected = designSettings();
         expected.serverName = "Arena";
         expected.connectionPassword = "secret";
@@ -91,6 +102,12 @@ private slots:
         QTest::newRow("larger than the server executes")
             << QByteArray("map q3dm1\n").leftJustified(ServerScript::kMaxBytes + 1, '/')
             << "no script larger than 131,071 bytes";
+        QTest::newRow("a vstr loop")
+            << QByteArray("set a \"vstr b\"\nset b \"vstr a\"\nvstr a\nmap q3dm1\n")
+            << "its vstr commands run one another without end as the script runs";
+        QTest::newRow("a vstr loop at the end of a level")
+            << QByteArray("set nextmap \"vstr nextmap\"\nmap q3dm1\nset nextmap \"vstr nextmap\"\n")
+            << "without end at the end of a level";
         QTest::newRow("sets nothing of the form")
             << QByteArray("exec other.cfg\n") << "sets none of its settings";
     }

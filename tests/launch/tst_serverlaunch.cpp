@@ -91,6 +91,11 @@ private slots:
         QTest::newRow("password emptied later")
             << "" << kScript + "set Password x\r\nset Password \"\"\r\n"
             << false << true;
+        QTest::newRow("a mod's password") << "" << kScript + "set g_adminPassword \"adm1n\"\r\n"
+                                          << false << true;
+        QTest::newRow("a password in a rotation's string")
+            << "" << kScript + "set d3 \"map q3dm3; rconPassword secret2\"\r\n"
+            << false << true;
         QTest::newRow("owner's source") << "" << kScript << true << true;
     }
 
