@@ -12,8 +12,9 @@ struct OwnOption {
     const char* name;
     const char* valueName; // nullptr for a switch
 };
-constexpr std::array<OwnOption, 3> kOwnOptions{{
+constexpr std::array<OwnOption, 4> kOwnOptions{{
     {"from", "SCRIPT"},
+    {"rotation", "MAP,MAP"},
     {"replace", nullptr},
     {"json", nullptr},
 }};
@@ -29,20 +30,23 @@ constexpr std::array<OptionUse, 11> settingsOptions()
 
 constexpr auto kSettings = settingsOptions();
 
-constexpr std::array<OptionUse, 13> kCreateOptions = [] {
-    std::array<OptionUse, 13> options{};
+constexpr std::array<OptionUse, 14> kCreateOptions = [] {
+    std::array<OptionUse, 14> options{};
     options[0] = {"from", "Start from the settings of SCRIPT, read as the game server reads it; "
                           "- reads it from standard input, where no other user sees its "
                           "passwords."};
     for (std::size_t i = 0; i < kSettings.size(); ++i)
         options[i + 1] = kSettings[i];
-    options[12] = {"output", "The config file to write; - writes the script to standard "
+    options[12] = {"rotation", "The maps that follow the initial map, in turn, apart by commas "
+                               "(at most 64); empty for none. Written as the steps d1, d2 and on, "
+                               "which vstr runs at the end of each level."};
+    options[13] = {"output", "The config file to write; - writes the script to standard "
                              "output."};
     return options;
 }();
 constexpr std::array<OptionUse, 1> kShowOptions{{
-    {"json", "Print one JSON object: the settings by option name, and the commands that the "
-             "settings cannot carry."},
+    {"json", "Print one JSON object: the settings by option name, the maps of the rotation, "
+             "and the commands that the settings cannot carry."},
 }};
 constexpr std::array<OptionUse, 2> kMapsOptions{{
     {"game-dir", "The game directory (default: the one the window saved)."},
@@ -67,16 +71,22 @@ const std::array<CommandSpec, 7> kCommands{{
      "A setting not given keeps its design text, or with --from the script's value. The same "
      "check as the window's runs, and each problem names its option. create writes only a "
      "file named on its command line: --output FILE, or with --from SCRIPT alone SCRIPT "
-     "itself.",
+     "itself. Written back to SCRIPT, or from standard input, the script keeps every command "
+     "of SCRIPT that the settings do not carry, byte for byte and where it stood, before or "
+     "after the map command; a script that the tool wrote comes back unchanged. A rotation of "
+     "SCRIPT in another form than --rotation writes is kept as it stands, and --rotation is "
+     "then refused.",
      kCreateOptions,
      "printf 'set rconPassword \"s3cret\"\\n' | quorvex-config-creator create --from - "
      "--server-name \"Grelt's Arena\" --output server.cfg",
      createCommand},
     {"show", "SCRIPT", "Print the settings that opening SCRIPT puts in the form.",
      "SCRIPT - reads it from standard input. One --option=value a line, quoted for the shell "
-     "where needed, so that create takes them back as they stand. The commands that the settings "
-     "cannot carry go to standard error, "
-     "their passwords masked.",
+     "where needed, so that create takes them back as they stand; the map is the one that the "
+     "server loads first, vstr followed, and --rotation the maps that follow it at the ends of "
+     "levels, as the server plays them. The commands that the settings cannot carry go to "
+     "standard error, their passwords masked: the value of every variable whose name holds "
+     "pass, also inside a string that vstr runs.",
      kShowOptions, "eval \"set -- $(quorvex-config-creator show server.cfg)\"", showCommand},
     {"maps", "", "List the maps that the server can load from the game tree.",
      "Found as the server finds them: in the arena and baseq3 folders of the engine's home "

@@ -76,12 +76,13 @@ QString shellQuoted(const QString& value)
 #endif
 
 // Writes the script to standard output, its line ends as they are.
-int writeToStandardOutput(const ServerSettings& settings)
+int writeToStandardOutput(const ServerSettings& settings, const ScriptExtras& extras)
 {
-    if (const Problems problems = checkSettings(settings); !problems.isEmpty())
+    if (const Problems problems = checkSettings(settings) + checkRotation(extras.rotation);
+        !problems.isEmpty())
         return failed(problems);
     ConfigScript script;
-    script.build(settings);
+    script.build(settings, extras);
     const QByteArray bytes = configFileBytes(script.strCfg());
 #ifdef Q_OS_WIN
     _setmode(_fileno(stdout), _O_BINARY);
@@ -173,21 +174,45 @@ int createCommand(const Invocation& invocation)
                                          "was written."),
                           findCommand("create"));
     ServerSettings settings = designSettings();
+    ScriptExtras extras;
+    std::optional<ScriptReading> source;
     if (invocation.isSet("from")) {
-        const std::variant<ScriptReading, QString> read = readSource(from);
+        std::variant<ScriptReading, QString> read = readSource(from);
         if (const QString* problem = std::get_if<QString>(&read))
             return failed(QStringList(*problem));
-        const ScriptReading& reading = std::get<ScriptReading>(read);
-        settings = reading.settings();
+        source = std::get<ScriptReading>(std::move(read));
+        settings = source->settings();
         settings.outputPath = from;
-        if (!reading.uncarried.isEmpty())
-            print(stderr, uncarriedWarning(scriptName(from), reading));
+        extras = source->kept;
     }
     applyOptions(invocation, settings);
+    if (invocation.isSet("rotation")) {
+        if (source && !source->rotationLines.isEmpty()) {
+            QStringList lines;
+            for (const int line : source->rotationLines)
+                lines << QString::number(line);
+            return failed(QStringList(
+                QStringLiteral("--rotation: %1 plays a rotation of its own, on lines %2, which "
+                               "is kept as it stands; remove those lines to give the rotation "
+                               "here, or leave out --rotation.")
+                    .arg(scriptName(from), lines.join(QStringLiteral(", ")))));
+        }
+        const QString maps = invocation.value("rotation");
+        extras.rotation = maps.isEmpty() ? QStringList() : maps.split(u',');
+    }
+    // The commands that the form does not carry go back only into the script they came from.
+    const bool back =
+        from == u"-" || (source && QFileInfo(settings.outputPath).absoluteFilePath() ==
+                                       QFileInfo(from).absoluteFilePath());
+    if (source && !source->uncarried.isEmpty())
+        print(stderr, uncarriedWarning(scriptName(from), *source,
+                                       back ? Keeping::Kept : Keeping::WrittenElsewhere));
+    if (!back)
+        extras.before = extras.after = QStringList();
     if (settings.outputPath == u"-")
-        return writeToStandardOutput(settings);
+        return writeToStandardOutput(settings, extras);
     ConfigScript script;
-    if (const Problems problems = createConfig(settings, script); !problems.isEmpty())
+    if (const Problems problems = createConfig(settings, script, extras); !problems.isEmpty())
         return failed(problems);
     print(stdout, QStringLiteral("Wrote the config file \"%1\".").arg(settings.outputPath));
     return Done;
@@ -219,11 +244,13 @@ int showCommand(const Invocation& invocation)
     for (const SettingsField& field : std::span(kSettingsFields).first(kScriptSettings))
         lines << QStringLiteral("--%1=").arg(QLatin1String(field.option)) +
                      shellQuoted(settings.*field.member);
+    if (!reading.rotation.isEmpty())
+        lines << QStringLiteral("--rotation=") + shellQuoted(reading.rotation.join(u','));
     print(stdout, lines.join(kContinuation));
     if (const std::optional<QString> notice = rotationNotice(reading))
         print(stderr, *notice);
     if (!reading.uncarried.isEmpty())
-        print(stderr, uncarriedWarning(scriptName(path), reading));
+        print(stderr, uncarriedWarning(scriptName(path), reading, Keeping::Shown));
     return Done;
 }
 

@@ -54,7 +54,15 @@ void ConfigScript::addPasswordSetting(const QString& comment, const QString& var
     m_strCfg += kLineEnd;
 }
 
-void ConfigScript::build(const ServerSettings& settings)
+QString rotationStep(int step, const QString& map, int steps)
+{
+    return QStringLiteral("set d%1 \"map %2; set nextmap vstr d%3\"")
+        .arg(step)
+        .arg(map)
+        .arg(step == steps ? 1 : step + 1);
+}
+
+void ConfigScript::build(const ServerSettings& settings, const ScriptExtras& extras)
 {
     m_strCfg.clear();
     AddCfgLine(kBannerRule);
@@ -102,6 +110,27 @@ void ConfigScript::build(const ServerSettings& settings)
         AddCfgLine(QStringLiteral("set location ") + QString::number(*region));
     m_strCfg += kLineEnd;
 
+    // The kept commands stand where they stood: before the map section, or after the map.
+    for (const QString& line : extras.before)
+        AddCfgLine(line);
+    if (!extras.before.isEmpty())
+        m_strCfg += kLineEnd;
+    if (!extras.rotation.isEmpty()) {
+        AddCfgLine(QStringLiteral("// Sets the maps that follow the initial map, in turn"));
+        const QStringList maps = QStringList{settings.initialMap} + extras.rotation;
+        for (qsizetype i = 0; i < maps.size(); ++i)
+            AddCfgLine(rotationStep(int(i + 1), maps[i], int(maps.size())));
+        m_strCfg += kLineEnd;
+    }
+
     AddCfgLine(QStringLiteral("// Sets your initial map"));
     AddCfgLine(QStringLiteral("map ") + settings.initialMap, False);
+    if (!extras.rotation.isEmpty()) {
+        m_strCfg += kLineEnd;
+        AddCfgLine(QStringLiteral("set nextmap \"vstr d2\""), False);
+    }
+    for (const QString& line : extras.after) {
+        m_strCfg += kLineEnd;
+        AddCfgLine(line, False);
+    }
 }

@@ -1,16 +1,20 @@
 #include "CreateConfig.h"
 
 #include "ConfigFile.h"
+#include "ScriptReader.h"
 #include "SettingsCheck.h"
 
-Problems createConfig(const ServerSettings& settings, ConfigScript& script)
+Problems createConfig(const ServerSettings& settings, ConfigScript& script,
+                      const ScriptExtras& extras)
 {
-    if (Problems problems = checkSettings(settings); !problems.isEmpty())
+    if (Problems problems = checkSettings(settings) + checkRotation(extras.rotation);
+        !problems.isEmpty())
         return problems;
-    script.build(settings);
-    if (std::optional<QString> error =
-            writeConfigFile(settings.outputPath, script.strCfg(),
-                            holdsPasswords(settings) ? Readers::OwnerOnly : Readers::Usual))
+    script.build(settings, extras);
+    // A kept command may set a password too.
+    const bool secret = holdsPasswords(settings) || setsPasswords(configFileBytes(script.strCfg()));
+    if (std::optional<QString> error = writeConfigFile(
+            settings.outputPath, script.strCfg(), secret ? Readers::OwnerOnly : Readers::Usual))
         return {Problem{nullptr, *error}};
     return {};
 }

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
 #include <deque>
@@ -226,15 +228,17 @@ public:
 
     // Runs the commands; those of the script itself that the form cannot carry are kept.
     // False when vstr ran more often than the server could without hanging.
-    bool execute(const QList<ServerScript::Command>& script, bool own)
+    bool execute(const QList<ServerScript::Command>& script, bool scriptsOwn)
     {
         std::deque<std::pair<ServerScript::Command, bool>> buffer;
         for (const ServerScript::Command& command : script)
-            buffer.emplace_back(command, own);
+            buffer.emplace_back(command, scriptsOwn);
         int vstrs = 0;
         while (!buffer.empty()) {
             const auto [command, fromScript] = buffer.front();
             buffer.pop_front();
+            if (fromScript)
+                own << Own{command, false};
             const QList<QByteArray>& arguments = command.arguments;
             if (arguments.isEmpty())
                 continue;
@@ -249,7 +253,10 @@ public:
                     buffer.emplace_front(
                         ServerScript::Command{command.line, at->text, at->arguments}, false);
             }
-            if (!act(command, name) && fromScript)
+            const bool carried = act(command, name);
+            if (fromScript)
+                own.last().carried = carried;
+            if (!carried && fromScript)
                 reading.uncarried << ScriptLine{command.line, QString::fromLatin1(masked(command))};
         }
         return true;
@@ -279,6 +286,17 @@ public:
 
     static constexpr int kMostVstrs = 10000;
     ScriptReading reading;
+    // The script's own commands, comments and empty ones included, and whether the form
+    // carries each; and where the first map command stands among them.
+    struct Own {
+        ServerScript::Command command;
+        bool carried;
+    };
+    QList<Own> own;
+    std::optional<qsizetype> firstMapAt;
+    // The variables that vstr has run.
+    const QSet<QString>& read() const { return m_read; }
+    bool isFormVariable(const QString& name) const { return m_formVariables.contains(name); }
 
 private:
     // What the command does to what is followed; false when the form does not carry it.
@@ -297,6 +315,8 @@ private:
                 return true;
             }
         } else if (kMapCommands.contains(name)) {
+            if (!firstMapAt)
+                firstMapAt = own.size() - 1;
             const QString map = QString::fromLatin1(arguments.value(1));
             // A map that cannot be found leaves the server on its map, with its nextmap.
             if (m_mapExists(map)) {
@@ -319,6 +339,94 @@ private:
     QSet<QString> m_read;
 };
 
+// A rotation as the tool writes it: steps d1 to dN, each loading its map and naming the next
+// as nextmap, the last naming d1, and nextmap set to d2 after the map command. Its commands'
+// places among the script's own, and the maps after the first; nothing for any other form.
+std::optional<std::pair<QList<qsizetype>, QStringList>> toolsRotation(const QList<Run::Own>& own)
+{
+    static const QRegularExpression step(
+        QStringLiteral("^set d(\\d+) \"map ([^\";]+); set nextmap vstr d(\\d+)\"$"));
+    QMap<int, std::pair<qsizetype, QString>> steps;
+    QList<qsizetype> places;
+    for (qsizetype i = 0; i < own.size(); ++i) {
+        const QString text = QString::fromLatin1(own[i].command.text.trimmed());
+        if (const QRegularExpressionMatch match = step.match(text); match.hasMatch()) {
+            const int number = match.captured(1).toInt();
+            if (steps.contains(number))
+                return std::nullopt;
+            steps.insert(number, {i, match.captured(2)});
+            places << i;
+            if (match.captured(3).toInt() != number + 1 && match.captured(3) != u"1")
+                return std::nullopt;
+        } else if (text == u"set nextmap \"vstr d2\"") {
+            places << i;
+        }
+    }
+    const int count = int(steps.size());
+    if (count < 2 || places.size() != count + 1 || steps.firstKey() != 1 ||
+        steps.lastKey() != count)
+        return std::nullopt;
+    QStringList maps;
+    for (int number = 2; number <= count; ++number)
+        maps << steps[number].second;
+    return std::pair(places, maps);
+}
+
+// What writing the form back to the script keeps of it: each command that the form does not
+// carry, with the comments before it, where it stood: before the command that runs the
+// script's first map command, or from it on, as a vstr that loads the map stays after the
+// form's map line; and a rotation of the tool's own form, as the form's rotation.
+void keep(Run& run, qsizetype count)
+{
+    QList<Run::Own> own = run.own.first(count);
+    if (const auto rotation = toolsRotation(own)) {
+        for (const qsizetype place : rotation->first) {
+            own[place].carried = true;
+            run.reading.uncarried.removeIf(
+                [&](const ScriptLine& line) { return line.line == own[place].command.line; });
+        }
+        run.reading.kept.rotation = rotation->second;
+    }
+    // A rotation of another form is its vstr commands and what they run.
+    for (const Run::Own& each : own) {
+        const QList<QByteArray>& arguments = each.command.arguments;
+        const auto set = setVariable(arguments);
+        if (!each.carried && !run.reading.rotation.isEmpty() &&
+            run.reading.kept.rotation.isEmpty() &&
+            ((!arguments.isEmpty() && lowerLatin1(arguments[0]) == u"vstr") ||
+             (set && (set->first == u"nextmap" || run.read().contains(set->first)))))
+            run.reading.rotationLines << each.command.line;
+    }
+    // A kept command may set one of the form's variables later, from a string that vstr runs.
+    for (const Run::Own& each : own) {
+        if (each.carried)
+            continue;
+        for (const QByteArray& argument : each.command.arguments.mid(1)) {
+            for (const ServerScript::Command& inner : ServerScript::commands(argument)) {
+                const auto set = setVariable(inner.arguments);
+                if (set && run.isFormVariable(set->first))
+                    run.reading.overriding << ScriptLine{each.command.line, set->first};
+            }
+        }
+    }
+    QStringList comments;
+    for (qsizetype i = 0; i < own.size(); ++i) {
+        const QByteArray& text = own[i].command.text;
+        if (own[i].command.arguments.isEmpty()) {
+            if (!text.trimmed().isEmpty())
+                comments << QString::fromLatin1(text);
+            continue;
+        }
+        if (!own[i].carried) {
+            QStringList& place = run.firstMapAt && i >= *run.firstMapAt ? run.reading.kept.after
+                                                                        : run.reading.kept.before;
+            place << comments << QString::fromLatin1(text);
+        }
+        comments.clear();
+    }
+    (run.firstMapAt ? run.reading.kept.after : run.reading.kept.before) << comments;
+}
+
 } // namespace
 
 ScriptReading readScript(const QByteArray& script,
@@ -335,12 +443,15 @@ ScriptReading readScript(const QByteArray& script,
         loops(QStringLiteral("as the script runs"));
         return run.reading;
     }
+    const qsizetype ownCount = run.own.size();
     // At the end of each level the game runs vstr nextmap; after the map's reset of nextmap
     // it runs vstr d1 instead, if set, as the rotations of the scripts name their steps. In
     // a tournament it only restarts the map.
     run.reading.tournament = run.cvar(QStringLiteral("g_gametype")).trimmed() == u"1";
-    if (!run.reading.map || run.reading.tournament)
+    if (!run.reading.map || run.reading.tournament) {
+        keep(run, ownCount);
         return run.reading;
+    }
     const QString first = *run.reading.map;
     QList<std::pair<QString, QHash<QString, QString>>> seen{run.state()};
     for (int level = 0; level < kMostLevels; ++level) {
@@ -369,6 +480,7 @@ ScriptReading readScript(const QByteArray& script,
         run.reading.rotation << *run.reading.map;
     }
     run.reading.map = first;
+    keep(run, ownCount);
     return run.reading;
 }
 
@@ -452,7 +564,7 @@ std::optional<QString> rotationNotice(const ScriptReading& reading)
              reading.repeatsFrom == 0 ? *reading.map : reading.rotation[reading.repeatsFrom - 1]);
 }
 
-QString uncarriedWarning(const QString& name, const ScriptReading& reading)
+QString uncarriedWarning(const QString& name, const ScriptReading& reading, Keeping keeping)
 {
     constexpr qsizetype kShown = 12;
     QStringList lines;
@@ -461,8 +573,26 @@ QString uncarriedWarning(const QString& name, const ScriptReading& reading)
         lines << QStringLiteral("line %1: %2").arg(command.line).arg(command.text);
     if (reading.uncarried.size() > kShown)
         lines << QStringLiteral("and %1 more").arg(reading.uncarried.size() - kShown);
-    return QStringLiteral("%1 holds commands that the settings cannot carry:\n%2\nWriting the "
-                          "settings over it drops them; to keep them, write the settings to "
-                          "another file.")
-        .arg(name, lines.join(u'\n'));
+    QString text = QStringLiteral("%1 holds commands that the settings cannot carry:\n%2\n")
+                       .arg(name, lines.join(u'\n'));
+    switch (keeping) {
+    case Keeping::Kept:
+        text += QStringLiteral("Writing the settings back to it keeps them where they stand, "
+                               "before or after the map command.");
+        break;
+    case Keeping::WrittenElsewhere:
+        text += QStringLiteral("They are left out of the config file, which is another file "
+                               "than the script.");
+        break;
+    case Keeping::Shown:
+        text += QStringLiteral("create --from keeps them where they stand when it writes the "
+                               "settings back to the script.");
+        break;
+    }
+    for (const ScriptLine& later : reading.overriding)
+        text += QStringLiteral("\nLine %1 sets %2 later, when vstr runs it, in place of the "
+                               "settings' value.")
+                    .arg(later.line)
+                    .arg(later.text);
+    return text;
 }

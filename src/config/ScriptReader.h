@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConfigScript.h"
 #include "ServerSettings.h"
 
 #include <QByteArray>
@@ -54,6 +55,14 @@ struct ScriptReading {
     // The maps that a map command names and that cannot be found, which leave the server on
     // its map.
     QStringList missingMaps;
+    // What writing the form back to this script keeps of it.
+    ScriptExtras kept;
+    // The lines of a rotation that is not of the form the tool writes, which is kept as it
+    // stands.
+    QList<int> rotationLines;
+    // The kept commands that set one of the form's variables later, when vstr runs them: each
+    // line with the variable.
+    QList<ScriptLine> overriding;
     // The script makes the game a tournament, where the map is only ever restarted.
     bool tournament = false;
     // Why the server could not run the script, as when vstr commands run one another without
@@ -102,7 +111,11 @@ std::variant<ScriptReading, QString> readScriptFile(const QString& path);
 // or that a tournament plays none; nothing without a rotation.
 std::optional<QString> rotationNotice(const ScriptReading& reading);
 
+// What becomes of the commands that the form does not carry: kept, as the settings are
+// written back to the script; left out, as they go to another file; or only shown.
+enum class Keeping { Kept, WrittenElsewhere, Shown };
+
 // The warning that the form does not carry all of the script named name (a path in quotes,
-// or "Standard input"): the commands it cannot carry, each with its line, which writing the
-// form over that file would lose.
-QString uncarriedWarning(const QString& name, const ScriptReading& reading);
+// or "Standard input"): the commands it cannot carry, each with its line, what becomes of
+// them, and those that set one of the form's variables later, from a string that vstr runs.
+QString uncarriedWarning(const QString& name, const ScriptReading& reading, Keeping keeping);

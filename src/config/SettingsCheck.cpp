@@ -288,6 +288,36 @@ Problems checkSettings(const ServerSettings& settings)
     return problems;
 }
 
+Problems checkRotation(const QStringList& maps)
+{
+    Problems problems;
+    if (maps.size() > kMostRotationMaps)
+        problems << Problem{nullptr,
+                            QStringLiteral("The map rotation has %1 maps; give at most %2.")
+                                .arg(maps.size())
+                                .arg(kMostRotationMaps)};
+    // Each map follows the Initial Map's rules, which keep its step's line far below the
+    // command buffer's 1,024 bytes.
+    const ScriptValue& rules =
+        *std::ranges::find(kScriptValues, &ServerSettings::initialMap, &ScriptValue::member);
+    for (const QString& map : maps) {
+        if (map.isEmpty()) {
+            problems << Problem{nullptr, QStringLiteral("The map rotation holds an empty map "
+                                                        "name; give the maps apart by commas.")};
+            continue;
+        }
+        ServerSettings settings;
+        settings.initialMap = map;
+        Problems found;
+        checkScriptValue(settings, rules, found);
+        for (const Problem& problem : found)
+            problems << Problem{
+                nullptr,
+                QStringLiteral("The map rotation's map \"%1\": %2").arg(map, problem.text)};
+    }
+    return problems;
+}
+
 std::optional<Problem> pathTextProblem(SettingsMember box, const QString& text)
 {
     if (holdsLineBreaks(text))

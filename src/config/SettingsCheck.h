@@ -14,6 +14,11 @@ inline constexpr qsizetype kMaxValueLength = 255;
 // built and written.
 Problems checkSettings(const ServerSettings& settings);
 
+// What keeps the maps of a rotation, those that follow the initial map, from being written as
+// steps of the script: more maps than it takes, or a name that the Initial Map's rules
+// refuse.
+Problems checkRotation(const QStringList& maps);
+
 // What keeps the text of a path box from being the path the operator meant: line breaks
 // pasted in, which the box shows as spaces, or a leading ~, which only a shell expands.
 std::optional<Problem> pathTextProblem(SettingsMember box, const QString& text);

@@ -79,9 +79,14 @@ void frmQuorvexConfigCreator::openScript(const QString& path)
     settings.gameDir = currentSettings().gameDir;
     settings.outputPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     m_controls.setSettings(settings);
+    m_opened = {settings.outputPath, reading.kept};
+    QStringList notices;
+    if (const std::optional<QString> rotation = rotationNotice(reading))
+        notices << *rotation;
     if (!reading.uncarried.isEmpty())
-        warn(QStringLiteral("Open Script"),
-             {uncarriedWarning(u'"' + settings.outputPath + u'"', reading)});
+        notices << uncarriedWarning(u'"' + settings.outputPath + u'"', reading, Keeping::Kept);
+    if (!notices.isEmpty())
+        warn(QStringLiteral("Open Script"), notices);
 }
 
 bool frmQuorvexConfigCreator::eventFilter(QObject* watched, QEvent* event)
@@ -128,7 +133,13 @@ void frmQuorvexConfigCreator::Command1_Click()
 
 void frmQuorvexConfigCreator::Command2_Click()
 {
-    if (const Problems problems = createConfig(currentSettings(), m_script); !problems.isEmpty())
+    // Written back to the script it was filled from, the form keeps what it does not carry.
+    const ServerSettings settings = currentSettings();
+    const ScriptExtras extras = m_opened && QFileInfo(settings.outputPath).absoluteFilePath() ==
+                                                QFileInfo(m_opened->first).absoluteFilePath()
+                                    ? m_opened->second
+                                    : ScriptExtras{};
+    if (const Problems problems = createConfig(settings, m_script, extras); !problems.isEmpty())
         warn(QStringLiteral("Create Config"), captioned(problems));
 }
 

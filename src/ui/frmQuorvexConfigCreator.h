@@ -6,6 +6,7 @@
 
 #include <QMessageBox>
 #include <QWidget>
+#include <optional>
 
 // The tool's only window: the form of server settings and its five handlers.
 class frmQuorvexConfigCreator : public QWidget {
@@ -45,4 +46,6 @@ private:
 
     FormControls m_controls;
     ConfigScript m_script; // holds strCfg from one "Create Config" to the next
+    // The script that the form was last filled from, and what writing back to it keeps.
+    std::optional<std::pair<QString, ScriptExtras>> m_opened;
 };

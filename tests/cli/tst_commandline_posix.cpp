@@ -60,12 +60,15 @@ class TestCommandLine : public QObject {
     }
 
     // The config file that the form with these changes writes.
-    static QByteArray scriptWith(const QList<std::pair<SettingsMember, QString>>& changes)
+    static QByteArray scriptWith(const QList<std::pair<SettingsMember, QString>>& changes,
+                                 const ScriptExtras& extras = {})
     {
         ServerSettings settings = testSettings();
         for (const auto& [member, value] : changes)
             settings.*member = value;
-        return configFileFor(settings);
+        ConfigScript script;
+        script.build(settings, extras);
+        return configFileBytes(script.strCfg());
     }
 
 private slots:
@@ -107,7 +110,7 @@ private slots:
         // clang-format off
         QTest::newRow("help") << QStringList{"--help"} << none << 0 << ""
                               << QByteArray("Usage: quorvex-config-creator [FILE]\n"
-                                            "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--output FILE]\n"
+                                            "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n"
                                             "  or:  quorvex-config-creator show [--json] SCRIPT\n"
                                             "  or:  quorvex-config-creator maps [--game-dir DIR] [--json]\n"
                                             "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace]\n"
@@ -115,7 +118,7 @@ private slots:
                                             "  or:  quorvex-config-creator stop [--game-dir DIR]\n"
                                             "  or:  quorvex-config-creator help [COMMAND]\n") << "";
         QTest::newRow("help of a command") << QStringList{"create", "--help"} << none << 0 << ""
-                                           << QByteArray("Usage: quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--output FILE]\n\n"
+                                           << QByteArray("Usage: quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n\n"
                                                          "Check the settings and write the config file, as Create Config does.\n\n") << "";
         QTest::newRow("help as a command") << QStringList{"help", "status"} << none << 0 << ""
                                            << QByteArray("Usage: quorvex-config-creator status [--game-dir DIR] [--json]\n\n"
@@ -148,6 +151,18 @@ private slots:
         QTest::newRow("from standard input") << QStringList{"create", "--from", "-", "--max-clients", "24", "--output", "in.cfg"}
                                              << QByteArray("set rconPassword \"s3cret\"\n") << 0 << "in.cfg"
                                              << scriptWith({{&ServerSettings::rconPassword, "s3cret"}, {&ServerSettings::maxClients, "24"}}) << "";
+        QTest::newRow("standard input kept") << QStringList{"create", "--from", "-", "--output", "kept.cfg"}
+                                             << QByteArray("set sv_fps 30\nset timelimit 9\nmap q3dm2 ; bind x y\n") << 0 << "kept.cfg"
+                                             << scriptWith({{&ServerSettings::initialMap, "q3dm2"}, {&ServerSettings::timeLimit, "9"}},
+                                                           {{}, {"set sv_fps 30"}, {" bind x y"}})
+                                             << "Standard input holds commands that the settings cannot carry:\nline 1: set sv_fps 30\nline 3: bind x y\n"
+                                                "Writing the settings back to it keeps them";
+        QTest::newRow("rotation") << QStringList{"create", "--map", "q3dm1", "--rotation", "q3dm7,q3dm17", "--output", "-"} << none << 0 << ""
+                                  << scriptWith({{&ServerSettings::initialMap, "q3dm1"}}, {{"q3dm7", "q3dm17"}, {}, {}}) << "";
+        QTest::newRow("rotation of another form") << QStringList{"create", "--from", "rotation.cfg", "--rotation", "q3dm1"} << none << 1 << ""
+                                                  << QByteArray() << "--rotation: \"rotation.cfg\" plays a rotation of its own, on lines 1, 2, 3,";
+        QTest::newRow("rotation map refused") << QStringList{"create", "--rotation", "q3dm7,bad map", "--output", "old.cfg"} << none << 1 << "old.cfg"
+                                              << QByteArray("old") << "The map rotation's map \"bad map\": remove the spaces";
         QTest::newRow("password masked") << QStringList{"create", "--from", "secret.cfg", "--output", "-"} << none << 0 << ""
                                          << scriptWith({{&ServerSettings::initialMap, "q3dm1"}})
                                          << "\"secret.cfg\" holds commands that the settings cannot carry:\nline 1: set g_password \"********\"\n";
@@ -307,7 +322,14 @@ private slots:
                          "you mean quorvexmap1? Nothing was stopped or started."},
               std::tuple{"quorvexmap1", "exec bans\r\n",
                          "The config file executes \"bans\", which the server cannot find: no "
-                         "bans.cfg is in the arena or baseq3 folder"}}) {
+                         "bans.cfg is in the arena or baseq3 folder"},
+              std::tuple{"quorvexmap1",
+                         "set d1 \"map quorvexmap1; set nextmap vstr d2\"\r\n"
+                         "set d2 \"map quorvexmap2; set nextmap vstr d1\"\r\n"
+                         "set nextmap \"vstr d2\"\r\n",
+                         "The config file's map rotation plays \"quorvexmap2\", which the "
+                         "server cannot load from the arena or baseq3 folder, so it would play "
+                         "the map before it one more round instead; did you mean quorvexmap1?"}}) {
             create("Third Arena", map);
             writeBytes(tree.outputPath, readAll(tree.outputPath) + exec);
             ran = run(QStringList{"run", "--replace"} + paths);

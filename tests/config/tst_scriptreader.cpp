@@ -1,4 +1,6 @@
+#include "config/CreateConfig.h"
 #include "config/ScriptReader.h"
+#include "support/Files.h"
 #include "support/GameEngine.h"
 #include "support/Processes.h"
 
@@ -62,6 +64,51 @@ private slots:
 #endif
     }
 
+    // A hand-written script opened, one setting changed and written back: the server holds
+    // every other variable as the old script left it, the changed one as changed, and plays
+    // the same rotation; a script that the tool wrote comes back byte for byte.
+    void writingBackKeepsWhatTheFormDoesNotCarry()
+    {
+        const QByteArray old = "// my server\r\nset g_password \"oldpass\"\r\nexec bans.cfg\r\n"
+                               "seta sv_hostname \"Old name\"; set sv_fps 30 // fast\r\n"
+                               "set d1 \"map q3dm2; set nextmap vstr d2\"\r\n"
+                               "set d2 \"map q3dm7; set g_motd rotated; set nextmap vstr d1\"\r\n"
+                               "bind x \"say hi\"\r\nvstr d1\r\n// late\r\nset fraglimit 20\r\n";
+        const ScriptReading reading = readScript(old);
+        QTemporaryDir dir;
+        ServerSettings settings = reading.settings();
+        settings.serverName = "New name";
+        settings.outputPath = dir.filePath("server.cfg");
+        ConfigScript script;
+        QCOMPARE(captioned(createConfig(settings, script, reading.kept)), QStringList());
+        const QByteArray written = readAll(settings.outputPath);
+        const ScriptReading again = readScript(written);
+        QCOMPARE(again.rotation, reading.rotation);
+        QCOMPARE(again.map, reading.map);
+        QCOMPARE(again.overriding, (QList<ScriptLine>{{57, "g_motd"}}));
+#ifndef Q_OS_WIN
+        QCOMPARE(fileMode(settings.outputPath), 0600);
+        const QStringList others{"g_password", "sv_fps", "d1", "d2", "fraglimit", "nextmap"};
+        EngineTree tree;
+        ServerState before = tree.runScripts({old}, others)[0];
+        const ServerState after = EngineTree().runScripts({written}, others)[0];
+        before.cvars["sv_hostname"] = "New name";
+        for (const char* formDefault :
+             {"g_motd", "sv_maxclients", "timelimit", "sv_privateclients", "location"})
+            before.cvars.insert(formDefault, after.cvars.value(formDefault));
+        before.mapFiles.prepend("maps/q3dm2.bsp");
+        QCOMPARE(after, before);
+#endif
+        // Written again unchanged, the tool's own script stays as it is.
+        const ScriptReading own = readScript(written);
+        QCOMPARE(own.uncarried.size(), reading.uncarried.size());
+        ConfigScript rewritten;
+        ServerSettings same = own.settings();
+        same.outputPath = settings.outputPath;
+        QCOMPARE(captioned(createConfig(same, rewritten, own.kept)), QStringList());
+        QCOMPARE(readAll(settings.outputPath), written);
+    }
+
     void listsWhatTheFormCannotCarry()
     {
         const ScriptReading reading =
@@ -88,7 +135,8 @@ private slots:
         expected.rconPassword = "s3cret";
         expected.initialMap = "q3dm7";
         QVERIFY(reading.settings() == expected);
-        QVERIFY(uncarriedWarning("a.cfg", reading).contains("\nline 5: vstr next // jump\n"));
+        QVERIFY(uncarriedWarning("a.cfg", reading, Keeping::Shown)
+                    .contains("\nline 5: vstr next // jump\n"));
     }
 
     void filesThatAreNoScriptsAreRefused_data()

@@ -148,7 +148,8 @@ QStringList EngineTree::engineOptions(const QString& baseGame)
     return options;
 }
 
-QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts)
+QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts,
+                                          const QStringList& alsoPrinted)
 {
     // Each step resets the variables, marks where its script's output starts, runs the
     // script, prints the variables and goes on to the next step. A variable that a script
@@ -162,7 +163,7 @@ QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts)
             step += "unset " + name.toLatin1() + "\n" + name.toLatin1() + " \"" + kUnset + "\"\n";
         const QByteArray n = (prefix + QString::number(i)).toLatin1();
         step += "echo @@script " + n + "\nexec " + n + "\n//*/\necho @@state\n";
-        for (const QString& name : kScriptCvars)
+        for (const QString& name : kScriptCvars + alsoPrinted)
             step += "print " + name.toLatin1() + "\n";
         step += i + 1 < scripts.size()
                     ? "exec step_" + prefix.toLatin1() + QByteArray::number(i + 1)

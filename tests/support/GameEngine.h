@@ -35,8 +35,10 @@ public:
     QStringList engineOptions();
 
     // Runs each script in turn in one engine process, with the variables of kScriptCvars
-    // unset before each, and returns what each left in the engine.
-    QList<ServerState> runScripts(const QList<QByteArray>& scripts);
+    // unset before each, and returns what each left in the engine: those variables, and the
+    // also printed ones.
+    QList<ServerState> runScripts(const QList<QByteArray>& scripts,
+                                  const QStringList& alsoPrinted = {});
 
 private:
     QStringList engineOptions(const QString& baseGame);

@@ -494,7 +494,7 @@ private slots:
     // A script that the tool wrote, with a command the form cannot carry added, opens when
     // dropped onto a box, which would otherwise take its name as text: the boxes show its
     // settings, the game directory stays, a warning names the command by its line, and Create
-    // Config writes the tool's script back byte for byte. A file that is no script changes
+    // Config writes the tool's script back with that command kept where it stood. A file that is no script changes
     // nothing; a folder dropped becomes the game directory.
     void aDroppedScriptOpensAndIsWrittenBack()
     {
@@ -523,7 +523,7 @@ private slots:
         QVERIFY(m_window->currentSettings() == s);
         QTRY_COMPARE(catcher.seen().size(), 2);
         QVERIFY2(catcher.seen()[1].text.contains(
-                     "carry:\nline 1: exec extra\nWriting the settings over it drops them"),
+                     "carry:\nline 1: exec extra\nWriting the settings back to it keeps them"),
                  qPrintable(catcher.seen()[1].text));
         // A folder dropped is the game directory, saved only at close, as typed.
         const SavedPaths saved = loadSavedPaths();
@@ -537,8 +537,12 @@ private slots:
         QVERIFY(m_window->currentSettings() == s);
         QCOMPARE(catcher.seen().size(), 2);
         QCOMPARE(loadSavedPaths().gameDir, saved.gameDir);
+        setText("Text1", "Changed Arena");
+        s.serverName = "Changed Arena";
         QCOMPARE(clickAndCatch("Command2").size(), 0);
-        QCOMPARE(readAll(s.outputPath), configFileFor(s));
+        ConfigScript kept;
+        kept.build(s, {{}, {"exec extra"}, {}});
+        QCOMPARE(readAll(s.outputPath), configFileBytes(kept.strCfg()));
     }
 
     void runConfigStartsTheServerWithTheWrittenScript()
