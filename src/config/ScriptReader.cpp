@@ -577,8 +577,8 @@ QString uncarriedWarning(const QString& name, const ScriptReading& reading, Keep
                        .arg(name, lines.join(u'\n'));
     switch (keeping) {
     case Keeping::Kept:
-        text += QStringLiteral("Writing the settings back to it keeps them where they stand, "
-                               "before or after the map command.");
+        text += QStringLiteral("The config file written from the settings keeps them where "
+                               "they stood, before or after the map command.");
         break;
     case Keeping::WrittenElsewhere:
         text += QStringLiteral("They are left out of the config file, which is another file "

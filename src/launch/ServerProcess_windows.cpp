@@ -104,11 +104,11 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
                         CREATE_NEW_CONSOLE | CREATE_SUSPENDED, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &started))
         return qt_error_string(int(GetLastError()));
-    HANDLE job =
-        started.dwProcessId == 0
-            ? nullptr
-            : CreateJobObjectW(nullptr,
-                               serverJobName(qint64(started.dwProcessId)).toStdWString().c_str());
+    // Wine runs a Unix program as a process of the system's own, and fills in nothing else.
+    if (!started.hProcess)
+        return std::make_unique<WindowsServerProcess>(nullptr, nullptr);
+    HANDLE job = CreateJobObjectW(
+        nullptr, serverJobName(qint64(GetProcessId(started.hProcess))).toStdWString().c_str());
     if (job && !AssignProcessToJobObject(job, started.hProcess)) {
         CloseHandle(job);
         job = nullptr;

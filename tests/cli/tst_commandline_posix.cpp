@@ -156,7 +156,12 @@ private slots:
                                              << scriptWith({{&ServerSettings::initialMap, "q3dm2"}, {&ServerSettings::timeLimit, "9"}},
                                                            {{}, {"set sv_fps 30"}, {" bind x y"}})
                                              << "Standard input holds commands that the settings cannot carry:\nline 1: set sv_fps 30\nline 3: bind x y\n"
-                                                "Writing the settings back to it keeps them";
+                                                "The config file written from the settings keeps them";
+        QTest::newRow("show of a tournament") << QStringList{"show", "-"} << QByteArray("set g_gametype 1\nmap q3dm1\n") << 0 << ""
+                                              << QByteArray("--server-name= \\\n--motd= \\\n--max-clients=16 \\\n--time-limit=30 \\\n--connection-password= \\\n"
+                                                            "--reserved-spaces=0 \\\n--reserved-password= \\\n--admin-password= \\\n--rcon-password= \\\n"
+                                                            "--region=0 \\\n--map=q3dm1\n")
+                                              << "The script sets g_gametype 1, a tournament, where the game restarts its map";
         QTest::newRow("rotation") << QStringList{"create", "--map", "q3dm1", "--rotation", "q3dm7,q3dm17", "--output", "-"} << none << 0 << ""
                                   << scriptWith({{&ServerSettings::initialMap, "q3dm1"}}, {{"q3dm7", "q3dm17"}, {}, {}}) << "";
         QTest::newRow("rotation of another form") << QStringList{"create", "--from", "rotation.cfg", "--rotation", "q3dm1"} << none << 1 << ""

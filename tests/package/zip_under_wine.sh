@@ -174,6 +174,14 @@ said=$(console 'quorvex-config-creator --version & echo status !ERRORLEVEL!')
 [ "$said" = "$(printf 'quorvex-config-creator 1.0.0\nstatus 0')" ] || fail "--version said: $said"
 said=$(console "quorvex-config-creator show $(windows "$work/zip.cfg")")
 printf '%s\n' "$said" | grep -qx -- '--server-name="Zip Arena"' || fail "show said: $said"
+# A hand-written script written back keeps what the form does not carry, and its rotation.
+printf 'set g_password "oldpass"\r\nset d1 "map q3dm1; set nextmap vstr d2"\r\nset d2 "map q3dm7; set nextmap vstr d1"\r\nvstr d1\r\n' >"$work/hand.cfg"
+said=$(console "quorvex-config-creator create --from $(windows "$work/hand.cfg") --server-name Handmade & echo status !ERRORLEVEL!")
+printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "create --from said: $said"
+grep -q '^set g_password "oldpass"' "$work/hand.cfg" && grep -q '^vstr d1' "$work/hand.cfg" &&
+    grep -q '^set sv_hostname "Handmade"' "$work/hand.cfg" || fail "written back: $(cat "$work/hand.cfg")"
+said=$(console "quorvex-config-creator show $(windows "$work/hand.cfg")")
+printf '%s\n' "$said" | grep -qx -- '--rotation=q3dm7' || fail "show of a rotation said: $said"
 said=$(console 'quorvex-config-creator creat & echo status !ERRORLEVEL!')
 printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 2' || fail "a wrong command said: $said"
 

@@ -523,7 +523,7 @@ private slots:
         QVERIFY(m_window->currentSettings() == s);
         QTRY_COMPARE(catcher.seen().size(), 2);
         QVERIFY2(catcher.seen()[1].text.contains(
-                     "carry:\nline 1: exec extra\nWriting the settings back to it keeps them"),
+                     "carry:\nline 1: exec extra\nThe config file written from the settings keeps them"),
                  qPrintable(catcher.seen()[1].text));
         // A folder dropped is the game directory, saved only at close, as typed.
         const SavedPaths saved = loadSavedPaths();
