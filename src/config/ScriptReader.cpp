@@ -448,6 +448,10 @@ ScriptReading readScript(const QByteArray& script,
     // it runs vstr d1 instead, if set, as the rotations of the scripts name their steps. In
     // a tournament it only restarts the map.
     run.reading.tournament = run.cvar(QStringLiteral("g_gametype")).trimmed() == u"1";
+    const QString nextmap = run.cvar(QStringLiteral("nextmap"));
+    run.reading.namesNextMaps =
+        !run.cvar(QStringLiteral("d1")).isEmpty() ||
+        (!nextmap.isEmpty() && nextmap.compare(kRestart, Qt::CaseInsensitive));
     if (!run.reading.map || run.reading.tournament) {
         keep(run, ownCount);
         return run.reading;
@@ -557,8 +561,16 @@ std::optional<QString> rotationNotice(const ScriptReading& reading)
         return QStringLiteral("The script sets g_gametype 1, a tournament, where the game "
                               "restarts its map at the end of each level and never moves to "
                               "another, whatever the script's rotation says.");
-    if (reading.rotation.isEmpty() || !reading.map)
+    if (!reading.map)
         return std::nullopt;
+    // A rotation that never leaves its map is a dead end that only a map change ends.
+    if (reading.rotation.isEmpty())
+        return reading.namesNextMaps
+                   ? std::optional(QStringLiteral("The script names maps to follow, but at the "
+                                                  "end of each level the server plays %1 again: "
+                                                  "its nextmap leads back to it.")
+                                       .arg(*reading.map))
+                   : std::nullopt;
     return QStringLiteral("At the ends of levels the server plays %1, then again from %2.")
         .arg(reading.rotation.join(QStringLiteral(", ")),
              reading.repeatsFrom == 0 ? *reading.map : reading.rotation[reading.repeatsFrom - 1]);

@@ -63,6 +63,8 @@ struct ScriptReading {
     // The kept commands that set one of the form's variables later, when vstr runs them: each
     // line with the variable.
     QList<ScriptLine> overriding;
+    // The script sets d1, or nextmap to something other than the restart of the map.
+    bool namesNextMaps = false;
     // The script makes the game a tournament, where the map is only ever restarted.
     bool tournament = false;
     // Why the server could not run the script, as when vstr commands run one another without
