@@ -352,11 +352,15 @@ holdNumbers(const std::function<bool()>& keepWaiting)
     }
     if (made && lock->isLocked())
         return lock;
+    const QString why = !made ? QStringLiteral("it cannot be made there")
+                        : lock->error() == QLockFile::PermissionError
+                            ? QStringLiteral("it may not be written")
+                            : QStringLiteral("no file can be made in it");
     return Problem{nullptr, QStringLiteral("Could not write to the tool's state folder \"%1\", "
                                            "where it keeps the records of the servers it "
-                                           "started. Nothing was stopped or started; make the "
-                                           "folder yours and writable.")
-                                .arg(QDir::toNativeSeparators(folder))};
+                                           "started: %2. Nothing was stopped or started; make "
+                                           "the folder yours and writable.")
+                                .arg(QDir::toNativeSeparators(folder), why)};
 }
 
 } // namespace StartedServers
