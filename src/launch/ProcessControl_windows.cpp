@@ -14,39 +14,34 @@
 
 namespace {
 
-// A process handle that closes itself.
-struct Process {
-    explicit Process(qint64 pid, DWORD access) : handle(OpenProcess(access, FALSE, DWORD(pid))) {}
-    ~Process()
+// A handle that closes itself, such as of a process or of a server's job.
+struct Handle {
+    explicit Handle(HANDLE opened) : handle(opened) {}
+    ~Handle()
     {
         if (handle)
             CloseHandle(handle);
     }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
     HANDLE handle;
 };
 
-// A job of a server's start, opened by its name.
-struct Job {
-    Job(qint64 pid, DWORD access)
-        : handle(OpenJobObjectW(access, FALSE, serverJobName(pid).toStdWString().c_str()))
-    {
-    }
-    ~Job()
-    {
-        if (handle)
-            CloseHandle(handle);
-    }
-    Job(const Job&) = delete;
-    Job& operator=(const Job&) = delete;
-    HANDLE handle;
-};
+Handle openProcess(qint64 pid, DWORD access)
+{
+    return Handle(OpenProcess(access, FALSE, DWORD(pid)));
+}
+
+// The job of a server's start, opened by its name.
+Handle openJob(qint64 pid, DWORD access)
+{
+    return Handle(OpenJobObjectW(access, FALSE, serverJobName(pid).toStdWString().c_str()));
+}
 
 // The program that the process runs, as its file's name.
 QString programName(qint64 pid)
 {
-    const Process process(pid, PROCESS_QUERY_LIMITED_INFORMATION);
+    const Handle process = openProcess(pid, PROCESS_QUERY_LIMITED_INFORMATION);
     wchar_t path[MAX_PATH];
     DWORD size = MAX_PATH;
     if (!process.handle || !QueryFullProcessImageNameW(process.handle, 0, path, &size))
@@ -77,7 +72,7 @@ QString serverJobName(qint64 pid)
 
 std::optional<ProcessIdentity> processIdentity(qint64 pid)
 {
-    const Process process(pid, PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
+    const Handle process = openProcess(pid, PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
     if (!process.handle || WaitForSingleObject(process.handle, 0) != WAIT_TIMEOUT)
         return std::nullopt;
     FILETIME created{}, exited{}, kernel{}, user{};
@@ -136,23 +131,23 @@ bool askToQuit(qint64 pid, quint16 port, const QString& rconPassword)
             return true;
         }
     }
-    const Process process(pid, PROCESS_TERMINATE);
+    const Handle process = openProcess(pid, PROCESS_TERMINATE);
     return process.handle && TerminateProcess(process.handle, 1);
 }
 
 // The whole job of the server's start ends with it, such as a child that it started.
 void forceToEnd(qint64 pid)
 {
-    if (const Job job(pid, JOB_OBJECT_TERMINATE); job.handle)
+    if (const Handle job = openJob(pid, JOB_OBJECT_TERMINATE); job.handle)
         TerminateJobObject(job.handle, 1);
-    const Process process(pid, PROCESS_TERMINATE);
+    const Handle process = openProcess(pid, PROCESS_TERMINATE);
     if (process.handle)
         TerminateProcess(process.handle, 1);
 }
 
 QList<GroupMember> processGroup(qint64 pid)
 {
-    const Job job(pid, JOB_OBJECT_QUERY);
+    const Handle job = openJob(pid, JOB_OBJECT_QUERY);
     if (!job.handle)
         return {};
     constexpr DWORD kMost = 1024;

@@ -4,9 +4,7 @@
 #include "ServerLaunch.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QPointer>
@@ -38,13 +36,6 @@ QString stopped(ServerProcess& process)
     return process.stop() ? QStringLiteral("The tool stopped the new server.")
                           : QStringLiteral("The tool has no hold on the new server to stop it: "
                                            "stop it yourself.");
-}
-
-QByteArray digestOf(const QString& path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
 }
 
 } // namespace
@@ -127,7 +118,7 @@ void RunConfig::start()
     ServerRecord record;
     record.gameDir = absoluteGameDir(m_typedGameDir, nativePathStyle());
     record.configFile = QFileInfo(m_outputPath).absoluteFilePath();
-    record.configDigest = digestOf(server.installedPath);
+    record.configDigest = ServerRecord::digestOf(server.installedPath);
     if (const std::optional<QString> error = watch(record, std::move(server)))
         return notStarted({{nullptr, *error}});
     connect(m_watch.get(), &ServerWatch::finished, this, &RunConfig::watched);

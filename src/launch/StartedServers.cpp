@@ -122,16 +122,17 @@ bool ends(const ServerRecord& server, int ms)
 
 } // namespace
 
+QByteArray ServerRecord::digestOf(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+}
+
 bool ServerRecord::configChanged() const
 {
-    QFile file(configFile);
-    if (configFile.isEmpty() || configDigest.isEmpty())
-        return false;
-    if (!file.open(QIODevice::ReadOnly))
-        return true;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result() != configDigest;
+    // A file that can no longer be read holds what the server runs no more.
+    return !configFile.isEmpty() && !configDigest.isEmpty() && digestOf(configFile) != configDigest;
 }
 
 quint16 ServerRecord::currentPort() const

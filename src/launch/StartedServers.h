@@ -40,6 +40,8 @@ struct ServerRecord {
 
     // Whether the config file no longer holds what was installed from it at the start.
     bool configChanged() const;
+    // The digest of a file's bytes that configDigest keeps; empty when it cannot be read.
+    static QByteArray digestOf(const QString& path);
 
     // The port it holds now, as the system tells it, or else the one remembered.
     quint16 currentPort() const;
