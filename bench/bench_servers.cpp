@@ -6,7 +6,7 @@
 // answering. Another build of the program may be given, to set this one's beside it.
 //
 //   bench_servers [runs] [program]
-#include "launch/StartedServers.h"
+#include "servers/StartedServers.h"
 #include "support/FakeGameTree.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ServerWatch.h"
-#include "StartedServers.h"
+#include "servers/StartedServers.h"
 
 #include <QObject>
 #include <memory>

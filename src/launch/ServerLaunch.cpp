@@ -1,12 +1,12 @@
 #include "ServerLaunch.h"
 
 #include "LaunchPlan.h"
-#include "StatusSocket.h"
 #include "config/ConfigFile.h"
 #include "config/NearestNames.h"
 #include "config/ServerSettings.h"
 #include "config/SettingsCheck.h"
 #include "gametree/GameTree.h"
+#include "network/StatusSocket.h"
 
 #include <QDir>
 #include <QFile>

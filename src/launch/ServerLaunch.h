@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ScriptNumbers.h"
-#include "ServerProcess.h"
 #include "config/ScriptReader.h"
 #include "config/ServerSettings.h"
+#include "servers/ScriptNumbers.h"
+#include "servers/ServerProcess.h"
 
 #include <QString>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "ServerWatch.h"
 
-#include "ProcessControl.h"
 #include "gametree/GameTree.h"
+#include "servers/ProcessControl.h"
 
 #include <QFile>
 #include <QRegularExpression>

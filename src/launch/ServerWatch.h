@@ -2,7 +2,7 @@
 
 #include "LaunchPlan.h"
 #include "ServerLaunch.h"
-#include "StatusSocket.h"
+#include "network/StatusSocket.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -3,7 +3,7 @@
 #include "config/ServerSettings.h"
 #include "gametree/GameTree.h"
 #include "launch/LaunchPlan.h"
-#include "launch/ServerProcess.h"
+#include "servers/ServerProcess.h"
 
 #include <QAbstractItemView>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "launch/LaunchPlan.h"
-#include "launch/StartedServers.h"
-#include "launch/StatusSocket.h"
+#include "network/StatusSocket.h"
+#include "servers/StartedServers.h"
 #include "support/FakeGameTree.h"
 #include "support/TestSettings.h"
 #include "support/ZipWriter.h"

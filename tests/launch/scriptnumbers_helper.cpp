@@ -1,5 +1,5 @@
 // Prints the first two script numbers that a run of the program draws.
-#include "launch/ScriptNumbers.h"
+#include "servers/ScriptNumbers.h"
 
 #include <cstdio>
 

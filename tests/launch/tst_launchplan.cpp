@@ -1,5 +1,5 @@
 #include "launch/LaunchPlan.h"
-#include "launch/ScriptNumbers.h"
+#include "servers/ScriptNumbers.h"
 
 #include <QTest>
 #include <cmath>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ProcessControl.h"
-#include "ServerStatus.h"
 #include "config/ServerSettings.h"
+#include "network/ServerStatus.h"
 
 #include <QDateTime>
 #include <QList>

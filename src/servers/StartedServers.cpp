@@ -1,10 +1,10 @@
 #include "StartedServers.h"
 
-#include "LaunchPlan.h"
 #include "ServerProcess.h"
-#include "StatusSocket.h"
 #include "config/ConfigFile.h"
 #include "config/ScriptReader.h"
+#include "launch/LaunchPlan.h"
+#include "network/StatusSocket.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>

@@ -1,5 +1,5 @@
 #include "ProcessControl.h"
-#include "StatusSocket.h"
+#include "network/StatusSocket.h"
 
 #include <QDir>
 #include <vector>
