@@ -138,6 +138,8 @@ std::variant<ScriptReading, QString> readSource(const QString& path)
 // or why that names no folder or the records cannot be trusted.
 std::variant<QList<ServerRecord>, Problem> chosenServers(const Invocation& invocation)
 {
+    if (const std::optional<QString> narrowed = StartedServers::narrowFolders())
+        print(stderr, *narrowed);
     if (const std::optional<Problem> problem = StartedServers::untrusted())
         return *problem;
     QList<ServerRecord> servers = StartedServers::live();
@@ -317,21 +319,27 @@ int runCommand(const Invocation& invocation)
     settings.gameDir = saved.gameDir;
     settings.outputPath = saved.outputPath;
     applyOptions(invocation, settings);
-    RunConfig run(settings.gameDir, settings.outputPath,
-                  invocation.isSet("replace") ? RunConfig::InTheWay::Replace
-                                              : RunConfig::InTheWay::Refuse);
-    // Interrupting the command stops the server it started.
+    RunConfig run(settings.gameDir, settings.outputPath);
+    // Interrupting the command stops the server it started, once a replace has brought back
+    // the server it stopped; interrupting it again ends it at once.
     QEventLoop loop;
     std::optional<QString> interrupted;
-    int interruptedStatus = Interrupted;
-    Console::onInterrupt(&loop, [&](int status) {
-        interruptedStatus = status;
-        interrupted = run.cancel();
-        loop.quit();
-    });
+    std::optional<int> interruptedStatus;
     std::optional<int> status;
-    QObject::connect(&run, &RunConfig::endedBySelf, &loop,
-                     [](const QString& described) { print(stderr, described); });
+    Console::onInterrupt(&loop, [&](int signalled) {
+        if (status || interrupted)
+            return;
+        interruptedStatus = interruptedStatus.value_or(signalled);
+        interrupted = run.cancel();
+        if (interrupted)
+            loop.quit();
+        else if (!status)
+            print(stderr, QStringLiteral("Interrupted. The server that the new one was to "
+                                         "replace is started again first; interrupt once more "
+                                         "to end at once."));
+    });
+    QObject::connect(&run, &RunConfig::notice, &loop,
+                     [](const QString& text) { print(stderr, text); });
     QObject::connect(&run, &RunConfig::stoppedInTheWay, &loop, [](const QString& described) {
         print(stdout, QStringLiteral("Stopped %1.").arg(described));
     });
@@ -348,16 +356,19 @@ int runCommand(const Invocation& invocation)
             } else {
                 if (!installed.isEmpty())
                     print(stderr, started + u'.');
-                status = failed(problems);
+                status = failed(problems, findCommand("run"));
             }
+            if (interruptedStatus)
+                status = *interruptedStatus;
             loop.quit();
         });
-    run.start();
+    run.start(invocation.isSet("replace") ? RunConfig::InTheWay::Replace
+                                          : RunConfig::InTheWay::Refuse);
     if (!status && !interrupted)
         loop.exec();
     if (interrupted) {
         print(stderr, QStringLiteral("Interrupted. ") + *interrupted);
-        return interruptedStatus;
+        return *interruptedStatus;
     }
     return *status;
 }

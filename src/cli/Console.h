@@ -23,7 +23,7 @@ bool write(FILE* stream, const QString& text);
 // Calls action in context's thread when the user interrupts the program: Ctrl+C, or on
 // POSIX systems SIGINT, SIGTERM or SIGHUP, or on Windows the console's Ctrl+Break. It gets
 // the exit status that the interruption calls for: 128 and the signal's number, 130 for
-// Ctrl+C. Interrupting then no longer ends the program by itself.
+// Ctrl+C, each time it comes. Interrupting then no longer ends the program by itself.
 void onInterrupt(QObject* context, std::function<void(int status)> action);
 
 } // namespace Console

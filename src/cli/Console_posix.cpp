@@ -53,7 +53,6 @@ void onInterrupt(QObject* context, std::function<void(int status)> action)
     auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, context);
     QObject::connect(
         notifier, &QSocketNotifier::activated, context, [notifier, action = std::move(action)] {
-            notifier->setEnabled(false);
             char number = SIGINT;
             [[maybe_unused]] const ssize_t read = ::read(int(notifier->socket()), &number, 1);
             action(128 + number);

@@ -3,7 +3,9 @@
 #include "CommandTable.h"
 #include "Console.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 int& outputError()
 {
@@ -17,8 +19,21 @@ void print(FILE* stream, const QString& text)
         outputError() = errno != 0 ? errno : EIO;
 }
 
-QString worded(const Problem& problem)
+QString worded(const Problem& problem, const CommandSpec* command)
 {
+    // A setting that the command has no option for, such as the map that run reads from
+    // the config file, is left for the text to name.
+    const auto takes = [command](SettingsMember setting) {
+        const char* option = settingsField(setting).option;
+        return !command || std::ranges::any_of(command->options, [&](const OptionUse& use) {
+            return std::strcmp(use.name, option) == 0;
+        });
+    };
+    if (problem.setting && !takes(problem.setting)) {
+        Problem unnamed = problem;
+        unnamed.setting = nullptr;
+        return worded(unnamed, command);
+    }
     return worded(problem,
                   [](SettingsMember setting) {
                       return QStringLiteral("--") + QLatin1String(settingsField(setting).option);
@@ -37,11 +52,11 @@ int failed(const QStringList& problems)
     return Failed;
 }
 
-int failed(const Problems& problems)
+int failed(const Problems& problems, const CommandSpec* command)
 {
     QStringList texts;
     for (const Problem& problem : problems)
-        texts << worded(problem);
+        texts << worded(problem, command);
     return failed(texts);
 }
 

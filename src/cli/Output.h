@@ -19,14 +19,15 @@ void print(FILE* stream, const QString& text);
 // the one that the console gives.
 int& outputError();
 
-// A problem in the command line's words: the option of its setting first.
-QString worded(const Problem& problem);
+struct CommandSpec;
+
+// A problem in the command line's words: the option of its setting first, where the command
+// takes that option, or any command is meant.
+QString worded(const Problem& problem, const CommandSpec* command = nullptr);
 
 // Prints the problems on standard error and gives the status of a failure.
 int failed(const QStringList& problems);
-int failed(const Problems& problems);
-
-struct CommandSpec;
+int failed(const Problems& problems, const CommandSpec* command = nullptr);
 
 // Prints a wrong command line's error with the way to the help, the command's own when it
 // is known, and gives its status.

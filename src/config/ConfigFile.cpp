@@ -5,7 +5,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -62,6 +70,32 @@ std::optional<QString> specialFileKind(const QString& path)
     default:
         return std::nullopt;
     }
+}
+
+std::optional<QString> openRegularFile(QFile& file, const QString& path)
+{
+#ifdef Q_OS_WIN
+    if (const std::optional<QString> kind = specialFileKind(path))
+        return *kind;
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+#else
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat entry {};
+    if (fstat(fd, &entry) != 0 || !S_ISREG(entry.st_mode)) {
+        close(fd);
+        return specialFileKind(path).value_or(QStringLiteral("no regular file"));
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        close(fd);
+        return file.errorString();
+    }
+#endif
+    return std::nullopt;
 }
 
 std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes,

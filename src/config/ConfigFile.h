@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <optional>
 
@@ -14,6 +15,12 @@ enum class Readers { Usual, OwnerOnly };
 // file could wait forever or replacing it could break the system. A link counts as the file
 // it leads to.
 std::optional<QString> specialFileKind(const QString& path);
+
+// Opens the file at path for reading, only if it is a regular file, a link's target
+// included: the file is opened without waiting, as a named pipe would make an open wait
+// for a writer forever, and only then checked. Nothing when file is open; otherwise what
+// the file is, such as "a named pipe (FIFO)", or the system's reason.
+std::optional<QString> openRegularFile(QFile& file, const QString& path);
 
 // Replaces the file at path with bytes, all or nothing: the bytes go to a temporary file
 // beside it that is renamed over the target only once complete. On failure the target is

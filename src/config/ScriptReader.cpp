@@ -321,6 +321,7 @@ private:
             // A map that cannot be found leaves the server on its map, with its nextmap.
             if (m_mapExists(map)) {
                 reading.map = map;
+                reading.mapLine = command.line;
                 m_cvars.insert(QStringLiteral("nextmap"), kRestart);
             } else if (!reading.missingMaps.contains(map)) {
                 reading.missingMaps << map;
@@ -457,6 +458,7 @@ ScriptReading readScript(const QByteArray& script,
         return run.reading;
     }
     const QString first = *run.reading.map;
+    const int firstLine = run.reading.mapLine;
     QList<std::pair<QString, QHash<QString, QString>>> seen{run.state()};
     for (int level = 0; level < kMostLevels; ++level) {
         QByteArray next = "vstr nextmap";
@@ -484,6 +486,7 @@ ScriptReading readScript(const QByteArray& script,
         run.reading.rotation << *run.reading.map;
     }
     run.reading.map = first;
+    run.reading.mapLine = firstLine;
     keep(run, ownCount);
     return run.reading;
 }
@@ -516,11 +519,12 @@ std::variant<QByteArray, QString> readScriptBytes(const QString& path)
     const QString name = u'"' + path + u'"';
     if (const std::optional<QString> kind = specialFileKind(path))
         return QStringLiteral("%1 is %2, not a script file, and was not opened.").arg(name, *kind);
-    QFile file(path);
+    QFile file;
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.read(ServerScript::kMaxBytes + 1);
-    if (!file.isOpen() || file.error() != QFileDevice::NoError)
+    if (const std::optional<QString> problem = openRegularFile(file, path))
+        return QStringLiteral("Could not read the script %1: %2.").arg(name, *problem);
+    bytes = file.read(ServerScript::kMaxBytes + 1);
+    if (file.error() != QFileDevice::NoError)
         return QStringLiteral("Could not read the script %1: %2.").arg(name, file.errorString());
     if (const std::optional<QString> problem = scriptTextProblem(name, bytes))
         return *problem;

@@ -47,6 +47,8 @@ struct ScriptReading {
     // The map that the server loads first: the last that a map command (map, devmap, spmap
     // or spdevmap) loads as the script runs, vstr's included, if any.
     std::optional<QString> map;
+    // The script's line that runs the map command that loads it, a vstr's included.
+    int mapLine = 0;
     // The maps that follow it at the ends of levels, in playing order, up to where the
     // rotation repeats itself: what nextmap, or the game's fall back to vstr d1, loads.
     QStringList rotation;

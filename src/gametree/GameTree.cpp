@@ -1,6 +1,7 @@
 #include "GameTree.h"
 
 #include "ZipDirectory.h"
+#include "config/ConfigFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,8 +47,8 @@ bool sortsBefore(const QString& a, const QString& b)
 // Whether a loose file is a map of the version the server loads.
 bool isLoadableMap(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < kMapHeaderSize)
+    QFile file;
+    if (openRegularFile(file, path) || file.size() < kMapHeaderSize)
         return false;
     return file.read(8) == QByteArray("IBSP\x2e\0\0\0", 8);
 }
@@ -61,6 +62,14 @@ QString subfolder(const QString& folder, const QString& name)
             return dir.filePath(each);
     }
     return {};
+}
+
+// Why the server would hang on a file of that kind, which it opens and waits on.
+QString hangs(const QString& kind)
+{
+    return QStringLiteral("it is %1, not a regular file, and the server would wait on it "
+                          "forever; remove it or put a regular file in its place")
+        .arg(kind);
 }
 
 QString cleaned(const QString& path)
@@ -86,7 +95,7 @@ GameTree::GameTree(const QString& gameDir, const QString& homePath)
             // pk3 files and .pk3dir folders, the one sorting last searched first.
             QDir dir(folder);
             QStringList names;
-            for (const QFileInfo& each : dir.entryInfoList(QDir::Files | QDir::Dirs |
+            for (const QFileInfo& each : dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::System |
                                                            QDir::NoDotAndDotDot | QDir::Hidden)) {
                 const QString name = each.fileName();
                 if (each.isDir() ? name.endsWith(QStringLiteral(".pk3dir"), Qt::CaseInsensitive)
@@ -101,9 +110,13 @@ GameTree::GameTree(const QString& gameDir, const QString& homePath)
                     m_places.append({path, std::nullopt});
                     continue;
                 }
-                QFile file(path);
-                if (!file.open(QIODevice::ReadOnly)) {
-                    m_passedOver.append({path, file.errorString()});
+                QFile file;
+                if (const std::optional<QString> kind = specialFileKind(path)) {
+                    m_passedOver.append({path, hangs(*kind), true});
+                    continue;
+                }
+                if (const std::optional<QString> problem = openRegularFile(file, path)) {
+                    m_passedOver.append({path, *problem});
                     continue;
                 }
                 const std::variant<ZipDirectory, QString> read = readZipDirectory(file);
@@ -148,6 +161,8 @@ std::optional<GameTree::Found> GameTree::find(const QByteArray& path, bool isMap
             continue;
         }
         const QString file = place.path + u'/' + QFile::decodeName(loose);
+        if (const std::optional<QString> kind = specialFileKind(file))
+            return Found{QDir::toNativeSeparators(file), false, false, hangs(*kind)};
         if (QFileInfo(file).isFile())
             return Found{QDir::toNativeSeparators(file), false, !isMap || isLoadableMap(file)};
     }
@@ -250,9 +265,13 @@ QList<GameTree::PassedOver> GameTree::passedOver() const
         const QString maps = subfolder(place.path, QStringLiteral("maps"));
         if (maps.isEmpty())
             continue;
-        for (const QFileInfo& file : QDir(maps).entryInfoList(QDir::Files | QDir::Hidden)) {
-            if (file.fileName().endsWith(QStringLiteral(".bsp"), kLooseCase) &&
-                !isLoadableMap(file.filePath()))
+        for (const QFileInfo& file :
+             QDir(maps).entryInfoList(QDir::Files | QDir::System | QDir::Hidden)) {
+            if (!file.fileName().endsWith(QStringLiteral(".bsp"), kLooseCase))
+                continue;
+            if (const std::optional<QString> kind = specialFileKind(file.filePath()))
+                result.append({QDir::toNativeSeparators(file.filePath()), hangs(*kind), true});
+            else if (!isLoadableMap(file.filePath()))
                 result.append({QDir::toNativeSeparators(file.filePath()),
                                QStringLiteral("it is no map of the server's version: a map "
                                               "starts with IBSP and version 46")});

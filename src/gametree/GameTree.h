@@ -18,6 +18,8 @@ public:
         QString source; // the pk3 file, or the loose file
         bool inPack;    // only files in pk3 files can clients download
         bool loadable;
+        // Why the server would hang on it, where it is no regular file, such as a named pipe.
+        std::optional<QString> hangs = std::nullopt;
     };
 
     struct Map {
@@ -29,6 +31,8 @@ public:
     struct PassedOver {
         QString file;
         QString reason;
+        // The server, opening it, would wait on it forever, as on a named pipe.
+        bool hangs = false;
     };
 
     // The tree of gameDir, with the engine's home path homePath; an empty home path, or one
@@ -56,7 +60,7 @@ public:
     QList<Map> maps() const;
 
     // The pk3 files that the server passes over whole or in part, and the loose maps it
-    // cannot load.
+    // cannot load; those that are no regular files, such as named pipes, hang it.
     QList<PassedOver> passedOver() const;
 
 private:

@@ -10,9 +10,8 @@
 #include <QPointer>
 #include <QTimer>
 
-RunConfig::RunConfig(QString typedGameDir, QString outputPath, InTheWay inTheWay, QObject* parent)
-    : QObject(parent), m_typedGameDir(std::move(typedGameDir)), m_outputPath(std::move(outputPath)),
-      m_inTheWay(inTheWay)
+RunConfig::RunConfig(QString typedGameDir, QString outputPath, QObject* parent)
+    : QObject(parent), m_typedGameDir(std::move(typedGameDir)), m_outputPath(std::move(outputPath))
 {
 }
 
@@ -47,22 +46,31 @@ bool RunConfig::goesOn()
     return self && !m_cancelled;
 }
 
-void RunConfig::start()
+Problems RunConfig::check()
 {
+    m_checked = true;
+    if (const std::optional<QString> narrowed = StartedServers::narrowFolders())
+        emit notice(*narrowed);
     for (const QString& text : StartedServers::takeEnded())
-        emit endedBySelf(text);
+        emit notice(text);
+    // The refused run still draws its number, as every run does.
+    Problems problems = checkBeforeStart(m_typedGameDir, m_outputPath, engineHomePath());
+    if (const std::optional<Problem> problem = StartedServers::untrusted())
+        problems << *problem;
+    if (!problems.isEmpty())
+        processScriptNumbers().next();
+    return problems;
+}
+
+void RunConfig::start(InTheWay inTheWay)
+{
     const auto fail = [this](const Problem& problem) {
         emit finished({problem}, m_installed, m_program);
     };
-    // What cannot work is refused before a running server is stopped for it. The refused
-    // run still draws its number, as every run does.
-    if (const Problems problems = checkBeforeStart(m_typedGameDir, m_outputPath, engineHomePath());
-        !problems.isEmpty()) {
-        processScriptNumbers().next();
-        return emit finished(problems, m_installed, m_program);
+    if (!m_checked) {
+        if (const Problems problems = check(); !problems.isEmpty())
+            return emit finished(problems, m_installed, m_program);
     }
-    if (const std::optional<Problem> problem = StartedServers::untrusted())
-        return fail(*problem);
     const QDeadlineTimer patience(kNumbersWaitMs);
     bool gone = false;
     const std::variant<std::unique_ptr<QLockFile>, Problem> numbers =
@@ -92,7 +100,7 @@ void RunConfig::start()
         return fail(*problem);
     if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
         const QString described = running->described(askStatus(running->currentPort()));
-        if (m_inTheWay == InTheWay::Refuse)
+        if (inTheWay == InTheWay::Refuse)
             return fail({nullptr,
                          QStringLiteral("A server that this tool started already holds UDP port "
                                         "%1, so a new one would take another port, where players "
@@ -152,9 +160,21 @@ std::optional<QString> RunConfig::confirm()
     if (m_record.pid == 0)
         return std::nullopt;
     const quint16 port = m_watch->port().value_or(0);
-    // A start script that forked the server and ended leaves the server in its group: the
-    // one that holds the port, or else the one left.
-    if (m_process->ended()) {
+    // The server is the process of the user's that holds the port since the start: the one
+    // started, one that a start script runs in its group, or one that it left in a session
+    // of its own. Where the system does not say, a start script that forked the server and
+    // ended leaves it in its group: the one that holds the port, or else the one left.
+    const std::optional<qint64> holder =
+        port ? serverOnPort(port, m_record.identity) : std::nullopt;
+    const std::optional<ProcessIdentity> holderIdentity =
+        holder ? processIdentity(*holder) : std::nullopt;
+    if (holderIdentity) {
+        if (*holder != m_record.pid)
+            StartedServers::forget(m_record);
+        m_record.pid = *holder;
+        m_record.identity = *holderIdentity;
+        m_record.group = processGroupOf(*holder);
+    } else if (m_process->ended()) {
         const QList<GroupMember> members = processGroup(m_record.group);
         const auto holder = std::find_if(members.begin(), members.end(), [&](const auto& member) {
             return openedUdpPort(member.pid) == port;
@@ -190,8 +210,19 @@ void RunConfig::watched(Problems problems)
             problems << Problem{nullptr, *error};
     }
     if (!problems.isEmpty()) {
-        // One that stopped by itself has said so.
-        if (stillRunning(*m_process))
+        // One that stopped by itself has said so; one that its start left in a session of
+        // its own is stopped by its own group.
+        if (const std::optional<qint64> left = m_watch->left(); left && processIdentity(*left)) {
+            ServerRecord record = m_record;
+            record.pid = *left;
+            record.identity = *processIdentity(*left);
+            record.group = processGroupOf(*left);
+            record.port = 0;
+            problems << Problem{nullptr, StartedServers::stop(record)
+                                             ? QStringLiteral("The tool could not stop the new "
+                                                              "server: stop it yourself.")
+                                             : QStringLiteral("The tool stopped the new server.")};
+        } else if (stillRunning(*m_process))
             problems << Problem{nullptr, stopped(*m_process)};
         StartedServers::forget(m_record);
         m_process = nullptr;
@@ -250,9 +281,23 @@ void RunConfig::bringBack(Problems problems)
             });
 }
 
-QString RunConfig::cancel()
+std::optional<QString> RunConfig::cancel()
 {
-    m_cancelled = true;
+    // The first interruption of a replace's watch keeps a server up: the new one has not
+    // answered yet, so it goes and the earlier one comes back, and the run ends once that
+    // one's watch has. A second interruption ends the run at once.
+    const bool again = std::exchange(m_cancelled, true);
+    if (!again && m_bringingBack)
+        return std::nullopt;
+    if (!again && m_replaced && m_process) {
+        m_watch->disconnect(this);
+        StartedServers::forget(m_record);
+        ServerProcess* process = std::exchange(m_process, nullptr);
+        bringBack({{nullptr, QStringLiteral("Interrupted while the new server's start was "
+                                            "watched. ") +
+                                 stopped(*process)}});
+        return std::nullopt;
+    }
     if (m_watch)
         m_watch->disconnect(this);
     // The earlier server, started again, is left to run rather than stopped a second time.

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <memory>
+#include <optional>
 
 // The "Run Config" operation of both faces: stops a server of the tool's in the way when
 // asked to, draws the script number, installs the config file and starts the server, keeps
@@ -19,21 +20,30 @@ public:
     // one could not open it.
     enum class InTheWay { Refuse, Replace };
 
-    RunConfig(QString typedGameDir, QString outputPath, InTheWay inTheWay,
-              QObject* parent = nullptr);
+    RunConfig(QString typedGameDir, QString outputPath, QObject* parent = nullptr);
     ~RunConfig() override;
 
-    // Runs up to the start and its watch; finished follows once, now or when the watch ends.
-    void start();
+    // What keeps the run from starting a server, found before a running server is asked
+    // about or stopped for it: the game tree, the config file and the state folder. Tells
+    // on its way what the operator should know. A refused run still draws its number.
+    Problems check();
 
-    // Ends the run without finishing, as its user interrupted it: stops the server that it
-    // started and watches, if any; returns what became of the servers, to say.
-    QString cancel();
+    // Runs up to the start and its watch, after the check unless it was made; finished
+    // follows once, now or when the watch ends.
+    void start(InTheWay inTheWay);
+
+    // Ends the run as its user interrupted it: stops the server that it started and
+    // watches, if any, and returns what became of the servers, to say. Where that would
+    // leave no server in place of one that a replace stopped, the run brings that one back
+    // first, returns nothing, and finished follows once its watch has ended; cancelled again,
+    // it ends at once.
+    std::optional<QString> cancel();
 
 signals:
-    // A server that the tool started ended by itself since it was last asked, described
-    // with the last lines of its log; said once.
-    void endedBySelf(const QString& described);
+    // What the operator should know that the run found on its way, said once: a server
+    // that the tool started and that ended by itself since, with the last lines of its log,
+    // or a state folder made the user's alone.
+    void notice(const QString& text);
 
     // The server in the way was stopped, as described.
     void stoppedInTheWay(const QString& described);
@@ -60,7 +70,6 @@ private:
 
     QString m_typedGameDir;
     QString m_outputPath;
-    InTheWay m_inTheWay;
     ServerProcess* m_process = nullptr; // owned by the watch
     std::unique_ptr<ServerWatch> m_watch;
     ServerRecord m_record;
@@ -69,6 +78,7 @@ private:
     // The server that was replaced is being started again.
     bool m_bringingBack = false;
     bool m_cancelled = false;
+    bool m_checked = false;
     QString m_installed;
     QString m_program;
 };

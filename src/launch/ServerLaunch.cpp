@@ -157,8 +157,7 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
         return {Problem{nullptr,
                         QStringLiteral("The arena folder \"%1\" cannot be written (%2), so the "
                                        "config file cannot be installed there.%3")
-                            .arg(arena, probe.errorString(), kNothingDone),
-                        Retry::Run}};
+                            .arg(arena, probe.errorString(), kNothingDone)}};
     const ScriptReading reading = readScript(std::get<QByteArray>(read));
     if (reading.problem)
         return {Problem{nullptr, QStringLiteral("The config file is not a script that the server "
@@ -166,6 +165,20 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
                                      .arg(*reading.problem, kNothingDone)}};
     const GameTree tree(gameDir, homePath.value_or(QString()));
     Problems problems;
+    // The server opens every pk3 file of its folders as it starts.
+    for (const GameTree::PassedOver& file : tree.passedOver()) {
+        if (file.hangs)
+            problems << Problem{nullptr, QStringLiteral("The game tree holds \"%1\": %2.%3")
+                                             .arg(file.file, file.reason, kNothingDone)};
+    }
+    // Where the map or a file that the script executes is no regular file.
+    const auto hangs = [&](const std::optional<GameTree::Found>& found) {
+        if (found && found->hangs)
+            problems << Problem{nullptr, QStringLiteral("The config file has the server open "
+                                                        "\"%1\": %2.%3")
+                                             .arg(found->source, *found->hangs, kNothingDone)};
+        return found && found->hangs;
+    };
     // A step of the rotation whose map is missing makes the server play the map before it
     // one more round.
     for (const QString& map : reading.rotation) {
@@ -180,35 +193,41 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
                                            "folder, so it would play the map before it one more "
                                            "round instead%2")
                                     .arg(map, didYouMean(map, known)) +
-                                kNothingDone,
-                            Retry::Run};
+                                kNothingDone};
         break;
     }
-    if (reading.map) {
+    // The line that loads the map, in the script's own words, for a command that has no
+    // box for it.
+    const QString mapLine =
+        QStringLiteral("%1 line %2: ").arg(QFileInfo(outputPath).fileName()).arg(reading.mapLine);
+    if (reading.map && !hangs(tree.findMap(*reading.map))) {
         const QString& map = *reading.map;
         if (const std::optional<GameTree::Found> found = tree.findMap(map); !found) {
             QStringList known;
             for (const GameTree::Map& each : tree.maps())
                 known << each.name;
             problems << Problem{&ServerSettings::initialMap,
-                                QStringLiteral("the server cannot find the map \"%1\": no "
-                                               "maps/%1.bsp is in the arena or baseq3 folder, "
-                                               "loose or in a pk3 file%2")
+                                mapLine +
+                                    QStringLiteral("the server cannot find the map \"%1\": no "
+                                                   "maps/%1.bsp is in the arena or baseq3 "
+                                                   "folder, loose or in a pk3 file%2")
                                         .arg(map, didYouMean(map, known)) +
                                     kNothingDone,
                                 Retry::CreateAndRun};
         } else if (!found->loadable) {
             problems << Problem{&ServerSettings::initialMap,
-                                QStringLiteral("the server cannot load the map \"%1\": "
-                                               "\"%2\" holds no map of its version, which "
-                                               "starts with IBSP and version 46.")
+                                mapLine +
+                                    QStringLiteral("the server cannot load the map \"%1\": "
+                                                   "\"%2\" holds no map of its version, which "
+                                                   "starts with IBSP and version 46.")
                                         .arg(map, found->source) +
                                     kNothingDone,
                                 Retry::CreateAndRun};
         }
     }
     for (const QString& executed : reading.executed) {
-        if (tree.findScript(executed))
+        if (const std::optional<GameTree::Found> found = tree.findScript(executed);
+            hangs(found) || found)
             continue;
         const QString path = GameTree::scriptPath(executed);
         problems << Problem{nullptr,
@@ -216,8 +235,7 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
                                            "cannot find: no %2 is in the arena or baseq3 "
                                            "folder, loose or in a pk3 file%3")
                                     .arg(executed, path, didYouMean(path, tree.scriptPaths())) +
-                                kNothingDone,
-                            Retry::Run};
+                                kNothingDone};
     }
     return problems;
 }

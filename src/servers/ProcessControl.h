@@ -43,6 +43,16 @@ struct GroupMember {
 // put it in.
 QList<GroupMember> processGroup(qint64 pid);
 
+// The process of the user's own that holds the UDP port and started no earlier than since,
+// such as an engine that a start script left in a session of its own; nothing where there is
+// none, or the system does not say. On Windows, where a start's job holds whatever it
+// starts, always nothing.
+std::optional<qint64> serverOnPort(quint16 port, const ProcessIdentity& since);
+
+// The process group that pid is in, to stop it by; on Windows pid itself, whose job is its
+// start's.
+qint64 processGroupOf(qint64 pid);
+
 // Who holds the UDP port on this machine, as the system tells it: the program and its
 // process, and on POSIX systems its user; nothing where the system does not say.
 std::optional<QString> udpPortHolder(quint16 port);

@@ -63,9 +63,17 @@ std::optional<quint16> openedUdpPort(qint64 pid)
     return std::nullopt;
 }
 
+namespace {
+
+// Who holds a UDP port: its user, and its process where the system lets the tool see it.
+struct PortHolder {
+    uid_t uid;
+    std::optional<qint64> pid;
+};
+
 // /proc/net/udp and udp6 give each socket's local port, its user and its inode, and the
 // holder's descriptors link to socket:[INODE], which only its user and root may read.
-std::optional<QString> udpPortHolder(quint16 port)
+std::optional<PortHolder> portHolder(quint16 port)
 {
     for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
         const QList<QByteArray> lines = readProcFile(QString::fromLatin1(table)).split('\n');
@@ -76,29 +84,59 @@ std::optional<QString> udpPortHolder(quint16 port)
                 fields[1].mid(fields[1].indexOf(':') + 1).toUInt(&ok, 16) != port || !ok)
                 continue;
             const uid_t uid = fields[7].toUInt();
-            QString user = QString::number(uid);
-            passwd entry{};
-            passwd* found = nullptr;
-            char names[4096];
-            if (getpwuid_r(uid, &entry, names, sizeof names, &found) == 0 && found)
-                user = QString::fromLocal8Bit(found->pw_name);
             const QString socket = QStringLiteral("socket:[%1]").arg(QLatin1String(fields[9]));
             for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
                 const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(name));
                 for (const QFileInfo& descriptor :
                      descriptors.entryInfoList(QDir::System | QDir::Files)) {
                     if (descriptor.symLinkTarget().endsWith(u'/' + socket))
-                        return QStringLiteral("\"%1\" (process %2) of user %3")
-                            .arg(QString::fromLocal8Bit(
-                                     readProcFile(QStringLiteral("/proc/%1/comm").arg(name)))
-                                     .trimmed(),
-                                 name, user);
+                        return PortHolder{uid, name.toLongLong()};
                 }
             }
-            return QStringLiteral("a program of user %1").arg(user);
+            return PortHolder{uid, std::nullopt};
         }
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<qint64> serverOnPort(quint16 port, const ProcessIdentity& since)
+{
+    const std::optional<PortHolder> holder = portHolder(port);
+    if (!holder || !holder->pid || holder->uid != getuid())
+        return std::nullopt;
+    const std::optional<ProcessIdentity> identity = processIdentity(*holder->pid);
+    if (!identity || identity->boot != since.boot ||
+        identity->startTime.toULongLong() < since.startTime.toULongLong())
+        return std::nullopt;
+    return holder->pid;
+}
+
+qint64 processGroupOf(qint64 pid)
+{
+    const pid_t group = getpgid(pid_t(pid));
+    return group > 0 ? group : pid;
+}
+
+std::optional<QString> udpPortHolder(quint16 port)
+{
+    const std::optional<PortHolder> holder = portHolder(port);
+    if (!holder)
+        return std::nullopt;
+    QString user = QString::number(holder->uid);
+    passwd entry{};
+    passwd* found = nullptr;
+    char names[4096];
+    if (getpwuid_r(holder->uid, &entry, names, sizeof names, &found) == 0 && found)
+        user = QString::fromLocal8Bit(found->pw_name);
+    if (!holder->pid)
+        return QStringLiteral("a program of user %1").arg(user);
+    return QStringLiteral("\"%1\" (process %2) of user %3")
+        .arg(QString::fromLocal8Bit(readProcFile(QStringLiteral("/proc/%1/comm").arg(*holder->pid)))
+                 .trimmed())
+        .arg(*holder->pid)
+        .arg(user);
 }
 
 namespace {

@@ -120,6 +120,16 @@ std::optional<QString> udpPortHolder(quint16 port)
     return std::nullopt;
 }
 
+std::optional<qint64> serverOnPort(quint16, const ProcessIdentity&)
+{
+    return std::nullopt;
+}
+
+qint64 processGroupOf(qint64 pid)
+{
+    return pid;
+}
+
 // A console program in a console of its own gets no request to quit from another program,
 // but the engine's remote console takes one.
 bool askToQuit(qint64 pid, quint16 port, const QString& rconPassword)

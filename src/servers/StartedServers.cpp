@@ -15,6 +15,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 
 namespace {
@@ -22,6 +23,20 @@ namespace {
 QString recordsFolder()
 {
     return stateFolder() + QStringLiteral("/servers");
+}
+
+constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+// Makes the records folder, and the state folder that holds it, the user's alone whatever
+// the umask; true when it is a folder.
+bool makeRecordsFolder()
+{
+    const QString state = stateFolder();
+    if (!QFileInfo(state).isDir() &&
+        !(QDir().mkpath(QFileInfo(state).absolutePath()) && QDir().mkdir(state, kOwnerOnly)))
+        return QFileInfo(state).isDir();
+    const QString records = recordsFolder();
+    return QFileInfo(records).isDir() || QDir().mkdir(records, kOwnerOnly);
 }
 
 QString recordPath(qint64 pid)
@@ -83,6 +98,13 @@ std::optional<ServerRecord> fromJson(const QByteArray& bytes)
     return server;
 }
 
+// The record in the file at path, read only from a regular file.
+std::optional<ServerRecord> readRecord(const QString& path)
+{
+    QFile file;
+    return openRegularFile(file, path) ? std::nullopt : fromJson(file.read(65536));
+}
+
 bool stillRuns(const ServerRecord& server)
 {
     // A record from before boots were kept holds none.
@@ -124,9 +146,9 @@ bool ends(const ServerRecord& server, int ms)
 
 QByteArray ServerRecord::digestOf(const QString& path)
 {
-    QFile file(path);
+    QFile file;
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+    return !openRegularFile(file, path) && hash.addData(&file) ? hash.result() : QByteArray();
 }
 
 bool ServerRecord::configChanged() const
@@ -155,6 +177,29 @@ QString ServerRecord::described(const std::optional<ServerStatus>& status) const
 }
 
 namespace StartedServers {
+
+std::optional<QString> narrowFolders()
+{
+#ifdef Q_OS_WIN
+    return std::nullopt;
+#else
+    QStringList narrowed;
+    for (const QString& path : {stateFolder(), recordsFolder()}) {
+        const QFileInfo folder(path);
+        const QFile::Permissions others = QFile::WriteGroup | QFile::WriteOther;
+        if (folder.isSymLink() || !folder.isDir() || !ownedByUser(path) ||
+            !(folder.permissions() & others))
+            continue;
+        if (QFile::setPermissions(path, kOwnerOnly))
+            narrowed << QDir::toNativeSeparators(path);
+    }
+    if (narrowed.isEmpty())
+        return std::nullopt;
+    return QStringLiteral("Other users could write to \"%1\", where the tool keeps the records "
+                          "of the servers it started; it is now yours alone.")
+        .arg(narrowed.join(QStringLiteral("\" and \"")));
+#endif
+}
 
 std::optional<Problem> untrusted()
 {
@@ -186,18 +231,43 @@ QList<ServerRecord> records(bool running)
     if (untrusted())
         return {};
     QList<ServerRecord> servers;
+    QList<ServerRecord> ended;
+    QSet<qint64> recorded;
     const QDir folder(recordsFolder());
     for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files)) {
         if (foreign(QFileInfo(folder.filePath(name)), false))
             continue;
-        QFile file(folder.filePath(name));
-        const std::optional<ServerRecord> server =
-            file.open(QIODevice::ReadOnly) ? fromJson(file.read(65536)) : std::nullopt;
-        file.close();
-        if (!server)
+        const std::optional<ServerRecord> server = readRecord(folder.filePath(name));
+        if (!server) {
             QFile::remove(folder.filePath(name));
-        else if (stillRuns(*server) == running)
-            servers << *server;
+            continue;
+        }
+        recorded << server->pid;
+        (stillRuns(*server) ? servers : ended) << *server;
+    }
+    // A server that its start script left in a session of its own, and that the record
+    // names as that script, still holds the port: the record then names the server.
+    for (ServerRecord& server : ended) {
+        const std::optional<qint64> holder =
+            server.port ? serverOnPort(server.port, server.identity) : std::nullopt;
+        const std::optional<ProcessIdentity> identity =
+            holder && !recorded.contains(*holder) ? processIdentity(*holder) : std::nullopt;
+        if (!identity)
+            continue;
+        ServerRecord found = server;
+        found.pid = *holder;
+        found.identity = *identity;
+        found.group = processGroupOf(*holder);
+        if (remember(found))
+            continue;
+        forget(server);
+        recorded << *holder;
+        servers << found;
+        server.pid = 0;
+    }
+    if (!running) {
+        ended.removeIf([](const ServerRecord& server) { return server.pid == 0; });
+        servers = ended;
     }
     std::sort(servers.begin(), servers.end(), [](const ServerRecord& a, const ServerRecord& b) {
         return a.startedAt < b.startedAt;
@@ -226,8 +296,8 @@ QStringList takeEnded()
                            .arg(server.pid)
                            .arg(server.gameDir,
                                 server.startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        QFile log(server.log);
-        if (!server.log.isEmpty() && log.open(QIODevice::ReadOnly)) {
+        QFile log;
+        if (!server.log.isEmpty() && !openRegularFile(log, server.log)) {
             log.seek(std::max<qint64>(0, log.size() - 4096));
             const QStringList lines =
                 QString::fromLocal8Bit(log.readAll())
@@ -244,11 +314,10 @@ QStringList takeEnded()
 
 std::optional<QString> remember(const ServerRecord& server)
 {
-    if (!QDir().mkpath(recordsFolder()))
+    if (!makeRecordsFolder())
         return QStringLiteral("Could not create the folder \"%1\" for the record of the "
                               "server.")
             .arg(recordsFolder());
-    QFile::setPermissions(recordsFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     if (const std::optional<QString> reason = writeFileAtomically(
             recordPath(server.pid), QJsonDocument(toJson(server)).toJson(), Readers::OwnerOnly))
         return QStringLiteral("Could not keep the record of the server as \"%1\": %2.")
@@ -258,11 +327,8 @@ std::optional<QString> remember(const ServerRecord& server)
 
 void forget(const ServerRecord& server)
 {
-    QFile file(recordPath(server.pid));
-    if (file.open(QIODevice::ReadOnly) && fromJson(file.read(65536)) == server) {
-        file.close();
-        file.remove();
-    }
+    if (readRecord(recordPath(server.pid)) == server)
+        QFile::remove(recordPath(server.pid));
 }
 
 std::optional<ServerRecord> holdingGamePort()
@@ -277,12 +343,15 @@ std::optional<ServerRecord> holdingGamePort()
 std::optional<Problem> stop(const ServerRecord& server)
 {
     const quint16 port = server.currentPort();
-    QFile script(server.script);
-    const QString rconPassword = !server.script.isEmpty() && script.open(QIODevice::ReadOnly)
-                                     ? readScript(script.read(ServerScript::kMaxBytes))
-                                           .value(&ServerSettings::rconPassword)
-                                           .value_or(QString())
-                                     : QString();
+    // Windows asks a server to quit through its remote console, with the password that its
+    // script sets; POSIX systems signal it, and read nothing.
+    QString rconPassword;
+#ifdef Q_OS_WIN
+    if (QFile script; !server.script.isEmpty() && !openRegularFile(script, server.script))
+        rconPassword = readScript(script.read(ServerScript::kMaxBytes))
+                           .value(&ServerSettings::rconPassword)
+                           .value_or(QString());
+#endif
     // A run that still watches this server's start tells by the mark that a stop ended it.
     ServerRecord marked = server;
     marked.stopping = true;
@@ -333,10 +402,7 @@ std::optional<Problem> stop(const ServerRecord& server)
 
 bool stoppedElsewhere(const ServerRecord& server)
 {
-    QFile file(recordPath(server.pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return true;
-    const std::optional<ServerRecord> kept = fromJson(file.read(65536));
+    const std::optional<ServerRecord> kept = readRecord(recordPath(server.pid));
     return !kept || kept->identity != server.identity || kept->stopping;
 }
 
@@ -344,8 +410,7 @@ std::variant<std::unique_ptr<QLockFile>, Problem>
 holdNumbers(const std::function<bool()>& keepWaiting)
 {
     const QString folder = recordsFolder();
-    const bool made = QFileInfo(folder).isDir() || QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const bool made = makeRecordsFolder();
     auto lock = std::make_unique<QLockFile>(folder + QStringLiteral("/numbers.lock"));
     while (made && !lock->tryLock(100) && lock->error() == QLockFile::LockFailedError) {
         if (!keepWaiting())

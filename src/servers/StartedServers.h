@@ -55,6 +55,10 @@ struct ServerRecord {
 // folder, shared by every run of the tool and by both faces.
 namespace StartedServers {
 
+// Narrows the state folder and its records folder, where they are the user's and an earlier
+// version left them writable by others, to the user alone; what it did, to say once.
+std::optional<QString> narrowFolders();
+
 // Why the records cannot be trusted, where another user could have put them there: the
 // folder or a record is a link, is no folder or regular file, or is another user's, or
 // others may write the folder. Nothing when they can.

@@ -145,33 +145,35 @@ void frmQuorvexConfigCreator::Command2_Click()
 
 void frmQuorvexConfigCreator::Command3_Click()
 {
+    // The start is confirmed, or its failure reported, while the window stays usable.
+    const ServerSettings settings = currentSettings();
+    auto* run = new RunConfig(settings.gameDir, settings.outputPath, this);
+    // What the run tells on its way is said with its end: a server that ended by itself, and
+    // where the start fails, the one that it stopped, as the question named it before.
+    auto told = std::make_shared<QStringList>();
+    auto stopped = std::make_shared<QStringList>();
+    connect(run, &RunConfig::notice, this, [told](const QString& text) { *told << text; });
+    connect(run, &RunConfig::finished, this, [this, run, told, stopped](const Problems& problems) {
+        run->deleteLater();
+        if (!problems.isEmpty())
+            warn(QStringLiteral("Run Config"), *told + *stopped + captioned(problems));
+        else if (!told->isEmpty())
+            warn(QStringLiteral("Run Config"), *told, QMessageBox::Information);
+    });
+    // What cannot work is refused before the question, which would otherwise be for nothing.
+    if (const Problems problems = run->check(); !problems.isEmpty())
+        return emit run->finished(problems, {}, {});
     // A server of the tool's on the game's port would move the new one to another port.
     auto inTheWay = RunConfig::InTheWay::Refuse;
     if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
         if (!askToReplace(running->described(askStatus(running->currentPort()))))
-            return;
+            return run->deleteLater();
         inTheWay = RunConfig::InTheWay::Replace;
+        connect(run, &RunConfig::stoppedInTheWay, this, [stopped](const QString& described) {
+            *stopped << QStringLiteral("Stopped %1.").arg(described);
+        });
     }
-    // The start is confirmed, or its failure reported, while the window stays usable.
-    const ServerSettings settings = currentSettings();
-    auto* run = new RunConfig(settings.gameDir, settings.outputPath, inTheWay, this);
-    // What the run tells on its way, a server that ended by itself or the one it stopped,
-    // is said with its end.
-    auto told = std::make_shared<QStringList>();
-    connect(run, &RunConfig::endedBySelf, this, [told](const QString& text) { *told << text; });
-    connect(run, &RunConfig::stoppedInTheWay, this, [told](const QString& described) {
-        *told << QStringLiteral("Stopped %1.").arg(described);
-    });
-    connect(run, &RunConfig::finished, this, [this, run, told](const Problems& problems) {
-        run->deleteLater();
-        if (!problems.isEmpty())
-            warn(QStringLiteral("Run Config"), *told + captioned(problems));
-        else if (!told->isEmpty())
-            warn(QStringLiteral("Run Config"),
-                 *told << QStringLiteral("The new server answers as its script sets it."),
-                 QMessageBox::Information);
-    });
-    run->start();
+    run->start(inTheWay);
 }
 
 bool frmQuorvexConfigCreator::askToReplace(const QString& running)

@@ -404,6 +404,13 @@ private slots:
         // clang-format off
         QTest::newRow("a start script that runs the engine as its child") << "child" << 0 << "";
         QTest::newRow("a start script that forks the engine and ends") << "fork" << 0 << "";
+        QTest::newRow("a start script that puts the engine in a session of its own") << "setsid" << 0 << "";
+        QTest::newRow("the same, ending a second later") << "setsid late" << 0 << "";
+        QTest::newRow("umask 002, over a state folder others may write") << "umask" << 0
+            << "it is now yours alone.\n";
+        QTest::newRow("a pipe in the running server's script") << "fifo script" << 0 << "";
+        QTest::newRow("a link to a pipe among the pk3 files") << "fifo pk3" << 1
+            << "The game tree holds \"";
         QTest::newRow("the engine's program deleted as it runs") << "deleted" << 0 << "";
         QTest::newRow("a stop during the watch") << "stop" << 1
             << "A stop of the tool's, given elsewhere, stopped the new server while its start was watched.\n";
@@ -417,7 +424,7 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(int, runStatus);
         QFETCH(QString, runSaid);
-        const bool engine = fault == "child" || fault == "fork" || fault == "deleted";
+        const bool engine = fault != "stop" && fault != "timeout" && fault != "two";
         FakeGameTree tree(engine           ? FakeGameTree::RealEngine
                           : fault == "two" ? FakeGameTree::Silent
                                            : FakeGameTree::Silent);
@@ -427,6 +434,26 @@ private slots:
             script.replace("\nexec ", "\n");
         if (fault == "fork")
             script.replace(script.lastIndexOf('\n'), 1, " &\n");
+        if (fault.startsWith("setsid")) {
+            script.replace("\nexec ", "\nsetsid ");
+            script.replace(script.lastIndexOf('\n'), 1,
+                           fault == "setsid" ? " &\nexit 0\n" : " &\nsleep 1\nexit 0\n");
+        }
+        if (fault == "umask") {
+            m_stateHome = m_dir.filePath("state-umask");
+            QVERIFY(QDir().mkpath(m_stateHome + "/quorvex-config-creator"));
+            QFile::setPermissions(m_stateHome + "/quorvex-config-creator",
+                                  QFile::permissions(m_stateHome) | QFile::WriteGroup);
+        }
+        if (fault == "fifo pk3") {
+            QCOMPARE(mkfifo(QFile::encodeName(tree.root() + "/fifo"), 0600), 0);
+            QVERIFY(QFile::link("../../fifo", tree.gameDir + "/baseq3/zz.pk3"));
+            const Ran maps = run({"maps", "--game-dir", tree.gameDir});
+            QCOMPARE(maps.status, 0);
+            QVERIFY2(maps.out.startsWith(EngineTree::kMap.toUtf8()) &&
+                         maps.err.contains("zz.pk3\": it is a named pipe (FIFO)"),
+                     qPrintable(maps.err));
+        }
         if (fault == "deleted") {
             QVERIFY(QFile::copy(kEngineProgram, tree.root() + "/ioq3ded"));
             script.replace(kEngineProgram.toUtf8(), QFile::encodeName(tree.root() + "/ioq3ded"));
@@ -438,6 +465,9 @@ private slots:
         QProcess first, second;
         if (fault == "timeout") {
             start(first, QStringList{"3", PROGRAM} + runArguments, "timeout");
+        } else if (fault == "umask") {
+            start(first, QStringList{"-c", "umask 002; exec \"$0\" \"$@\"", PROGRAM} + runArguments,
+                  "sh");
         } else {
             start(first, runArguments);
             if (fault == "two")
@@ -467,6 +497,20 @@ private slots:
         }
         if (fault == "deleted")
             QVERIFY(QFile::remove(tree.root() + "/ioq3ded"));
+        if (fault == "umask")
+            for (const QString& folder : {QString(), QStringLiteral("/servers")})
+                QCOMPARE(QFile::permissions(m_stateHome + "/quorvex-config-creator" + folder) &
+                             0x7077,
+                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // A pipe in place of the running server's installed script holds up neither a stop
+        // nor a replace.
+        if (fault == "fifo script") {
+            const QString installed = tree.gameDir + "/arena/" + tree.arena().filter(".cfg")[0];
+            QVERIFY(QFile::remove(installed));
+            QCOMPARE(mkfifo(QFile::encodeName(installed), 0600), 0);
+            const Ran replaced = run(QStringList{"run", "--replace"} + runArguments.mid(1));
+            QVERIFY2(replaced.status == 0, qPrintable(replaced.err));
+        }
         if (runStatus == 0) {
             const Ran status = run({"status"});
             QCOMPARE(status.status, 0);
@@ -489,7 +533,6 @@ private slots:
         // clang-format off
         QTest::newRow("a record that links to a pipe") << "fifo" << "/1.json" << "it is a link";
         QTest::newRow("a folder that is a link") << "link" << "" << "it is a link";
-        QTest::newRow("a folder others may write") << "open" << "" << "other users may write";
         QTest::newRow("a record of another user (root)") << "owner" << "/2.json" << "it belongs";
         // clang-format on
     }
@@ -511,8 +554,6 @@ private slots:
         } else if (fault == "link") {
             QVERIFY(QDir(records).removeRecursively());
             QVERIFY(QFile::link(state, records));
-        } else if (fault == "open") {
-            QFile::setPermissions(records, QFile::permissions(records) | QFile::WriteOther);
         } else {
             writeBytes(records + "/2.json", "{}");
             QCOMPARE(chown(QFile::encodeName(records + "/2.json"), 1, 1), 0);
