@@ -110,7 +110,13 @@ const std::array<CommandSpec, 7> kCommands{{
      "elsewhere while run waits stops the new server, and run exits with status 1. "
      "Interrupted, run stops the server it started, or after a replace's stop starts "
      "nothing, and exits with status 130, or 128 and the number of the signal that ended it, "
-     "such as 143 for SIGTERM or 129 for SIGHUP. run never changes the saved paths.",
+     "such as 143 for SIGTERM or 129 for SIGHUP; interrupted while a replace's new server "
+     "has yet to answer, it first brings back the server it stopped, and a second interrupt "
+     "ends it at once. The server command line's +set dedicated 2 makes the server announce "
+     "itself to the public master servers; to keep it off their list, put set sv_master1 \"\" "
+     "and set sv_master2 \"\" in the config file before its map line. The scripts and logs "
+     "of the last ten ended servers of a game directory stay in its arena folder; run "
+     "removes older ones that it installed. run never changes the saved paths.",
      kRunOptions, "quorvex-config-creator run --game-dir /opt/quake3 --output server.cfg",
      runCommand},
     {"status", "", "Show the servers that this tool started and that still run.",

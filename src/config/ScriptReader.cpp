@@ -580,15 +580,21 @@ std::optional<QString> rotationNotice(const ScriptReading& reading)
              reading.repeatsFrom == 0 ? *reading.map : reading.rotation[reading.repeatsFrom - 1]);
 }
 
-QString uncarriedWarning(const QString& name, const ScriptReading& reading, Keeping keeping)
+QStringList uncarriedLines(const ScriptReading& reading)
 {
-    constexpr qsizetype kShown = 12;
     QStringList lines;
-    for (const ScriptLine& command :
-         reading.uncarried.first(std::min(kShown, reading.uncarried.size())))
+    for (const ScriptLine& command : reading.uncarried)
         lines << QStringLiteral("line %1: %2").arg(command.line).arg(command.text);
-    if (reading.uncarried.size() > kShown)
-        lines << QStringLiteral("and %1 more").arg(reading.uncarried.size() - kShown);
+    return lines;
+}
+
+QString uncarriedWarning(const QString& name, const ScriptReading& reading, Keeping keeping,
+                         qsizetype listed)
+{
+    QStringList lines = uncarriedLines(reading);
+    if (listed >= 0 && lines.size() > listed)
+        lines = lines.first(listed) << QStringLiteral("and %1 more, all listed in the details")
+                                           .arg(lines.size() - listed);
     QString text = QStringLiteral("%1 holds commands that the settings cannot carry:\n%2\n")
                        .arg(name, lines.join(u'\n'));
     switch (keeping) {

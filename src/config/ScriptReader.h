@@ -122,4 +122,9 @@ enum class Keeping { Kept, WrittenElsewhere, Shown };
 // The warning that the form does not carry all of the script named name (a path in quotes,
 // or "Standard input"): the commands it cannot carry, each with its line, what becomes of
 // them, and those that set one of the form's variables later, from a string that vstr runs.
-QString uncarriedWarning(const QString& name, const ScriptReading& reading, Keeping keeping);
+// listed says how many of the commands to name, the rest only counted; -1 names every one.
+QString uncarriedWarning(const QString& name, const ScriptReading& reading, Keeping keeping,
+                         qsizetype listed = -1);
+
+// The commands that the form cannot carry, each with its line.
+QStringList uncarriedLines(const ScriptReading& reading);

@@ -94,6 +94,7 @@ void RunConfig::start(InTheWay inTheWay)
     QStringList liveFiles;
     for (const ServerRecord& server : StartedServers::live() + StartedServers::untold())
         liveFiles << server.script << server.log;
+    StartedServers::pruneEnded(liveFiles);
     const std::variant<int, Problem> number =
         drawScriptNumber(processScriptNumbers(), m_typedGameDir, engineHomePath(), liveFiles);
     if (const Problem* problem = std::get_if<Problem>(&number))
@@ -224,7 +225,7 @@ void RunConfig::watched(Problems problems)
                                              : QStringLiteral("The tool stopped the new server.")};
         } else if (stillRunning(*m_process))
             problems << Problem{nullptr, stopped(*m_process)};
-        StartedServers::forget(m_record);
+        StartedServers::retire(m_record);
         m_process = nullptr;
     }
     if (!problems.isEmpty() && m_replaced)
@@ -272,7 +273,7 @@ void RunConfig::bringBack(Problems problems)
                     return said(problems, QStringLiteral("runs again and answers as before."));
                 if (stillRunning(*m_process))
                     m_process->stop();
-                StartedServers::forget(m_record);
+                StartedServers::retire(m_record);
                 m_process = nullptr;
                 QStringList why;
                 for (const Problem& each : answer)
@@ -291,7 +292,7 @@ std::optional<QString> RunConfig::cancel()
         return std::nullopt;
     if (!again && m_replaced && m_process) {
         m_watch->disconnect(this);
-        StartedServers::forget(m_record);
+        StartedServers::retire(m_record);
         ServerProcess* process = std::exchange(m_process, nullptr);
         bringBack({{nullptr, QStringLiteral("Interrupted while the new server's start was "
                                             "watched. ") +
@@ -313,7 +314,7 @@ std::optional<QString> RunConfig::cancel()
                                            "its place.")
                                 .arg(m_replaced->second)
                           : QStringLiteral("Nothing was started.");
-    StartedServers::forget(m_record);
+    StartedServers::retire(m_record);
     ServerProcess* process = std::exchange(m_process, nullptr);
     return stopped(*process) + replaced;
 }

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
@@ -307,7 +308,7 @@ QStringList takeEnded()
                              lines.mid(std::max<qsizetype>(0, lines.size() - 8)).join(u'\n'));
         }
         texts << text;
-        forget(server);
+        retire(server);
     }
     return texts;
 }
@@ -323,6 +324,77 @@ std::optional<QString> remember(const ServerRecord& server)
         return QStringLiteral("Could not keep the record of the server as \"%1\": %2.")
             .arg(recordPath(server.pid), *reason);
     return std::nullopt;
+}
+
+namespace {
+
+// The servers that have ended and been told, oldest first, whose scripts and logs are
+// kept for a while: each as its game directory, script and log.
+QString endedPath()
+{
+    return recordsFolder() + QStringLiteral("/ended.list");
+}
+
+QJsonArray endedServers()
+{
+    QFile file;
+    return openRegularFile(file, endedPath()) ? QJsonArray()
+                                              : QJsonDocument::fromJson(file.readAll()).array();
+}
+
+void keepEnded(const QJsonArray& ended)
+{
+    if (makeRecordsFolder())
+        (void)writeFileAtomically(endedPath(), QJsonDocument(ended).toJson(QJsonDocument::Compact),
+                                  Readers::OwnerOnly);
+}
+
+// Whether path is a script or log that the tool installs: a regular file, no link, named
+// conf<N>.cfg or conf<N>.log.
+bool installedFile(const QString& path)
+{
+    static const QRegularExpression name(QStringLiteral("^conf\\d+\\.(cfg|log)$"));
+    const QFileInfo file(path);
+    return !file.isSymLink() && file.isFile() && !specialFileKind(path) &&
+           name.match(file.fileName()).hasMatch();
+}
+
+} // namespace
+
+void retire(const ServerRecord& server)
+{
+    forget(server);
+    QJsonArray ended = endedServers();
+    ended.append(
+        QJsonObject{{"gameDir", server.gameDir}, {"script", server.script}, {"log", server.log}});
+    keepEnded(ended);
+}
+
+void pruneEnded(const QStringList& inUse)
+{
+    const QJsonArray ended = endedServers();
+    QHash<QString, int> laterOfTheirGame;
+    QJsonArray kept;
+    QList<QJsonObject> older;
+    for (qsizetype i = ended.size() - 1; i >= 0; --i) {
+        const QJsonObject server = ended[i].toObject();
+        if (laterOfTheirGame[server["gameDir"].toString()]++ < kKeptEnded)
+            kept.prepend(server);
+        else
+            older << server;
+    }
+    if (older.isEmpty())
+        return;
+    QStringList keep = inUse;
+    for (const QJsonValue& server : kept)
+        keep << server["script"].toString() << server["log"].toString();
+    for (const QJsonObject& server : older) {
+        for (const QString& path : {server["script"].toString(), server["log"].toString()}) {
+            if (!path.isEmpty() && !keep.contains(path) && installedFile(path))
+                QFile::remove(path);
+        }
+    }
+    keepEnded(kept);
 }
 
 void forget(const ServerRecord& server)
@@ -382,7 +454,7 @@ std::optional<Problem> stop(const ServerRecord& server)
                                                         : QStringLiteral(" Still running: ") +
                                                               left.join(QStringLiteral("; ")))};
     }
-    forget(marked);
+    retire(marked);
     // Its port is free once the system has closed its sockets.
     const QDeadlineTimer deadline(ServerProcess::kStopMs);
     while (port != 0 && udpPortTaken(port) && !deadline.hasExpired())

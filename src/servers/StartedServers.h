@@ -80,7 +80,20 @@ QList<ServerRecord> untold();
 // Keeps the record, in place of an earlier one of the same process; on failure, why.
 std::optional<QString> remember(const ServerRecord& server);
 
+// Forgets the server, as when its record moves to another process of it.
 void forget(const ServerRecord& server);
+
+// Forgets the server, which has ended and been told, and keeps its script and log among
+// those of the last servers of its game directory.
+void retire(const ServerRecord& server);
+
+// How many ended servers of one game directory keep their scripts and logs.
+inline constexpr int kKeptEnded = 10;
+
+// Removes the scripts and logs of the ended servers of each game directory but the last
+// kKeptEnded, and only files that the tool installed there, never one of inUse or a link.
+// Called while the script numbers are held, so that no new server takes such a file.
+void pruneEnded(const QStringList& inUse);
 
 // Whether a stop of the tool's, from another run, has ended or is ending the server that
 // this run started and still watches.

@@ -59,11 +59,12 @@ ServerSettings frmQuorvexConfigCreator::currentSettings() const
 }
 
 void frmQuorvexConfigCreator::warn(const QString& title, const QStringList& problems,
-                                   QMessageBox::Icon icon)
+                                   QMessageBox::Icon icon, const QString& details)
 {
     // Typed paths and values are shown as they are, never read as markup.
     QMessageBox box(icon, title, problems.join(QStringLiteral("\n\n")), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
+    box.setDetailedText(details);
     box.exec();
 }
 
@@ -83,10 +84,14 @@ void frmQuorvexConfigCreator::openScript(const QString& path)
     QStringList notices;
     if (const std::optional<QString> rotation = rotationNotice(reading))
         notices << *rotation;
+    // The box names a few of the commands, and holds them all in its details.
+    constexpr qsizetype kListed = 12;
     if (!reading.uncarried.isEmpty())
-        notices << uncarriedWarning(u'"' + settings.outputPath + u'"', reading, Keeping::Kept);
+        notices << uncarriedWarning(u'"' + settings.outputPath + u'"', reading, Keeping::Kept,
+                                    kListed);
     if (!notices.isEmpty())
-        warn(QStringLiteral("Open Script"), notices);
+        warn(QStringLiteral("Open Script"), notices, QMessageBox::Warning,
+             reading.uncarried.size() > kListed ? uncarriedLines(reading).join(u'\n') : QString());
 }
 
 bool frmQuorvexConfigCreator::eventFilter(QObject* watched, QEvent* event)

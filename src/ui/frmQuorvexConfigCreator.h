@@ -40,7 +40,7 @@ private:
     void Form_Unload();
 
     void warn(const QString& title, const QStringList& problems,
-              QMessageBox::Icon icon = QMessageBox::Warning);
+              QMessageBox::Icon icon = QMessageBox::Warning, const QString& details = {});
     // Whether the operator chooses to stop the running server to start the new one.
     bool askToReplace(const QString& running);
 

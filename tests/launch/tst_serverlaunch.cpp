@@ -447,6 +447,38 @@ private slots:
 #endif
     }
 
+    // Of the ended servers of a game directory, the last ten keep their scripts and logs;
+    // the older ones' go, but for a file that a live server uses, a link, or a file the tool
+    // did not name, and another game directory's count is its own.
+    void endedServersKeepTheirFilesForAWhile()
+    {
+        const QTemporaryDir state, game;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        QVERIFY(QDir().mkpath(game.filePath("arena")));
+        const auto file = [&](int n, const char* kind) {
+            return game.filePath(QStringLiteral("arena/conf%1.%2").arg(n).arg(kind));
+        };
+        for (int n = 1; n <= 14; ++n) {
+            writeBytes(file(n, "cfg"), "map quorvexmap1\n");
+            writeBytes(file(n, "log"), "");
+            ServerRecord ended;
+            ended.gameDir = n == 14 ? QStringLiteral("/other") : game.path();
+            ended.script = file(n, "cfg");
+            ended.log = n == 2 ? game.filePath("arena/notes.log") : file(n, "log");
+            StartedServers::retire(ended);
+        }
+        writeBytes(game.filePath("arena/notes.log"), "");
+        QVERIFY(QFile::remove(file(3, "cfg")) && QFile::link(file(4, "cfg"), file(3, "cfg")));
+        StartedServers::pruneEnded({file(1, "log")});
+        QCOMPARE(QDir(game.filePath("arena")).entryList(QDir::Files | QDir::System).size(),
+                 14 * 2 + 1 - 3);
+        QVERIFY(!QFile::exists(file(1, "cfg")) && QFile::exists(file(1, "log")));
+        QVERIFY(!QFile::exists(file(2, "cfg")) && QFile::exists(game.filePath("arena/notes.log")));
+        QVERIFY(QFileInfo(file(3, "cfg")).isSymLink() && !QFile::exists(file(3, "log")));
+        StartedServers::pruneEnded({});
+        QVERIFY(QFile::exists(file(4, "cfg")) && QFile::exists(file(14, "log")));
+    }
+
     void engineHomePathIsTheEngines()
     {
 #ifdef Q_OS_WIN

@@ -223,7 +223,7 @@ printf '%s\n' "$said" | grep -qxF "Q3DM17       $(windows "$game")\\baseq3\\maps
     printf '%s\n' "$said" | grep -q '^quorvexmap1  ' || fail "maps said: $said"
 sed 's/^map quorvexmap1/map q3dm71/' "$work/zip.cfg" >"$work/typo.cfg"
 said=$(companion run --replace --game-dir "$(windows "$game")" --output "$(windows "$work/typo.cfg")")
-printf '%s\n' "$said" | grep -qF -- '--map: the server cannot find the map "q3dm71"' &&
+printf '%s\n' "$said" | grep -qE -- '^typo\.cfg line [0-9]+: the server cannot find the map "q3dm71"' &&
     printf '%s\n' "$said" | grep -qF 'did you mean Q3DM17?' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 1' || fail "a run on a missing map said: $said"
 companion status --json | grep -q "\"pid\": $second," || fail "a refused replace stopped the server"

@@ -14,6 +14,7 @@ struct SeenMessageBox {
     QStringList buttons;
     Qt::TextFormat format = Qt::AutoText;
     QString defaultButton;
+    QString details;
 };
 
 // Watches from a timer for the next modal message box, records it and clicks its first
@@ -38,7 +39,8 @@ private:
         SeenMessageBox seen{
             box->windowTitle(), box->text(),
             box->icon(),        {},
-            box->textFormat(),  box->defaultButton() ? box->defaultButton()->text() : QString()};
+            box->textFormat(),  box->defaultButton() ? box->defaultButton()->text() : QString(),
+            box->detailedText()};
         QAbstractButton* answer = box->buttons().first();
         for (QAbstractButton* button : box->buttons()) {
             seen.buttons << button->text();

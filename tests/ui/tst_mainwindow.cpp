@@ -494,8 +494,8 @@ private slots:
     // A script that the tool wrote, with a command the form cannot carry added, opens when
     // dropped onto a box, which would otherwise take its name as text: the boxes show its
     // settings, the game directory stays, a warning names the command by its line, and Create
-    // Config writes the tool's script back with that command kept where it stood. A file that is no script changes
-    // nothing; a folder dropped becomes the game directory.
+    // Config writes the tool's script back with that command kept where it stood. A file that is no
+    // script changes nothing; a folder dropped becomes the game directory.
     void aDroppedScriptOpensAndIsWrittenBack()
     {
         QTemporaryDir dir;
@@ -505,7 +505,11 @@ private slots:
         s.initialMap = "q3dm17";
         s.gameDir = "/games/q3";
         s.outputPath = QDir::toNativeSeparators(dir.filePath("opened.cfg"));
-        writeBytes(s.outputPath, "exec extra\r\n" + configFileFor(s));
+        // More commands than the box names, which its details list in full.
+        QStringList extras{"exec extra"};
+        for (int i = 2; i <= 14; ++i)
+            extras << QStringLiteral("exec extra%1").arg(i);
+        writeBytes(s.outputPath, (extras.join("\r\n") + "\r\n").toLatin1() + configFileFor(s));
         writeBytes(dir.filePath("picture.png"), "\x89PNG\r\n\x1a\n");
         setText("Text11", s.gameDir);
         const ServerSettings before = m_window->currentSettings();
@@ -522,9 +526,12 @@ private slots:
         QVERIFY(enter.isAccepted() && drop.isAccepted());
         QVERIFY(m_window->currentSettings() == s);
         QTRY_COMPARE(catcher.seen().size(), 2);
-        QVERIFY2(catcher.seen()[1].text.contains(
-                     "carry:\nline 1: exec extra\nThe config file written from the settings keeps them"),
+        QVERIFY2(catcher.seen()[1].text.contains("carry:\nline 1: exec extra\n") &&
+                     catcher.seen()[1].text.contains("line 12: exec extra12\nand 2 more, all "
+                                                     "listed in the details\nThe config file "
+                                                     "written from the settings keeps them"),
                  qPrintable(catcher.seen()[1].text));
+        QVERIFY(catcher.seen()[1].details.endsWith("line 13: exec extra13\nline 14: exec extra14"));
         // A folder dropped is the game directory, saved only at close, as typed.
         const SavedPaths saved = loadSavedPaths();
         data.setUrls({QUrl::fromLocalFile(dir.path())});
@@ -541,7 +548,7 @@ private slots:
         s.serverName = "Changed Arena";
         QCOMPARE(clickAndCatch("Command2").size(), 0);
         ConfigScript kept;
-        kept.build(s, {{}, {"exec extra"}, {}});
+        kept.build(s, {{}, extras, {}});
         QCOMPARE(readAll(s.outputPath), configFileBytes(kept.strCfg()));
     }
 
@@ -599,9 +606,9 @@ private slots:
         const QList<SeenMessageBox> seen = clickAndCatch("Command3");
         QCOMPARE(seen.size(), 1);
         QCOMPARE(seen[0].title, QStringLiteral("Run Config"));
-        QVERIFY2(
-            seen[0].text.startsWith("Initial Map: the server cannot find the map \"nosuchmap\""),
-            qPrintable(seen[0].text));
+        QVERIFY2(seen[0].text.startsWith(
+                     "Initial Map: my.cfg line 53: the server cannot find the map \"nosuchmap\""),
+                 qPrintable(seen[0].text));
         QVERIFY(tree.arena().isEmpty());
         QVERIFY(tree.launches().isEmpty());
     }
@@ -754,9 +761,10 @@ private slots:
     }
 
     // Run Config again while the first server holds the game's port asks first. Cancel, the
-    // default and Escape's, starts and installs nothing, as does Stop and Start with no game
-    // directory; Stop and Start leaves one server, which answers with the new values, and
-    // says which it stopped.
+    // default and Escape's, starts and installs nothing. A run that cannot work, with no game
+    // directory or a mistyped map, is refused before the question, and the first server
+    // keeps answering; Stop and Start leaves one server, which answers with the new values,
+    // and says no more.
     void runConfigAgainAsksToReplaceTheRunningServer()
     {
         if (const char* why = FakeGameTree::withoutRealEngine())
@@ -784,31 +792,32 @@ private slots:
             QVERIFY2(asked.text.contains("\"First Arena\" on quorvexmap1 with 0 of 16 players, "
                                          "on UDP port 27960, process "),
                      qPrintable(asked.text));
-            QVERIFY(!m_window->findChild<RunConfig*>());
+            QTRY_VERIFY(!m_window->findChild<RunConfig*>());
             QCOMPARE(tree.arena(), arena);
         }
-        // Stop and Start with the game directory box at its placeholder stops nothing.
-        {
-            setText("Text11", "");
+        // With no game directory, or a mistyped map, nothing is asked or stopped.
+        for (const auto& [box, text, said] :
+             {std::tuple{"Text11", QString(), "Game directory: give the folder"},
+              std::tuple{"Text10", QStringLiteral("quorvexmap11"),
+                         "Initial Map: my.cfg line 53: the server cannot find the map"}}) {
+            const QString was = control<QLineEdit>(box)->text();
+            setText(box, text);
+            QCOMPARE(clickAndCatch("Command2").size(), 0);
             MessageBoxCatcher bad("&Stop and Start");
             click("Command3");
-            QTRY_COMPARE(bad.seen().size(), 2);
-            QVERIFY2(bad.seen()[1].text.startsWith("Game directory: give the folder"),
-                     qPrintable(bad.seen()[1].text));
+            QTRY_COMPARE(bad.seen().size(), 1);
+            QCOMPARE(bad.seen()[0].icon, QMessageBox::Warning);
+            QVERIFY2(bad.seen()[0].text.startsWith(said), qPrintable(bad.seen()[0].text));
             const std::optional<QByteArray> status = waitForAnswer("getstatus", 5000);
             QVERIFY(status);
             QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "First Arena");
-            setText("Text11", tree.gameDir);
+            setText(box, was);
         }
+        QCOMPARE(clickAndCatch("Command2").size(), 0);
         MessageBoxCatcher replace("&Stop and Start");
         click("Command3");
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<RunConfig*>(), 20000);
-        QCOMPARE(replace.seen().size(), 2);
-        QCOMPARE(replace.seen()[1].icon, QMessageBox::Information);
-        QVERIFY2(
-            replace.seen()[1].text.startsWith("Stopped \"First Arena\" on quorvexmap1") &&
-                replace.seen()[1].text.endsWith("The new server answers as its script sets it."),
-            qPrintable(replace.seen()[1].text));
+        QCOMPARE(replace.seen().size(), 1);
         const std::optional<QByteArray> status = waitForAnswer("getstatus", 5000);
         QVERIFY(status);
         QCOMPARE(infoPairs(status->split('\n').value(1)).value("sv_hostname"), "Second Arena");

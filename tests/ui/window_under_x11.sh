@@ -1,0 +1,96 @@
+#!/bin/sh
+# Uses the window as a person does, on an X server of its own, where the map list is a
+# pop-up that grabs the mouse as it does on a desktop: types a map that the game tree
+# holds into Initial Map, so that the list opens and closes under the box, clicks Create
+# Config once and finds the config file written. Then opens the list again with part of a
+# name, clicks into the Server Name box and types there, opens the list once more and
+# clicks Create Config, which must write again with both. Keeps screenshots in the
+# build folder as window-under-x11-*.png. Skips (77) where no X server can start.
+set -eu
+program=$1
+build=$2
+work=$(mktemp -d)
+xvfb=""
+app=""
+cleanup() {
+    [ -z "$app" ] || kill "$app" 2>/dev/null || true
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    wait
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    printf 'window_under_x11: %s\n' "$*" >&2
+    import -display "$DISPLAY" -window root "$build/window-under-x11-failed.png" 2>/dev/null || true
+    exit 1
+}
+
+# Waits up to 20 seconds for a shell condition.
+wait_for() {
+    tries=0
+    until eval "$1"; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 200 ] || fail "gave up waiting for: $1"
+        sleep 0.1
+    done
+}
+
+for tool in Xvfb xdotool import; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+tries=0
+until [ -s "$work/display" ]; do
+    tries=$((tries + 1))
+    kill -0 "$xvfb" 2>/dev/null && [ "$tries" -lt 100 ] || { echo "skipped: Xvfb did not start"; exit 77; }
+    sleep 0.1
+done
+export DISPLAY=":$(cat "$work/display")"
+
+# A game tree with two maps, and the paths saved as the window saves them.
+game="$work/game"
+mkdir -p "$game/arena" "$game/baseq3/maps" "$work/config" "$work/state"
+for map in aggressor aggressor2; do
+    { printf 'IBSP\056\000\000\000'; head -c 200 /dev/zero; } >"$game/baseq3/maps/$map.bsp"
+done
+printf '[OPTIONS]\nQ3DIR=%s\nSAVECFG=%s\n' "$game" "$work/server.cfg" >"$work/config/VELDORIQUE.conf"
+env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY HOME="$work" XDG_CONFIG_HOME="$work/config" \
+    XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb "$program" >"$work/program.log" 2>&1 &
+app=$!
+window=""
+wait_for 'window=$(xdotool search --onlyvisible --name "^Quorvex Server Config Creator$" 2>/dev/null | head -n 1); [ -n "$window" ]'
+xdotool windowfocus --sync "$window"
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+type_into() {
+    click "$1" "$2"
+    xdotool key --clearmodifiers ctrl+a
+    xdotool type --delay 40 "$3"
+}
+
+# The list offers both maps while the name is typed, and closes once it names one in full.
+type_into 304 401 aggressor
+sleep 0.5
+import -display "$DISPLAY" -window root "$build/window-under-x11-typed.png"
+click 160 432
+wait_for '[ -s "$work/server.cfg" ]'
+grep -q "$(printf '^map aggressor\r$')" "$work/server.cfg" || fail "the script does not load aggressor"
+
+# With the list open over part of a name, one click in another box takes the typing, and
+# then, with the list open again, one click on Create Config writes.
+rm "$work/server.cfg"
+type_into 304 401 aggr
+sleep 0.5
+import -display "$DISPLAY" -window root "$build/window-under-x11-open.png"
+click 200 16
+xdotool type --delay 40 "Open List"
+click 304 401
+xdotool key --clearmodifiers End BackSpace
+sleep 0.5
+click 160 432
+wait_for '[ -s "$work/server.cfg" ]'
+grep -q "$(printf '^map agg\r$')" "$work/server.cfg" || fail "the script does not load agg"
+grep -q "$(printf '^set sv_hostname "Open List"\r$')" "$work/server.cfg" ||
+    fail "the server name did not reach its box"
+echo "passed: one click writes the config file, with the map list open or not"
