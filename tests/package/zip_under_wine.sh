@@ -22,21 +22,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    printf 'zip_under_wine: %s\n' "$*" >&2
-    import -display "$DISPLAY" -window root "$build/zip-under-wine-failed.png" 2>/dev/null || true
-    exit 1
-}
-
-# Waits up to 20 seconds for a shell condition.
-wait_for() {
-    tries=0
-    until eval "$1"; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 200 ] || fail "gave up waiting for: $1"
-        sleep 0.1
-    done
-}
+test_name=zip-under-wine
+. "$(dirname "$0")/../support/x11.sh"
 
 # A Unix path as a Windows program sees it, on Wine's drive Z:.
 windows() { printf 'Z:%s' "$1" | tr / '\\'; }
@@ -60,27 +47,13 @@ for dll in Qt6Core.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; d
 done
 windows "$work/records" >"$game/records.path"
 
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-wait_for '[ -s "$work/display" ]'
-export DISPLAY=":$(cat "$work/display")"
+start_xvfb || fail "Xvfb did not start"
 
 export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEPATH="" WINEDLLOVERRIDES="mscoree,mshtml="
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
 (cd "$work" && exec /usr/lib/wine/wine64 "$program" >"$work/program.log" 2>&1) &
 wine=$!
-window=""
-wait_for 'window=$(xdotool search --onlyvisible --name "^Quorvex Server Config Creator$" 2>/dev/null | head -n 1); [ -n "$window" ]'
-xdotool windowfocus --sync "$window"
-
-# Clicks at a point of the window's client area, in pixels, and types text into the box
-# found there in place of what it held.
-click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
-type_into() {
-    click "$1" "$2"
-    xdotool key --clearmodifiers ctrl+a
-    xdotool type --delay 20 "$3"
-}
+find_window
 type_into 200 16 "Zip Arena"
 type_into 220 464 "$(windows "$game")"
 type_into 220 488 "$(windows "$work/my server.cfg")"

@@ -20,34 +20,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    printf 'window_under_x11: %s\n' "$*" >&2
-    import -display "$DISPLAY" -window root "$build/window-under-x11-failed.png" 2>/dev/null || true
-    exit 1
-}
-
-# Waits up to 20 seconds for a shell condition.
-wait_for() {
-    tries=0
-    until eval "$1"; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 200 ] || fail "gave up waiting for: $1"
-        sleep 0.1
-    done
-}
-
+test_name=window-under-x11
+. "$(dirname "$0")/../support/x11.sh"
 for tool in Xvfb xdotool import; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-tries=0
-until [ -s "$work/display" ]; do
-    tries=$((tries + 1))
-    kill -0 "$xvfb" 2>/dev/null && [ "$tries" -lt 100 ] || { echo "skipped: Xvfb did not start"; exit 77; }
-    sleep 0.1
-done
-export DISPLAY=":$(cat "$work/display")"
+start_xvfb || { echo "skipped: Xvfb did not start"; exit 77; }
 
 # A game tree with two maps, and the paths saved as the window saves them.
 game="$work/game"
@@ -59,15 +37,7 @@ printf '[OPTIONS]\nQ3DIR=%s\nSAVECFG=%s\n' "$game" "$work/server.cfg" >"$work/co
 env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY HOME="$work" XDG_CONFIG_HOME="$work/config" \
     XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb "$program" >"$work/program.log" 2>&1 &
 app=$!
-window=""
-wait_for 'window=$(xdotool search --onlyvisible --name "^Quorvex Server Config Creator$" 2>/dev/null | head -n 1); [ -n "$window" ]'
-xdotool windowfocus --sync "$window"
-click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
-type_into() {
-    click "$1" "$2"
-    xdotool key --clearmodifiers ctrl+a
-    xdotool type --delay 40 "$3"
-}
+find_window
 
 # The list offers both maps while the name is typed, and closes once it names one in full.
 type_into 304 401 aggressor
