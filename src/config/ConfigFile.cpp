@@ -72,6 +72,17 @@ std::optional<QString> specialFileKind(const QString& path)
     }
 }
 
+QString fileKey(const QString& path)
+{
+    const QFileInfo file(path);
+    if (const QString canonical = file.canonicalFilePath(); !canonical.isEmpty())
+        return canonical;
+    // A file yet to be made, in a folder that is.
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? QDir::cleanPath(file.absoluteFilePath())
+                            : folder + u'/' + file.fileName();
+}
+
 std::optional<QString> openRegularFile(QFile& file, const QString& path)
 {
 #ifdef Q_OS_WIN

@@ -16,6 +16,11 @@ enum class Readers { Usual, OwnerOnly };
 // it leads to.
 std::optional<QString> specialFileKind(const QString& path);
 
+// The path of the file at path however it is written: where its links lead, without "." and
+// "..", so that two paths of one file compare equal; for a file that does not exist, its name
+// in its folder's such path, or where that folder is missing too, the cleaned absolute path.
+QString fileKey(const QString& path);
+
 // Opens the file at path for reading, only if it is a regular file, a link's target
 // included: the file is opened without waiting, as a named pipe would make an open wait
 // for a writer forever, and only then checked. Nothing when file is open; otherwise what

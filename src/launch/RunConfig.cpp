@@ -22,19 +22,23 @@ namespace {
 // A run waits this long for another to have drawn its number and kept its record.
 constexpr int kNumbersWaitMs = 30000;
 
-// Whether anything of what the start made still runs: the process, or what it started in
-// its group, such as the engine that a start script forked before it ended.
-bool stillRunning(ServerProcess& process)
+// Whether anything of what the start made still runs: the process, what it started in its
+// group, such as the engine that a start script forked before it ended, or anywhere else
+// with the start's mark, such as an engine that it put in a session of its own.
+bool stillRunning(ServerProcess& process, const QString& mark)
 {
-    return !process.ended() || !processGroup(process.pid()).isEmpty();
+    return !process.ended() || !processGroup(process.pid()).isEmpty() ||
+           !markedProcesses(mark).isEmpty();
 }
 
-// Stops the new server and says how that went.
-QString stopped(ServerProcess& process)
+// Stops the new server, all that its start made, and says how that went.
+QString stopped(ServerProcess& process, const QString& mark)
 {
-    return process.stop() ? QStringLiteral("The tool stopped the new server.")
-                          : QStringLiteral("The tool has no hold on the new server to stop it: "
-                                           "stop it yourself.");
+    const bool group = process.stop();
+    return endMarked(mark, ServerProcess::kStopMs) && group
+               ? QStringLiteral("The tool stopped the new server.")
+               : QStringLiteral("The tool has no hold on the new server to stop it: stop it "
+                                "yourself.");
 }
 
 } // namespace
@@ -94,13 +98,16 @@ void RunConfig::start(InTheWay inTheWay)
     QStringList liveFiles;
     for (const ServerRecord& server : StartedServers::live() + StartedServers::untold())
         liveFiles << server.script << server.log;
-    StartedServers::pruneEnded(liveFiles);
+    liveFiles << StartedServers::pruneEnded(liveFiles);
     const std::variant<int, Problem> number =
         drawScriptNumber(processScriptNumbers(), m_typedGameDir, engineHomePath(), liveFiles);
     if (const Problem* problem = std::get_if<Problem>(&number))
         return fail(*problem);
     if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
         const QString described = running->described(askStatus(running->currentPort()));
+        // Asking it took a moment, in which the run may have been interrupted.
+        if (!goesOn())
+            return;
         if (inTheWay == InTheWay::Refuse)
             return fail({nullptr,
                          QStringLiteral("A server that this tool started already holds UDP port "
@@ -109,6 +116,15 @@ void RunConfig::start(InTheWay inTheWay)
                              .arg(kServerPort)
                              .arg(described),
                          Retry::Replace});
+        // It is started again from its script should the new one fail, so that script must be
+        // there to read.
+        if (const auto script = readScriptBytes(running->script);
+            const QString* problem = std::get_if<QString>(&script))
+            return fail({nullptr, QStringLiteral("The running server could not be started again "
+                                                 "should the new one fail: %1 Nothing was "
+                                                 "stopped or started; stop it with the stop "
+                                                 "command first.")
+                                      .arg(*problem)});
         if (const std::optional<Problem> problem = StartedServers::stop(*running))
             return fail(*problem);
         m_replaced = {*running, described};
@@ -144,12 +160,13 @@ std::optional<QString> RunConfig::watch(ServerRecord record, StartedServer serve
         record.port = 0;
         record.script = server.installedPath;
         record.log = server.logPath;
+        record.mark = server.mark;
         record.startedAt = QDateTime::currentDateTime();
         m_record = record;
         // A server that the tool cannot remember, it could neither show nor stop later.
         if (const std::optional<QString> error = StartedServers::remember(m_record)) {
             m_process = nullptr;
-            return *error + u' ' + stopped(*server.process);
+            return *error + u' ' + stopped(*server.process, server.mark);
         }
     }
     m_watch = std::make_unique<ServerWatch>(std::move(server));
@@ -165,8 +182,7 @@ std::optional<QString> RunConfig::confirm()
     // started, one that a start script runs in its group, or one that it left in a session
     // of its own. Where the system does not say, a start script that forked the server and
     // ended leaves it in its group: the one that holds the port, or else the one left.
-    const std::optional<qint64> holder =
-        port ? serverOnPort(port, m_record.identity) : std::nullopt;
+    const std::optional<qint64> holder = port ? serverOnPort(port, m_record.mark) : std::nullopt;
     const std::optional<ProcessIdentity> holderIdentity =
         holder ? processIdentity(*holder) : std::nullopt;
     if (holderIdentity) {
@@ -197,7 +213,7 @@ std::optional<QString> RunConfig::confirm()
 void RunConfig::watched(Problems problems)
 {
     // A stop of the tool's from elsewhere ended it while it was watched, as asked.
-    if (!problems.isEmpty() && m_record.pid != 0 && !stillRunning(*m_process) &&
+    if (!problems.isEmpty() && m_record.pid != 0 && !stillRunning(*m_process, m_record.mark) &&
         StartedServers::stoppedElsewhere(m_record)) {
         m_process = nullptr;
         m_replaced.reset();
@@ -211,20 +227,9 @@ void RunConfig::watched(Problems problems)
             problems << Problem{nullptr, *error};
     }
     if (!problems.isEmpty()) {
-        // One that stopped by itself has said so; one that its start left in a session of
-        // its own is stopped by its own group.
-        if (const std::optional<qint64> left = m_watch->left(); left && processIdentity(*left)) {
-            ServerRecord record = m_record;
-            record.pid = *left;
-            record.identity = *processIdentity(*left);
-            record.group = processGroupOf(*left);
-            record.port = 0;
-            problems << Problem{nullptr, StartedServers::stop(record)
-                                             ? QStringLiteral("The tool could not stop the new "
-                                                              "server: stop it yourself.")
-                                             : QStringLiteral("The tool stopped the new server.")};
-        } else if (stillRunning(*m_process))
-            problems << Problem{nullptr, stopped(*m_process)};
+        // One that stopped by itself has said so.
+        if (stillRunning(*m_process, m_record.mark))
+            problems << Problem{nullptr, stopped(*m_process, m_record.mark)};
         StartedServers::retire(m_record);
         m_process = nullptr;
     }
@@ -271,8 +276,8 @@ void RunConfig::bringBack(Problems problems)
                 }
                 if (answer.isEmpty())
                     return said(problems, QStringLiteral("runs again and answers as before."));
-                if (stillRunning(*m_process))
-                    m_process->stop();
+                if (stillRunning(*m_process, m_record.mark))
+                    stopped(*m_process, m_record.mark);
                 StartedServers::retire(m_record);
                 m_process = nullptr;
                 QStringList why;
@@ -296,7 +301,7 @@ std::optional<QString> RunConfig::cancel()
         ServerProcess* process = std::exchange(m_process, nullptr);
         bringBack({{nullptr, QStringLiteral("Interrupted while the new server's start was "
                                             "watched. ") +
-                                 stopped(*process)}});
+                                 stopped(*process, m_record.mark)}});
         return std::nullopt;
     }
     if (m_watch)
@@ -316,5 +321,5 @@ std::optional<QString> RunConfig::cancel()
                           : QStringLiteral("Nothing was started.");
     StartedServers::retire(m_record);
     ServerProcess* process = std::exchange(m_process, nullptr);
-    return stopped(*process) + replaced;
+    return stopped(*process, m_record.mark) + replaced;
 }

@@ -7,11 +7,13 @@
 #include "config/SettingsCheck.h"
 #include "gametree/GameTree.h"
 #include "network/StatusSocket.h"
+#include "servers/ProcessControl.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryFile>
 
 namespace {
@@ -130,8 +132,10 @@ std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, cons
     server.logPath = logPath;
     server.portWasTaken = udpPortTaken(kServerPort);
     server.script = std::move(script);
+    server.mark = newStartMark();
     auto started = startServerProcess({program, serverArguments(scriptNumber),
-                                       basePath(gameDir, nativePathStyle()), logPath, appendToLog});
+                                       basePath(gameDir, nativePathStyle()), logPath, appendToLog,
+                                       server.mark});
     if (const QString* error = std::get_if<QString>(&started))
         return Problem{nullptr, QStringLiteral("Could not start the game server (%1): %2.")
                                     .arg(serverCommandLine(program, scriptNumber), *error)};
@@ -165,20 +169,28 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
                                      .arg(*reading.problem, kNothingDone)}};
     const GameTree tree(gameDir, homePath.value_or(QString()));
     Problems problems;
-    // The server opens every pk3 file of its folders as it starts.
+    // A file that the server would open and wait on forever, named once: every pk3 file of
+    // its folders as it starts, the files it executes then, the map and the files that the
+    // script executes.
+    QStringList named;
+    const auto waitsOn = [&](const QString& file, const QString& why) {
+        if (!named.contains(file))
+            problems << Problem{
+                nullptr,
+                QStringLiteral("The server would open \"%1\": %2.%3").arg(file, why, kNothingDone)};
+        named << file;
+    };
     for (const GameTree::PassedOver& file : tree.passedOver()) {
         if (file.hangs)
-            problems << Problem{nullptr, QStringLiteral("The game tree holds \"%1\": %2.%3")
-                                             .arg(file.file, file.reason, kNothingDone)};
+            waitsOn(file.file, file.reason);
     }
-    // Where the map or a file that the script executes is no regular file.
     const auto hangs = [&](const std::optional<GameTree::Found>& found) {
         if (found && found->hangs)
-            problems << Problem{nullptr, QStringLiteral("The config file has the server open "
-                                                        "\"%1\": %2.%3")
-                                             .arg(found->source, *found->hangs, kNothingDone)};
+            waitsOn(found->source, *found->hangs);
         return found && found->hangs;
     };
+    for (const char* startup : {"default.cfg", "q3config_server.cfg", "autoexec.cfg"})
+        hangs(tree.findScript(QLatin1String(startup)));
     // A step of the rotation whose map is missing makes the server play the map before it
     // one more round.
     for (const QString& map : reading.rotation) {
@@ -210,7 +222,8 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
                                 mapLine +
                                     QStringLiteral("the server cannot find the map \"%1\": no "
                                                    "maps/%1.bsp is in the arena or baseq3 "
-                                                   "folder, loose or in a pk3 file%2")
+                                                   "folder, loose or in a pk3 file%2 Give a map "
+                                                   "that the game tree holds.")
                                         .arg(map, didYouMean(map, known)) +
                                     kNothingDone,
                                 Retry::CreateAndRun};
@@ -219,7 +232,8 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
                                 mapLine +
                                     QStringLiteral("the server cannot load the map \"%1\": "
                                                    "\"%2\" holds no map of its version, which "
-                                                   "starts with IBSP and version 46.")
+                                                   "starts with IBSP and version 46. Give a map "
+                                                   "that the server can load.")
                                         .arg(map, found->source) +
                                     kNothingDone,
                                 Retry::CreateAndRun};
@@ -322,12 +336,16 @@ std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,
     const auto foreign = [](const QString& path) {
         return QFileInfo(path).isSymLink() || specialFileKind(path).has_value();
     };
+    // Files are compared as files, however their paths are written.
+    QSet<QString> inUse;
+    for (const QString& file : liveFiles)
+        inUse << fileKey(file);
     const auto taken = [&](int n) {
         const QString installed = installedScriptPath(gameDir, n, style);
         const QString log = installed.chopped(4) + QStringLiteral(".log");
         return (homeShadows && QFileInfo::exists(installedScriptPath(*homePath, n, style))) ||
-               liveFiles.contains(installed) || liveFiles.contains(log) || foreign(installed) ||
-               foreign(log);
+               inUse.contains(fileKey(installed)) || inUse.contains(fileKey(log)) ||
+               foreign(installed) || foreign(log);
     };
     if (!taken(first))
         return first;

@@ -23,12 +23,15 @@ struct StartedServer {
     bool portWasTaken = false;
     // What the installed script sets, for telling whether the server runs it.
     ScriptReading script;
+    // The mark that the server and all that it starts carry.
+    QString mark;
 };
 
 // The script number for a "Run Config" click: the next number of numbers, or when the
 // engine's home path already holds arena/conf<N>.cfg, which the server would run in place
 // of the script installed under that name, or when a live server runs the script or writes
-// the log of that number (one of liveFiles), the next number after it that is free. Says
+// the log of that number, or an ended one keeps it (one of liveFiles, however its path is
+// written), the next number after it that is free. Says
 // why no number will do when the home path is unknown or every name is taken.
 [[nodiscard]] std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,
                                                           const QString& typedGameDir,

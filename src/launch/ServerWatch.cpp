@@ -4,7 +4,6 @@
 #include "gametree/GameTree.h"
 #include "servers/ProcessControl.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -53,11 +52,6 @@ ServerWatch::ServerWatch(StartedServer server, QObject* parent)
     // answers would pass for the new one's: only the port the new server names counts then.
     if (!m_server.portWasTaken)
         m_port = kServerPort;
-    // A server left by its start script starts after it, or where the script has already
-    // ended, after the tool.
-    m_since = processIdentity(m_server.process->pid());
-    if (!m_since)
-        m_since = processIdentity(QCoreApplication::applicationPid());
     if (const std::optional<QString>& failure = m_socket.failure())
         QTimer::singleShot(0, this, [this, reason = *failure] {
             finish({{nullptr,
@@ -129,20 +123,11 @@ std::optional<Problem> ServerWatch::logProblem(const QString& text) const
 void ServerWatch::look()
 {
     // A start script that forks the server and ends leaves it in the start's group; one that
-    // puts it in a session of its own leaves it to be found by the port it opens.
+    // puts it in a session of its own leaves it to be found by the start's mark.
     const qint64 pid = m_server.process->pid();
     const std::optional<QString> ended = m_server.process->ended();
     const QList<GroupMember> group = ended || !m_port ? processGroup(pid) : QList<GroupMember>();
-    const QString text = log();
-    if (const std::optional<quint16> port = openedPort(text))
-        m_port = port;
-    if (ended && group.isEmpty() && !m_left && m_port && m_since)
-        if ((m_left = serverOnPort(*m_port, *m_since)))
-            m_leftIdentity = processIdentity(*m_left);
-    const bool leftRuns = m_left && processIdentity(*m_left) == m_leftIdentity;
-    // A start that ended well may have left a server that has yet to open its port.
-    const bool mayHaveLeft = !m_left && ended == QStringLiteral("exited with status 0");
-    if (ended && group.isEmpty() && !leftRuns && !mayHaveLeft) {
+    if (ended && group.isEmpty() && markedProcesses(m_server.mark).isEmpty()) {
         const qint64 seconds = qMax<qint64>(1, (m_elapsed.elapsed() + 999) / 1000);
         finish({{nullptr,
                  QStringLiteral("The game server stopped within %1 of its start: it %2.")
@@ -152,8 +137,12 @@ void ServerWatch::look()
                  Retry::None, logTail()}});
         return;
     }
-    for (qsizetype i = -1; !m_port && pid != 0 && i < group.size(); ++i)
-        m_port = openedUdpPort(i < 0 ? pid : group[i].pid);
+    const QString text = log();
+    if (const std::optional<quint16> port = openedPort(text))
+        m_port = port;
+    else
+        for (qsizetype i = -1; !m_port && pid != 0 && i < group.size(); ++i)
+            m_port = openedUdpPort(i < 0 ? pid : group[i].pid);
     if (std::optional<Problem> problem = logProblem(text))
         return finish({*problem});
     if (m_elapsed.elapsed() >= kWatchMs) {

@@ -26,9 +26,6 @@ public:
     // The port whose answers are the new server's, once known.
     std::optional<quint16> port() const { return m_port; }
 
-    // The server that the start left in a session of its own and that holds the port, if any.
-    std::optional<qint64> left() const { return m_left; }
-
 signals:
     // Sent once, when the watch ends: what went wrong; empty when the server runs and
     // answers on the game's port.
@@ -52,8 +49,4 @@ private:
     StatusSocket m_socket;
     // The port whose answers are the new server's, once known.
     std::optional<quint16> m_port;
-    // No server of the start's is older than this.
-    std::optional<ProcessIdentity> m_since;
-    std::optional<qint64> m_left;
-    std::optional<ProcessIdentity> m_leftIdentity;
 };

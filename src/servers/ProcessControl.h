@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QRandomGenerator>
 #include <QString>
 #include <optional>
 
@@ -43,11 +44,28 @@ struct GroupMember {
 // put it in.
 QList<GroupMember> processGroup(qint64 pid);
 
-// The process of the user's own that holds the UDP port and started no earlier than since,
-// such as an engine that a start script left in a session of its own; nothing where there is
-// none, or the system does not say. On Windows, where a start's job holds whatever it
-// starts, always nothing.
-std::optional<qint64> serverOnPort(quint16 port, const ProcessIdentity& since);
+// A server's start gives it a mark of its own in its environment, as this variable, which
+// whatever it starts inherits, so that the tool finds all of it wherever it goes: an engine
+// that a start script leaves in a session of its own (setsid, screen -dm) included.
+inline constexpr char kStartMarkVariable[] = "QUORVEX_SERVER_START";
+
+// A new mark for a start, unlike any other.
+inline QString newStartMark()
+{
+    return QString::number(QRandomGenerator::system()->generate64(), 16);
+}
+
+// The processes of the user's that carry the mark and still run; on Windows, where the job
+// of a start holds whatever it starts, none.
+QList<GroupMember> markedProcesses(const QString& mark);
+
+// Ends the processes that carry the mark, as a stop ends a group: asks them to quit, forces
+// them after ms, and returns whether none is left.
+bool endMarked(const QString& mark, int ms);
+
+// The process of the user's that holds the UDP port and carries the mark; nothing where there
+// is none, or the system does not say.
+std::optional<qint64> serverOnPort(quint16 port, const QString& mark);
 
 // The process group that pid is in, to stop it by; on Windows pid itself, whose job is its
 // start's.

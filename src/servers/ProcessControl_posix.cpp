@@ -1,8 +1,10 @@
 #include "ProcessControl.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <csignal>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -101,14 +103,57 @@ std::optional<PortHolder> portHolder(quint16 port)
 
 } // namespace
 
-std::optional<qint64> serverOnPort(quint16 port, const ProcessIdentity& since)
+namespace {
+
+// Whether the running process pid carries the mark in the environment it started with,
+// which only its user may read.
+bool carries(qint64 pid, const QByteArray& assignment)
+{
+    const QByteArray environment = readProcFile(QStringLiteral("/proc/%1/environ").arg(pid));
+    return environment.startsWith(assignment + '\0') ||
+           environment.contains('\0' + assignment + '\0');
+}
+
+} // namespace
+
+QList<GroupMember> markedProcesses(const QString& mark)
+{
+    QList<GroupMember> marked;
+    if (mark.isEmpty())
+        return marked;
+    const QByteArray assignment = QByteArray(kStartMarkVariable) + '=' + mark.toLatin1();
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = name.toLongLong(&number);
+        if (number && pid != getpid() && carries(pid, assignment) && processIdentity(pid))
+            marked << GroupMember{pid, QString::fromLocal8Bit(
+                                           readProcFile(QStringLiteral("/proc/%1/cmdline").arg(pid))
+                                               .replace('\0', ' ')
+                                               .trimmed())};
+    }
+    return marked;
+}
+
+bool endMarked(const QString& mark, int ms)
+{
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        const QList<GroupMember> left = markedProcesses(mark);
+        if (left.isEmpty())
+            return true;
+        for (const GroupMember& member : left)
+            kill(pid_t(member.pid), signal);
+        const QDeadlineTimer deadline(ms);
+        while (!markedProcesses(mark).isEmpty() && !deadline.hasExpired())
+            QThread::msleep(10);
+    }
+    return markedProcesses(mark).isEmpty();
+}
+
+std::optional<qint64> serverOnPort(quint16 port, const QString& mark)
 {
     const std::optional<PortHolder> holder = portHolder(port);
-    if (!holder || !holder->pid || holder->uid != getuid())
-        return std::nullopt;
-    const std::optional<ProcessIdentity> identity = processIdentity(*holder->pid);
-    if (!identity || identity->boot != since.boot ||
-        identity->startTime.toULongLong() < since.startTime.toULongLong())
+    if (mark.isEmpty() || !holder || !holder->pid || holder->uid != getuid() ||
+        !carries(*holder->pid, QByteArray(kStartMarkVariable) + '=' + mark.toLatin1()))
         return std::nullopt;
     return holder->pid;
 }

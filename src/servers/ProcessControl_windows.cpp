@@ -120,7 +120,17 @@ std::optional<QString> udpPortHolder(quint16 port)
     return std::nullopt;
 }
 
-std::optional<qint64> serverOnPort(quint16, const ProcessIdentity&)
+QList<GroupMember> markedProcesses(const QString&)
+{
+    return {};
+}
+
+bool endMarked(const QString&, int)
+{
+    return true;
+}
+
+std::optional<qint64> serverOnPort(quint16, const QString&)
 {
     return std::nullopt;
 }

@@ -35,6 +35,9 @@ struct ServerStart {
     QString logPath;
     // Whether the output goes after what the log holds, rather than in its place.
     bool appendToLog = false;
+    // The start's mark, given to the server's environment as kStartMarkVariable, on systems
+    // where the tool finds a server's processes by it.
+    QString mark;
 };
 
 // Whether this system's servers write their console output to a log file.

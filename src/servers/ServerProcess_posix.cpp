@@ -164,9 +164,9 @@ public:
 
     // Zero with the server's process id, or the error number that stopped the start, an
     // execution failure included.
-    int start(pid_t& pid, char* const* argv)
+    int start(pid_t& pid, char* const* argv, char* const* environment)
     {
-        return posix_spawn(&pid, argv[0], &m_actions, &m_attributes, argv, environ);
+        return posix_spawn(&pid, argv[0], &m_actions, &m_attributes, argv, environment);
     }
 
 private:
@@ -186,6 +186,17 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
     for (QByteArray& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
+    // The tool's environment, with the start's mark in place of any that it carries.
+    const QByteArray prefix = QByteArray(kStartMarkVariable) + '=';
+    QByteArray mark = prefix + start.mark.toLatin1();
+    std::vector<char*> environment;
+    for (char** each = environ; *each; ++each) {
+        if (!QByteArray(*each).startsWith(prefix))
+            environment.push_back(*each);
+    }
+    if (!start.mark.isEmpty())
+        environment.push_back(mark.data());
+    environment.push_back(nullptr);
 
     // The server writes every remote command into its log, the remote console's password
     // with it, so the log is its owner's alone, and never the file a link leads to.
@@ -208,7 +219,7 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
         const QByteArray directory = QFile::encodeName(start.workingDirectory);
         error = spawn.prepare(directory.constData(), input, log);
         if (error == 0)
-            error = spawn.start(server, argv.data());
+            error = spawn.start(server, argv.data(), environment.data());
     }
     if (input >= 0)
         close(input);

@@ -28,16 +28,28 @@ QString recordsFolder()
 
 constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
-// Makes the records folder, and the state folder that holds it, the user's alone whatever
-// the umask; true when it is a folder.
+// Makes the folder at path, and each missing one above it: on POSIX systems each the user's
+// alone whatever the umask, as the folders of a user's state should be; on Windows as the
+// user's profile folder that holds them lets them be. True when it is a folder.
+bool makeOwnFolders(const QString& path)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    const QString parent = QFileInfo(path).absolutePath();
+    if (parent == path || !makeOwnFolders(parent))
+        return false;
+#ifdef Q_OS_WIN
+    QDir().mkdir(path);
+#else
+    QDir().mkdir(path, kOwnerOnly);
+#endif
+    return QFileInfo(path).isDir();
+}
+
+// Makes the records folder, and the state folder that holds it; true when it is a folder.
 bool makeRecordsFolder()
 {
-    const QString state = stateFolder();
-    if (!QFileInfo(state).isDir() &&
-        !(QDir().mkpath(QFileInfo(state).absolutePath()) && QDir().mkdir(state, kOwnerOnly)))
-        return QFileInfo(state).isDir();
-    const QString records = recordsFolder();
-    return QFileInfo(records).isDir() || QDir().mkdir(records, kOwnerOnly);
+    return makeOwnFolders(recordsFolder());
 }
 
 QString recordPath(qint64 pid)
@@ -59,7 +71,8 @@ QJsonObject toJson(const ServerRecord& server)
             {"group", server.group},
             {"configFile", server.configFile},
             {"configDigest", QString::fromLatin1(server.configDigest.toHex())},
-            {"stopping", server.stopping}};
+            {"stopping", server.stopping},
+            {"mark", server.mark}};
 }
 
 // Why a record or its folder is not surely the user's own, or nothing.
@@ -93,7 +106,8 @@ std::optional<ServerRecord> fromJson(const QByteArray& bytes)
         .startedAt = QDateTime::fromString(json["startedAt"].toString(), Qt::ISODateWithMs),
         .configFile = json["configFile"].toString(),
         .configDigest = QByteArray::fromHex(json["configDigest"].toString().toLatin1()),
-        .stopping = json["stopping"].toBool()};
+        .stopping = json["stopping"].toBool(),
+        .mark = json["mark"].toString()};
     if (server.pid <= 0 || server.identity.startTime.isEmpty())
         return std::nullopt;
     return server;
@@ -106,12 +120,21 @@ std::optional<ServerRecord> readRecord(const QString& path)
     return openRegularFile(file, path) ? std::nullopt : fromJson(file.read(65536));
 }
 
-bool stillRuns(const ServerRecord& server)
+// Whether the server's process runs, still the one started, never another program that got
+// its number.
+bool processRuns(const ServerRecord& server)
 {
     // A record from before boots were kept holds none.
     const std::optional<ProcessIdentity> now = processIdentity(server.pid);
     return now && now->startTime == server.identity.startTime &&
            (server.identity.boot.isEmpty() || now->boot == server.identity.boot);
+}
+
+// Whether the server runs: its process, or where that has ended, a process that its start
+// left with its mark, such as an engine that a start script put in a session of its own.
+bool stillRuns(const ServerRecord& server)
+{
+    return processRuns(server) || !markedProcesses(server.mark).isEmpty();
 }
 
 // Waits up to ms for every process of the server's group to end.
@@ -232,43 +255,15 @@ QList<ServerRecord> records(bool running)
     if (untrusted())
         return {};
     QList<ServerRecord> servers;
-    QList<ServerRecord> ended;
-    QSet<qint64> recorded;
     const QDir folder(recordsFolder());
     for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files)) {
         if (foreign(QFileInfo(folder.filePath(name)), false))
             continue;
         const std::optional<ServerRecord> server = readRecord(folder.filePath(name));
-        if (!server) {
+        if (!server)
             QFile::remove(folder.filePath(name));
-            continue;
-        }
-        recorded << server->pid;
-        (stillRuns(*server) ? servers : ended) << *server;
-    }
-    // A server that its start script left in a session of its own, and that the record
-    // names as that script, still holds the port: the record then names the server.
-    for (ServerRecord& server : ended) {
-        const std::optional<qint64> holder =
-            server.port ? serverOnPort(server.port, server.identity) : std::nullopt;
-        const std::optional<ProcessIdentity> identity =
-            holder && !recorded.contains(*holder) ? processIdentity(*holder) : std::nullopt;
-        if (!identity)
-            continue;
-        ServerRecord found = server;
-        found.pid = *holder;
-        found.identity = *identity;
-        found.group = processGroupOf(*holder);
-        if (remember(found))
-            continue;
-        forget(server);
-        recorded << *holder;
-        servers << found;
-        server.pid = 0;
-    }
-    if (!running) {
-        ended.removeIf([](const ServerRecord& server) { return server.pid == 0; });
-        servers = ended;
+        else if (stillRuns(*server) == running)
+            servers << *server;
     }
     std::sort(servers.begin(), servers.end(), [](const ServerRecord& a, const ServerRecord& b) {
         return a.startedAt < b.startedAt;
@@ -349,14 +344,15 @@ void keepEnded(const QJsonArray& ended)
                                   Readers::OwnerOnly);
 }
 
-// Whether path is a script or log that the tool installs: a regular file, no link, named
-// conf<N>.cfg or conf<N>.log.
-bool installedFile(const QString& path)
+// Whether path is a script or log that the tool installs in the game directory's arena
+// folder: a regular file there, no link, named conf<N>.cfg or conf<N>.log.
+bool installedFile(const QString& path, const QString& gameDir)
 {
     static const QRegularExpression name(QStringLiteral("^conf\\d+\\.(cfg|log)$"));
     const QFileInfo file(path);
     return !file.isSymLink() && file.isFile() && !specialFileKind(path) &&
-           name.match(file.fileName()).hasMatch();
+           name.match(file.fileName()).hasMatch() &&
+           fileKey(file.absolutePath()) == fileKey(arenaPath(gameDir, nativePathStyle()));
 }
 
 } // namespace
@@ -370,7 +366,7 @@ void retire(const ServerRecord& server)
     keepEnded(ended);
 }
 
-void pruneEnded(const QStringList& inUse)
+QStringList pruneEnded(const QStringList& inUse)
 {
     const QJsonArray ended = endedServers();
     QHash<QString, int> laterOfTheirGame;
@@ -383,18 +379,24 @@ void pruneEnded(const QStringList& inUse)
         else
             older << server;
     }
-    if (older.isEmpty())
-        return;
-    QStringList keep = inUse;
+    QStringList keptFiles;
     for (const QJsonValue& server : kept)
-        keep << server["script"].toString() << server["log"].toString();
+        keptFiles << server["script"].toString() << server["log"].toString();
+    keptFiles.removeAll(QString());
+    if (older.isEmpty())
+        return keptFiles;
+    QSet<QString> keep;
+    for (const QString& file : inUse + keptFiles)
+        keep << fileKey(file);
     for (const QJsonObject& server : older) {
         for (const QString& path : {server["script"].toString(), server["log"].toString()}) {
-            if (!path.isEmpty() && !keep.contains(path) && installedFile(path))
+            if (!path.isEmpty() && !keep.contains(fileKey(path)) &&
+                installedFile(path, server["gameDir"].toString()))
                 QFile::remove(path);
         }
     }
     keepEnded(kept);
+    return keptFiles;
 }
 
 void forget(const ServerRecord& server)
@@ -428,9 +430,9 @@ std::optional<Problem> stop(const ServerRecord& server)
     ServerRecord marked = server;
     marked.stopping = true;
     remember(marked);
-    if (stillRuns(server)) {
+    if (processRuns(server)) {
         askToQuit(server.pid, port, rconPassword);
-        if (!ends(server, ServerProcess::kStopMs) && stillRuns(server)) {
+        if (!ends(server, ServerProcess::kStopMs) && processRuns(server)) {
             forceToEnd(server.pid);
             ends(server, ServerProcess::kStopMs);
         }
@@ -442,9 +444,13 @@ std::optional<Problem> stop(const ServerRecord& server)
         forceToEnd(group);
         groupEnds(group, ServerProcess::kStopMs);
     }
+    // And so does what its start left elsewhere with its mark, such as the start script of
+    // an engine that it put in a session of its own.
+    endMarked(server.mark, ServerProcess::kStopMs);
     QStringList left;
-    for (const GroupMember& member : processGroup(group))
+    for (const GroupMember& member : processGroup(group) + markedProcesses(server.mark))
         left << QStringLiteral("process %1, %2").arg(member.pid).arg(member.commandLine);
+    left.removeDuplicates();
     if (stillRuns(server) || !left.isEmpty()) {
         remember(server);
         return Problem{nullptr, QStringLiteral("Could not stop the server of process %1; stop "

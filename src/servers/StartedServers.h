@@ -32,6 +32,8 @@ struct ServerRecord {
     QByteArray configDigest;
     // A stop of the tool's has begun to end it.
     bool stopping = false;
+    // The mark that its start gave it and all that it starts.
+    QString mark;
 
     bool operator==(const ServerRecord&) const = default;
 
@@ -91,9 +93,10 @@ void retire(const ServerRecord& server);
 inline constexpr int kKeptEnded = 10;
 
 // Removes the scripts and logs of the ended servers of each game directory but the last
-// kKeptEnded, and only files that the tool installed there, never one of inUse or a link.
-// Called while the script numbers are held, so that no new server takes such a file.
-void pruneEnded(const QStringList& inUse);
+// kKeptEnded, and only files that the tool installed in its arena folder, never one of inUse
+// or a link; returns the files kept, which a new start passes over. Called while the script
+// numbers are held, so that no new server takes such a file meanwhile.
+QStringList pruneEnded(const QStringList& inUse);
 
 // Whether a stop of the tool's, from another run, has ended or is ending the server that
 // this run started and still watches.

@@ -171,8 +171,12 @@ void frmQuorvexConfigCreator::Command3_Click()
     // A server of the tool's on the game's port would move the new one to another port.
     auto inTheWay = RunConfig::InTheWay::Refuse;
     if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
-        if (!askToReplace(running->described(askStatus(running->currentPort()))))
+        if (!askToReplace(running->described(askStatus(running->currentPort())))) {
+            // What the check found on its way is still said, once.
+            if (!told->isEmpty())
+                warn(QStringLiteral("Run Config"), *told, QMessageBox::Information);
             return run->deleteLater();
+        }
         inTheWay = RunConfig::InTheWay::Replace;
         connect(run, &RunConfig::stoppedInTheWay, this, [stopped](const QString& described) {
             *stopped << QStringLiteral("Stopped %1.").arg(described);

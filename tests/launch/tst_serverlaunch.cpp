@@ -184,6 +184,7 @@ private slots:
         QTest::newRow("home path is the game directory") << "game" << 1 << 0 << "";
         // A live server's script and log are passed over likewise.
         QTest::newRow("a live server's files") << "live" << 2 << 2 << "";
+        QTest::newRow("a live server's files, by another path") << "live by link" << 2 << 2 << "";
 #ifndef Q_OS_WIN
         // And so are links in the script's and the log's place, never written through.
         QTest::newRow("links in the arena folder") << "links" << 2 << 2 << "";
@@ -215,11 +216,16 @@ private slots:
         else if (home == "game")
             homePath = tree.gameDir;
         QStringList liveFiles;
-        if (home == "live") {
+        if (home.startsWith("live")) {
             homePath = QString();
             const PathStyle style = nativePathStyle();
-            liveFiles << installedScriptPath(tree.gameDir, draws[0], style)
-                      << installedScriptPath(tree.gameDir, draws[1], style).chopped(4) + ".log";
+            // The game directory as a link to it, and with a "." on the way.
+            const QString gameDir = home == "live" ? tree.gameDir : tree.root() + "/game-link/.";
+            if (gameDir != tree.gameDir)
+                QVERIFY(QFile::link(tree.gameDir, tree.root() + "/game-link"));
+            writeBytes(installedScriptPath(tree.gameDir, draws[0], style), "");
+            liveFiles << installedScriptPath(gameDir, draws[0], style)
+                      << installedScriptPath(gameDir, draws[1], style).chopped(4) + ".log";
         }
         if (home == "links") {
             homePath = QString();
@@ -448,8 +454,8 @@ private slots:
     }
 
     // Of the ended servers of a game directory, the last ten keep their scripts and logs;
-    // the older ones' go, but for a file that a live server uses, a link, or a file the tool
-    // did not name, and another game directory's count is its own.
+    // the older ones' go, but for a file that a live server uses, a link, or a file outside
+    // the arena folder, and another game directory's count is its own.
     void endedServersKeepTheirFilesForAWhile()
     {
         const QTemporaryDir state, game;
@@ -464,16 +470,16 @@ private slots:
             ServerRecord ended;
             ended.gameDir = n == 14 ? QStringLiteral("/other") : game.path();
             ended.script = file(n, "cfg");
-            ended.log = n == 2 ? game.filePath("arena/notes.log") : file(n, "log");
+            ended.log = n == 2 ? game.filePath("conf2.log") : file(n, "log");
             StartedServers::retire(ended);
         }
-        writeBytes(game.filePath("arena/notes.log"), "");
+        writeBytes(game.filePath("conf2.log"), "");
         QVERIFY(QFile::remove(file(3, "cfg")) && QFile::link(file(4, "cfg"), file(3, "cfg")));
         StartedServers::pruneEnded({file(1, "log")});
         QCOMPARE(QDir(game.filePath("arena")).entryList(QDir::Files | QDir::System).size(),
-                 14 * 2 + 1 - 3);
+                 14 * 2 - 3);
         QVERIFY(!QFile::exists(file(1, "cfg")) && QFile::exists(file(1, "log")));
-        QVERIFY(!QFile::exists(file(2, "cfg")) && QFile::exists(game.filePath("arena/notes.log")));
+        QVERIFY(!QFile::exists(file(2, "cfg")) && QFile::exists(game.filePath("conf2.log")));
         QVERIFY(QFileInfo(file(3, "cfg")).isSymLink() && !QFile::exists(file(3, "log")));
         StartedServers::pruneEnded({});
         QVERIFY(QFile::exists(file(4, "cfg")) && QFile::exists(file(14, "log")));
