@@ -122,8 +122,8 @@ void RunConfig::start(InTheWay inTheWay)
             const QString* problem = std::get_if<QString>(&script))
             return fail({nullptr, QStringLiteral("The running server could not be started again "
                                                  "should the new one fail: %1 Nothing was "
-                                                 "stopped or started; stop it with the stop "
-                                                 "command first.")
+                                                 "stopped or started. Stop that server first, "
+                                                 "then start the new one.")
                                       .arg(*problem)});
         if (const std::optional<Problem> problem = StartedServers::stop(*running))
             return fail(*problem);
@@ -178,10 +178,11 @@ std::optional<QString> RunConfig::confirm()
     if (m_record.pid == 0)
         return std::nullopt;
     const quint16 port = m_watch->port().value_or(0);
-    // The server is the process of the user's that holds the port since the start: the one
-    // started, one that a start script runs in its group, or one that it left in a session
-    // of its own. Where the system does not say, a start script that forked the server and
-    // ended leaves it in its group: the one that holds the port, or else the one left.
+    // The server is the process of the user's that holds the port and carries the start's
+    // mark: the one started, one that a start script runs in its group, or one that it left
+    // in a session of its own. Where the system does not say, a start script that forked the
+    // server and ended leaves it in its group: the one that holds the port, or else the one
+    // left.
     const std::optional<qint64> holder = port ? serverOnPort(port, m_record.mark) : std::nullopt;
     const std::optional<ProcessIdentity> holderIdentity =
         holder ? processIdentity(*holder) : std::nullopt;
