@@ -9,12 +9,12 @@ fail() {
     exit 1
 }
 
-# Waits up to 20 seconds for a shell condition.
+# Waits up to 20 seconds, or the seconds given second, for a shell condition.
 wait_for() {
     tries=0
     until eval "$1"; do
         tries=$((tries + 1))
-        [ "$tries" -lt 200 ] || fail "gave up waiting for: $1"
+        [ "$tries" -lt $((${2:-20} * 10)) ] || fail "gave up waiting for: $1"
         sleep 0.1
     done
 }
@@ -33,10 +33,11 @@ start_xvfb() {
     export DISPLAY=":$(cat "$work/display")"
 }
 
-# Waits for the tool's window, keeps its id in window and gives it the focus.
+# Waits for the tool's window, keeps its id in window and gives it the focus. A first start
+# builds the fonts' cache, which a sanitized build on a busy machine takes long over.
 find_window() {
     window=""
-    wait_for 'window=$(xdotool search --onlyvisible --name "^Quorvex Server Config Creator$" 2>/dev/null | head -n 1); [ -n "$window" ]'
+    wait_for 'window=$(xdotool search --onlyvisible --name "^Quorvex Server Config Creator$" 2>/dev/null | head -n 1); [ -n "$window" ]' 90
     xdotool windowfocus --sync "$window"
 }
 
