@@ -542,7 +542,15 @@ private slots:
             QVERIFY2(said.endsWith("runs again and answers as before.\n"), qPrintable(said));
         if (runStatus == 0 || fault == "hup replace") {
             const Ran status = run({"status"});
-            QCOMPARE(status.status, 0);
+            // On failure, what status said and which records the state folder holds.
+            QVERIFY2(status.status == 0,
+                     qPrintable(QStringLiteral("status %1: %2%3; records: %4")
+                                    .arg(status.status)
+                                    .arg(QString::fromUtf8(status.out), status.err)
+                                    .arg(QDir(m_dir.path() + "/.local/state/quorvex-config-creator/"
+                                                             "servers")
+                                             .entryList(QDir::Files)
+                                             .join(u' '))));
             QVERIFY2(status.out.contains("  map: " + EngineTree::kMap.toUtf8()),
                      status.out.constData());
             QCOMPARE(run({"stop"}).status, 0);
