@@ -152,11 +152,14 @@ void RunConfig::start(InTheWay inTheWay)
 std::optional<QString> RunConfig::watch(ServerRecord record, StartedServer server)
 {
     m_process = server.process.get();
-    // A server that Wine starts as a Unix program has no number to remember it by.
-    if (const std::optional<ProcessIdentity> identity = processIdentity(m_process->pid())) {
+    // A server that Wine starts as a Unix program has no number to remember it by. A start
+    // script that has already ended, having left the server elsewhere, has no identity left
+    // to tell it by, and the record names none: the start's mark finds its server.
+    if (m_process->pid() != 0) {
         record.program = server.program;
         record.pid = record.group = m_process->pid();
-        record.identity = *identity;
+        record.identity = processIdentity(m_process->pid())
+                              .value_or(ProcessIdentity{QStringLiteral("ended"), {}});
         record.port = 0;
         record.script = server.installedPath;
         record.log = server.logPath;
