@@ -3,7 +3,6 @@
 #include "LaunchPlan.h"
 #include "ServerLaunch.h"
 #include "network/StatusSocket.h"
-#include "servers/ProcessControl.h"
 
 #include <QElapsedTimer>
 #include <QObject>
