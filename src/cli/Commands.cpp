@@ -5,7 +5,7 @@
 #include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
 #include "config/CreateConfig.h"
-#include "config/ScriptReader.h"
+#include "script/ScriptReader.h"
 #include "config/SettingsCheck.h"
 #include "gametree/GameTree.h"
 #include "launch/LaunchPlan.h"

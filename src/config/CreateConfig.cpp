@@ -1,7 +1,7 @@
 #include "CreateConfig.h"
 
 #include "ConfigFile.h"
-#include "ScriptReader.h"
+#include "script/ScriptReader.h"
 #include "SettingsCheck.h"
 
 Problems createConfig(const ServerSettings& settings, ConfigScript& script,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/ScriptReader.h"
+#include "script/ScriptReader.h"
 #include "config/ServerSettings.h"
 #include "servers/ScriptNumbers.h"
 #include "servers/ServerProcess.h"

@@ -2,7 +2,7 @@
 
 #include "ServerProcess.h"
 #include "config/ConfigFile.h"
-#include "config/ScriptReader.h"
+#include "script/ScriptReader.h"
 #include "launch/LaunchPlan.h"
 #include "network/StatusSocket.h"
 

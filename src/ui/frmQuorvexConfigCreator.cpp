@@ -4,7 +4,7 @@
 #include "MapCompleter.h"
 #include "config/CreateConfig.h"
 #include "config/RegionCodeTable.h"
-#include "config/ScriptReader.h"
+#include "script/ScriptReader.h"
 #include "launch/LaunchPlan.h"
 #include "launch/RunConfig.h"
 #include "options/SavedPaths.h"

@@ -1,5 +1,5 @@
 #include "config/ConfigScript.h"
-#include "config/ScriptReader.h"
+#include "script/ScriptReader.h"
 #include "config/SettingsCheck.h"
 #include "support/GameEngine.h"
 #include "support/Processes.h"

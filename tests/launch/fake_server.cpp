@@ -9,7 +9,7 @@
 // quit, writing quit.<pid>, for up to a minute; with one named child, it first starts a copy
 // of itself that runs on for a minute, as a start script's engine; and with one named fail,
 // it takes that file away and ends at once with status 3, as a server that cannot start.
-#include "config/ScriptReader.h"
+#include "script/ScriptReader.h"
 
 #include <QCoreApplication>
 #include <QDir>

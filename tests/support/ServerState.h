@@ -2,7 +2,7 @@
 
 #include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
-#include "config/ScriptReader.h"
+#include "script/ScriptReader.h"
 #include "config/ServerSettings.h"
 
 #include <QByteArray>

@@ -1,5 +1,5 @@
 #include "config/CreateConfig.h"
-#include "config/ScriptReader.h"
+#include "script/ScriptReader.h"
 #include "launch/LaunchPlan.h"
 #include "support/GameEngine.h"
 #include "support/Processes.h"

@@ -1,6 +1,6 @@
 #include "ScriptReader.h"
 
-#include "ConfigFile.h"
+#include "config/ConfigFile.h"
 
 #include <QFile>
 #include <QFileInfo>

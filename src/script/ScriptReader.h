@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConfigScript.h"
-#include "ServerSettings.h"
+#include "config/ConfigScript.h"
+#include "config/ServerSettings.h"
 
 #include <QByteArray>
 #include <QHash>
