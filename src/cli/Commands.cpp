@@ -5,12 +5,12 @@
 #include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
 #include "config/CreateConfig.h"
-#include "script/ScriptReader.h"
 #include "config/SettingsCheck.h"
 #include "gametree/GameTree.h"
 #include "launch/LaunchPlan.h"
 #include "launch/RunConfig.h"
 #include "options/SavedPaths.h"
+#include "script/ScriptReader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -75,15 +75,9 @@ QString shellQuoted(const QString& value)
 }
 #endif
 
-// Writes the script to standard output, its line ends as they are.
-int writeToStandardOutput(const ServerSettings& settings, const ScriptExtras& extras)
+// Writes bytes to standard output as they are.
+int writeBytesToStandardOutput(const QByteArray& bytes)
 {
-    if (const Problems problems = checkSettings(settings) + checkRotation(extras.rotation);
-        !problems.isEmpty())
-        return failed(problems);
-    ConfigScript script;
-    script.build(settings, extras);
-    const QByteArray bytes = configFileBytes(script.strCfg());
 #ifdef Q_OS_WIN
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
@@ -93,6 +87,17 @@ int writeToStandardOutput(const ServerSettings& settings, const ScriptExtras& ex
             QStringList(QStringLiteral("Could not write the script to standard output: %1.")
                             .arg(QString::fromLocal8Bit(std::strerror(errno)))));
     return Done;
+}
+
+// Writes the script to standard output, its line ends as they are.
+int writeToStandardOutput(const ServerSettings& settings, const QStringList& rotation)
+{
+    if (const Problems problems = checkSettings(settings) + checkRotation(rotation);
+        !problems.isEmpty())
+        return failed(problems);
+    ConfigScript script;
+    script.build(settings, rotation);
+    return writeBytesToStandardOutput(configFileBytes(script.strCfg()));
 }
 
 // The settings options given, over settings.
@@ -176,22 +181,22 @@ int createCommand(const Invocation& invocation)
                                          "was written."),
                           findCommand("create"));
     ServerSettings settings = designSettings();
-    ScriptExtras extras;
-    std::optional<ScriptReading> source;
+    std::optional<OpenedScript> source;
     if (invocation.isSet("from")) {
         std::variant<ScriptReading, QString> read = readSource(from);
         if (const QString* problem = std::get_if<QString>(&read))
             return failed(QStringList(*problem));
-        source = std::get<ScriptReading>(std::move(read));
-        settings = source->settings();
+        source = OpenedScript{std::get<ScriptReading>(std::move(read)), {}};
+        source->shown = source->reading.settings();
+        settings = source->shown;
         settings.outputPath = from;
-        extras = source->kept;
     }
     applyOptions(invocation, settings);
+    std::optional<QStringList> rotation;
     if (invocation.isSet("rotation")) {
-        if (source && !source->rotationLines.isEmpty()) {
+        if (source && !source->reading.rotationLines.isEmpty()) {
             QStringList lines;
-            for (const int line : source->rotationLines)
+            for (const int line : source->reading.rotationLines)
                 lines << QString::number(line);
             return failed(QStringList(
                 QStringLiteral("--rotation: %1 plays a rotation of its own, on lines %2, which "
@@ -200,22 +205,39 @@ int createCommand(const Invocation& invocation)
                     .arg(scriptName(from), lines.join(QStringLiteral(", ")))));
         }
         const QString maps = invocation.value("rotation");
-        extras.rotation = maps.isEmpty() ? QStringList() : maps.split(u',');
+        rotation = maps.isEmpty() ? QStringList() : maps.split(u',');
     }
-    // The commands that the form does not carry go back only into the script they came from.
-    const bool back =
-        from == u"-" || (source && QFileInfo(settings.outputPath).absoluteFilePath() ==
-                                       QFileInfo(from).absoluteFilePath());
-    if (source && !source->uncarried.isEmpty())
-        print(stderr, uncarriedWarning(scriptName(from), *source,
+    // The script is edited where the output is the script itself, by whatever path or link;
+    // another file gets a script of the tool's own, with the script's rotation.
+    const std::optional<QByteArray> output =
+        settings.outputPath == u"-" ? std::nullopt : fileIdentity(settings.outputPath);
+    const bool back = from == u"-" || (source && output && output == fileIdentity(from));
+    if (source && !source->reading.uncarried.isEmpty())
+        print(stderr, uncarriedWarning(scriptName(from), source->reading,
                                        back ? Keeping::Kept : Keeping::WrittenElsewhere));
-    if (!back)
-        extras.before = extras.after = QStringList();
+    if (!back) {
+        const QStringList maps = rotation.value_or(source && source->reading.places.rotation
+                                                       ? source->reading.places.rotation->maps
+                                                       : QStringList());
+        if (settings.outputPath == u"-")
+            return writeToStandardOutput(settings, maps);
+        ConfigScript script;
+        if (const Problems problems = createConfig(settings, script, maps); !problems.isEmpty())
+            return failed(problems);
+        print(stdout, QStringLiteral("Wrote the config file \"%1\".").arg(settings.outputPath));
+        return Done;
+    }
+    const WriteBack written = writeBack(settings, *source, rotation, settings.outputPath != u"-");
+    for (const Problem& problem : written.unchanged)
+        print(stderr, worded(problem, findCommand("create")) +
+                          QStringLiteral(" It is left as the script has it, since it was not "
+                                         "given here."));
+    for (const QString& notice : written.notices)
+        print(stderr, notice);
+    if (!written.problems.isEmpty())
+        return failed(written.problems);
     if (settings.outputPath == u"-")
-        return writeToStandardOutput(settings, extras);
-    ConfigScript script;
-    if (const Problems problems = createConfig(settings, script, extras); !problems.isEmpty())
-        return failed(problems);
+        return writeBytesToStandardOutput(written.text);
     print(stdout, QStringLiteral("Wrote the config file \"%1\".").arg(settings.outputPath));
     return Done;
 }
@@ -251,6 +273,10 @@ int showCommand(const Invocation& invocation)
     print(stdout, lines.join(kContinuation));
     if (const std::optional<QString> notice = rotationNotice(reading))
         print(stderr, *notice);
+    if (const std::optional<QString> notice = latchedNotice(reading))
+        print(stderr, *notice);
+    if (!reading.map)
+        print(stderr, QStringLiteral("The script loads no map: %1.").arg(reading.noMap));
     if (!reading.uncarried.isEmpty())
         print(stderr, uncarriedWarning(scriptName(path), reading, Keeping::Shown));
     return Done;

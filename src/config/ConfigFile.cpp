@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,6 +83,32 @@ QString fileKey(const QString& path)
     const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
     return folder.isEmpty() ? QDir::cleanPath(file.absoluteFilePath())
                             : folder + u'/' + file.fileName();
+}
+
+std::optional<QByteArray> fileIdentity(const QString& path)
+{
+#ifdef Q_OS_WIN
+    // Asking for no access opens even a file that another program holds.
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(handle, &information);
+    CloseHandle(handle);
+    if (!known)
+        return std::nullopt;
+    return QByteArray::number(quint64(information.dwVolumeSerialNumber)) + ':' +
+           QByteArray::number((quint64(information.nFileIndexHigh) << 32) |
+                              information.nFileIndexLow);
+#else
+    struct stat entry {};
+    if (stat(QFile::encodeName(path).constData(), &entry) != 0)
+        return std::nullopt;
+    return QByteArray::number(quint64(entry.st_dev)) + ':' +
+           QByteArray::number(quint64(entry.st_ino));
+#endif
 }
 
 std::optional<QString> openRegularFile(QFile& file, const QString& path)

@@ -21,6 +21,11 @@ std::optional<QString> specialFileKind(const QString& path);
 // in its folder's such path, or where that folder is missing too, the cleaned absolute path.
 QString fileKey(const QString& path);
 
+// Which file the path leads to, links followed: its device and inode, or on Windows its
+// volume and file ID, so that a symbolic link, a hard link and any spelling of the path give
+// the same; nothing where no file is there.
+std::optional<QByteArray> fileIdentity(const QString& path);
+
 // Opens the file at path for reading, only if it is a regular file, a link's target
 // included: the file is opened without waiting, as a named pipe would make an open wait
 // for a writer forever, and only then checked. Nothing when file is open; otherwise what

@@ -62,7 +62,7 @@ QString rotationStep(int step, const QString& map, int steps)
         .arg(step == steps ? 1 : step + 1);
 }
 
-void ConfigScript::build(const ServerSettings& settings, const ScriptExtras& extras)
+void ConfigScript::build(const ServerSettings& settings, const QStringList& rotation)
 {
     m_strCfg.clear();
     AddCfgLine(kBannerRule);
@@ -110,14 +110,9 @@ void ConfigScript::build(const ServerSettings& settings, const ScriptExtras& ext
         AddCfgLine(QStringLiteral("set location ") + QString::number(*region));
     m_strCfg += kLineEnd;
 
-    // The kept commands stand where they stood: before the map section, or after the map.
-    for (const QString& line : extras.before)
-        AddCfgLine(line);
-    if (!extras.before.isEmpty())
-        m_strCfg += kLineEnd;
-    if (!extras.rotation.isEmpty()) {
+    if (!rotation.isEmpty()) {
         AddCfgLine(QStringLiteral("// Sets the maps that follow the initial map, in turn"));
-        const QStringList maps = QStringList{settings.initialMap} + extras.rotation;
+        const QStringList maps = QStringList{settings.initialMap} + rotation;
         for (qsizetype i = 0; i < maps.size(); ++i)
             AddCfgLine(rotationStep(int(i + 1), maps[i], int(maps.size())));
         m_strCfg += kLineEnd;
@@ -125,12 +120,8 @@ void ConfigScript::build(const ServerSettings& settings, const ScriptExtras& ext
 
     AddCfgLine(QStringLiteral("// Sets your initial map"));
     AddCfgLine(QStringLiteral("map ") + settings.initialMap, False);
-    if (!extras.rotation.isEmpty()) {
+    if (!rotation.isEmpty()) {
         m_strCfg += kLineEnd;
         AddCfgLine(QStringLiteral("set nextmap \"vstr d2\""), False);
-    }
-    for (const QString& line : extras.after) {
-        m_strCfg += kLineEnd;
-        AddCfgLine(line, False);
     }
 }

@@ -12,18 +12,6 @@
 // no value.
 std::optional<qint16> toInteger16(const QString& text);
 
-// What a script holds beside the form's settings: the maps that follow the initial map in
-// turn, and the commands of the script that the form was filled from that it does not
-// carry, each a line as it stood, those from before that script's map command and those
-// from after it.
-struct ScriptExtras {
-    QStringList rotation;
-    QStringList before;
-    QStringList after;
-
-    bool operator==(const ScriptExtras&) const = default;
-};
-
 // The rotation's steps are d1 for the initial map and d2 on, so that the game's fall back to
 // vstr d1, after anything resets nextmap, starts the rotation over.
 inline constexpr qsizetype kMostRotationMaps = 64;
@@ -31,11 +19,12 @@ inline constexpr qsizetype kMostRotationMaps = 64;
 // The step of a rotation of steps maps that loads map and names the next step.
 QString rotationStep(int step, const QString& map, int steps);
 
-// Builds the commented server configuration script from the settings. The script text,
-// strCfg, lives as long as this object and is replaced by every build.
+// Builds the commented server configuration script from the settings, with rotation, the
+// maps that follow the initial map in turn. The script text, strCfg, lives as long as this
+// object and is replaced by every build.
 class ConfigScript {
 public:
-    void build(const ServerSettings& settings, const ScriptExtras& extras = {});
+    void build(const ServerSettings& settings, const QStringList& rotation = {});
     const QString& strCfg() const { return m_strCfg; }
 
 private:

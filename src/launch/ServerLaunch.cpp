@@ -167,6 +167,13 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
         return {Problem{nullptr, QStringLiteral("The config file is not a script that the server "
                                                 "can run: %1%2")
                                      .arg(*reading.problem, kNothingDone)}};
+    if (!reading.map)
+        return {Problem{&ServerSettings::initialMap,
+                        QStringLiteral("%1 loads no map: %2. The server would start "
+                                       "with no level, which no one can join. Give the map in "
+                                       "the config file.%3")
+                            .arg(QFileInfo(outputPath).fileName(), reading.noMap, kNothingDone),
+                        Retry::CreateAndRun}};
     const GameTree tree(gameDir, homePath.value_or(QString()));
     Problems problems;
     // A file that the server would open and wait on forever, named once: every pk3 file of

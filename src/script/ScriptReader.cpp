@@ -1,5 +1,6 @@
 #include "ScriptReader.h"
 
+#include "EngineVariables.h"
 #include "config/ConfigFile.h"
 
 #include <QFile>
@@ -9,14 +10,19 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
-#include <deque>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
 #include <string_view>
+#include <utility>
 
 namespace ServerScript {
 namespace {
 
 // The command buffer passes a command on in a line of this size, its NUL included.
 constexpr qsizetype kMaxCommandLine = 1024;
+// The command buffer's size: text that would not fit is not inserted.
+constexpr qsizetype kBufferSize = 128 * 1024;
 
 // The server's characters are signed, so every byte above 127 is white space to it.
 bool isSpace(char c)
@@ -25,11 +31,13 @@ bool isSpace(char c)
 }
 
 // The tokenizer: white space separates arguments, a quoted argument runs to the next quote,
-// and comments end the command or are skipped.
-QList<QByteArray> tokens(const QByteArray& line)
+// and comments end the command or are skipped. Each argument's place in line, its quotes
+// included, goes to spans.
+QList<QByteArray> tokens(const QByteArray& line, QList<Span>& spans)
 {
     QList<QByteArray> arguments;
-    const char* t = line.constData(); // NUL-terminated, as QByteArray keeps it
+    const char* const start = line.constData(); // NUL-terminated, as QByteArray keeps it
+    const char* t = start;
     while (true) {
         while (true) {
             while (*t && isSpace(*t))
@@ -44,19 +52,23 @@ QList<QByteArray> tokens(const QByteArray& line)
                 return arguments;
             t += 2;
         }
-        QByteArray argument;
+        const char* const begin = t;
         if (*t == '"') {
-            for (++t; *t && *t != '"'; ++t)
-                argument += *t;
-            arguments << argument;
+            const char* const content = ++t;
+            while (*t && *t != '"')
+                ++t;
+            arguments << QByteArray(content, t - content);
+            if (*t)
+                ++t;
+            spans << Span{begin - start, t - start};
             if (!*t)
                 return arguments;
-            ++t;
             continue;
         }
         while (*t && !isSpace(*t) && *t != '"' && !(t[0] == '/' && (t[1] == '/' || t[1] == '*')))
-            argument += *t++;
-        arguments << argument;
+            ++t;
+        arguments << QByteArray(begin, t - begin);
+        spans << Span{begin - start, t - start};
         if (!*t)
             return arguments;
     }
@@ -64,62 +76,751 @@ QList<QByteArray> tokens(const QByteArray& line)
 
 } // namespace
 
-QList<Command> commands(const QByteArray& script)
-{
-    // A command ends at a line break, or at a semicolon outside quotes and comments; a block
-    // comment may span lines, and the comment state carries over from command to command.
-    // The server reads a script up to its first NUL.
-    const qsizetype nul = script.indexOf('\0');
-    const QByteArray text = nul < 0 ? script : script.first(nul);
-    QList<Command> result;
-    bool inStarComment = false;
-    bool inSlashComment = false;
-    int line = 1;
-    qsizetype start = 0;
-    while (start < text.size()) {
-        const qsizetype size = text.size() - start;
-        const char* t = text.constData() + start;
+// The engine's command buffer: text to run, the script's own and what vstr and exec put
+// ahead of it, each piece knowing where its bytes stand in the script, if they do.
+class Buffer {
+public:
+    struct Piece {
+        QByteArray text;
+        qsizetype at = 0;      // the next byte to run
+        qsizetype offset = -1; // where text[0] stands in the script
+        int line = 0;          // for text from elsewhere, the line that inserted it
+        bool own = false;      // the script as it runs, not text inserted into it
+    };
+
+    explicit Buffer(const QByteArray& script) : m_script(script)
+    {
+        m_lineStarts << 0;
+        for (qsizetype i = 0; i < script.size(); ++i) {
+            if (script[i] == '\n' ||
+                (script[i] == '\r' && (i + 1 == script.size() || script[i + 1] != '\n')))
+                m_lineStarts << i + 1;
+        }
+    }
+
+    bool empty() const { return m_size == 0; }
+    qsizetype size() const { return m_size; }
+
+    // Puts text ahead of what remains, as the engine does unless it would overflow.
+    bool insert(const QByteArray& text, qsizetype offset, int line, bool own = false)
+    {
+        if (text.isEmpty())
+            return true;
+        if (m_size + text.size() > kBufferSize)
+            return false;
+        m_pieces.push_back({text, 0, offset, line, own});
+        m_size += text.size();
+        return true;
+    }
+
+    int lineAt(qsizetype offset) const
+    {
+        return int(std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), offset) -
+                   m_lineStarts.begin());
+    }
+
+    // Takes the next command off the buffer, as the engine's Cbuf_Execute cuts it, and
+    // counts the bytes looked at in scanned.
+    Command take(bool& inStarComment, bool& inSlashComment, qint64& scanned)
+    {
+        // A cursor over the pieces, front first.
+        qsizetype piece = qsizetype(m_pieces.size()) - 1;
+        qsizetype at = m_pieces[piece].at;
+        const auto byteAt = [&](qsizetype p, qsizetype a) -> std::pair<char, bool> {
+            while (p >= 0 && a >= m_pieces[p].text.size()) {
+                --p;
+                a = p >= 0 ? m_pieces[p].at : 0;
+            }
+            return p < 0 ? std::pair('\0', false) : std::pair(m_pieces[p].text[a], true);
+        };
         int quotes = 0;
         qsizetype i = 0;
-        for (; i < size; ++i) {
-            if (t[i] == '"')
+        for (; i < m_size; ++i) {
+            while (at >= m_pieces[piece].text.size()) {
+                --piece;
+                at = m_pieces[piece].at;
+            }
+            const char c = m_pieces[piece].text[at];
+            if (c == '"')
                 ++quotes;
             if (!(quotes & 1)) {
-                if (i < size - 1) {
-                    if (!inStarComment && t[i] == '/' && t[i + 1] == '/') {
+                const auto [next, hasNext] = byteAt(piece, at + 1);
+                if (hasNext) {
+                    if (!inStarComment && c == '/' && next == '/') {
                         inSlashComment = true;
-                    } else if (!inSlashComment && t[i] == '/' && t[i + 1] == '*') {
+                    } else if (!inSlashComment && c == '/' && next == '*') {
                         inStarComment = true;
-                    } else if (inStarComment && t[i] == '*' && t[i + 1] == '/') {
+                    } else if (inStarComment && c == '*' && next == '/') {
                         inStarComment = false;
                         ++i;
                         break;
                     }
                 }
-                if (!inSlashComment && !inStarComment && t[i] == ';')
+                if (!inSlashComment && !inStarComment && c == ';')
                     break;
             }
-            if (!inStarComment && (t[i] == '\n' || t[i] == '\r')) {
+            if (!inStarComment && (c == '\n' || c == '\r')) {
                 inSlashComment = false;
                 break;
             }
+            ++at;
         }
+        scanned += i;
         const qsizetype length = std::min(i, kMaxCommandLine - 1);
-        const QByteArray command(t, length);
-        result << Command{line, command, tokens(command)};
-        const qsizetype used = length == size ? length : length + 1;
-        // Lines end in LF, CR LF or CR alone.
-        for (qsizetype at = start; at < start + used; ++at) {
-            if (text[at] == '\n' ||
-                (text[at] == '\r' && (at + 1 == text.size() || text[at + 1] != '\n')))
-                ++line;
+        Command command;
+        const Piece& front = m_pieces.back();
+        // The command's bytes lie in the front piece, or run on into those after it.
+        if (front.text.size() - front.at >= length) {
+            command.text = front.text.mid(front.at, length);
+            if (front.offset >= 0)
+                command.span = {front.offset + front.at, front.offset + front.at + length};
+        } else {
+            for (qsizetype p = qsizetype(m_pieces.size()) - 1; command.text.size() < length; --p)
+                command.text += m_pieces[p].text.mid(m_pieces[p].at, length - command.text.size());
         }
-        start += used;
+        command.own = command.span.known() && front.own;
+        command.line = front.offset >= 0 ? lineAt(front.offset + front.at) : front.line;
+        drop(length == m_size ? length : length + 1);
+        QList<Span> spans;
+        command.arguments = tokens(command.text, spans);
+        for (const Span& span : spans)
+            command.argumentSpans << (command.span.known() ? Span{command.span.begin + span.begin,
+                                                                  command.span.begin + span.end}
+                                                           : Span{});
+        return command;
     }
+
+private:
+    void drop(qsizetype count)
+    {
+        m_size -= count;
+        while (count > 0) {
+            Piece& front = m_pieces.back();
+            const qsizetype used = std::min(count, front.text.size() - front.at);
+            front.at += used;
+            count -= used;
+            if (front.at == front.text.size())
+                m_pieces.pop_back();
+        }
+    }
+
+    const QByteArray& m_script;
+    QList<qsizetype> m_lineStarts;
+    std::vector<Piece> m_pieces;
+    qsizetype m_size = 0;
+};
+
+QList<Command> commands(const QByteArray& script)
+{
+    // The server reads a script up to its first NUL.
+    const qsizetype nul = script.indexOf('\0');
+    const QByteArray text = nul < 0 ? script : script.first(nul);
+    Buffer buffer(text);
+    buffer.insert(text, 0, 1, true);
+    QList<Command> result;
+    bool inStarComment = false;
+    bool inSlashComment = false;
+    qint64 scanned = 0;
+    while (!buffer.empty())
+        result << buffer.take(inStarComment, inSlashComment, scanned);
     return result;
 }
 
 } // namespace ServerScript
+
+namespace {
+
+using ServerScript::Command;
+using ServerScript::Span;
+
+QString lowerLatin1(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes).toLower();
+}
+
+// The variable that a command sets, and where its value starts among the arguments: a set
+// command and toggle name it second, the bare form "NAME value" first. Nothing for other
+// commands.
+std::optional<std::pair<QString, qsizetype>> setVariable(const QList<QByteArray>& arguments)
+{
+    static const QStringList kNamed{"set", "seta", "sets", "setu", "toggle", "reset"};
+    if (arguments.size() < 2)
+        return std::nullopt;
+    if (kNamed.contains(lowerLatin1(arguments[0])))
+        return std::pair(lowerLatin1(arguments[1]), 2);
+    return std::pair(lowerLatin1(arguments[0]), 1);
+}
+
+// Whether the command sets a secret, itself or in a quoted string among its arguments that
+// vstr could run as commands.
+bool setsSecret(const QList<QByteArray>& arguments, int depth = 0)
+{
+    if (const auto set = setVariable(arguments); set && isSecret(set->first))
+        return true;
+    return depth < 8 && std::ranges::any_of(arguments.mid(1), [&](const QByteArray& argument) {
+               return std::ranges::any_of(
+                   ServerScript::commands(argument),
+                   [&](const Command& inner) { return setsSecret(inner.arguments, depth + 1); });
+           });
+}
+
+// The command as it may be shown: a secret's value as stars, also inside a quoted string.
+QByteArray masked(const Command& command, int depth = 0)
+{
+    if (!setsSecret(command.arguments, depth))
+        return command.text.trimmed();
+    const auto set = setVariable(command.arguments);
+    if (set && isSecret(set->first)) {
+        QByteArray shown = command.arguments.first(set->second).join(' ');
+        for (qsizetype i = set->second; i < command.arguments.size(); ++i)
+            shown += depth == 0 ? " \"********\"" : " ********";
+        return shown;
+    }
+    QList<QByteArray> shown;
+    for (const QByteArray& argument : command.arguments) {
+        QList<QByteArray> inner;
+        for (const Command& each : ServerScript::commands(argument))
+            inner << masked(each, depth + 1);
+        const QByteArray word = shown.isEmpty() ? argument : inner.join("; ");
+        const bool quote = word.isEmpty() || word.contains(' ') || word.contains(';');
+        shown << (quote ? '"' + word + '"' : word);
+    }
+    return shown.join(' ');
+}
+
+// The commands that load a map; the single-player ones load it as map does.
+const QStringList kMapCommands{"map", "devmap", "spmap", "spdevmap"};
+// What the server sets nextmap to at every map it loads.
+const QByteArray kRestart = "map_restart 0";
+// The level ends that the rotation is followed through before it must have repeated.
+constexpr int kMostLevels = 1024;
+// What one reading of a script may take, all told: commands run, bytes that vstr and exec
+// put into the command buffer, bytes of the buffer looked at to cut it into commands, and
+// level ends followed. The engine's command buffer holds 128 KiB, so a script
+// that it runs at all spends a small part of it.
+constexpr qint64 kMostCommands = 2'000'000;
+constexpr qint64 kMostInserted = 64 * 1024 * 1024;
+constexpr qint64 kMostScanned = 128 * 1024 * 1024;
+// vstr commands that run in one go beyond this run one another without end.
+constexpr int kMostVstrs = 10000;
+
+// The number at the start of text, as C's atoi reads it, which the engine's integer values
+// are.
+int atoi(const QByteArray& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && std::isspace(uchar(text[i])))
+        ++i;
+    const bool negative = i < text.size() && text[i] == '-';
+    i += i < text.size() && (text[i] == '-' || text[i] == '+');
+    qint64 number = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && number < (1LL << 32); ++i)
+        number = number * 10 + (text[i] - '0');
+    return int(std::clamp<qint64>(negative ? -number : number, INT_MIN, INT_MAX));
+}
+
+QString englishNumber(qint64 number)
+{
+    return QLocale(QLocale::English).toString(number);
+}
+
+// The server running a script, as far as the form and the map rotation care: every
+// variable, the maps it loads, and what vstr and exec put into its command buffer, ahead of
+// what remains.
+class Run {
+public:
+    struct Variable {
+        QByteArray value;
+        std::optional<QByteArray> latched;
+        QByteArray reset;
+        int flags = 0;
+        bool userCreated = false;
+        Span valueSpan; // where the value's bytes stand as they are in the script
+        int line = 0;   // the line of the command that set it last
+    };
+
+    Run(const QByteArray& script, std::function<bool(const QString&)> mapExists)
+        : m_script(script), m_mapExists(std::move(mapExists))
+    {
+        for (const SettingsField& field : kSettingsFields) {
+            if (field.variable)
+                m_formVariables << QString::fromLatin1(field.variable).toLower();
+        }
+        for (const EngineVariables::Variable& variable : EngineVariables::engine())
+            m_variables.insert(
+                QString::fromLatin1(variable.name).toLower(),
+                {variable.value, {}, variable.value, variable.flags, false, Span{}, 0});
+    }
+
+    // Runs text as the engine runs one go of its command buffer; false when the server
+    // would not end it, or the reading's budget is spent.
+    bool execute(const QByteArray& text, qsizetype offset, bool atStart)
+    {
+        ServerScript::Buffer buffer(m_script);
+        buffer.insert(text, offset, 0, atStart);
+        bool inStarComment = false;
+        bool inSlashComment = false;
+        int vstrs = 0;
+        m_ownAt = -1;
+        while (!buffer.empty()) {
+            Command command = buffer.take(inStarComment, inSlashComment, m_scanned);
+            if (m_scanned > kMostScanned)
+                return spent(QStringLiteral("%1 bytes read from the command buffer")
+                                 .arg(englishNumber(kMostScanned)));
+            if (inStarComment && buffer.empty() && atStart)
+                unclosedComment = command.line;
+            if (++m_commands > kMostCommands)
+                return spent(QStringLiteral("%1 commands run").arg(englishNumber(kMostCommands)));
+            if (command.own)
+                m_ownAt = command.span.begin;
+            const QList<QByteArray>& arguments = command.arguments;
+            const QString name = arguments.isEmpty() ? QString() : lowerLatin1(arguments[0]);
+            bool carried = false;
+            if (name == u"vstr" && arguments.size() == 2) {
+                if (++vstrs > kMostVstrs) {
+                    reading.problem =
+                        QStringLiteral("its vstr commands run one another without end %1, "
+                                       "where the server would hang: vstr ran %2 times.")
+                            .arg(atStart ? QStringLiteral("as the script runs")
+                                         : QStringLiteral("at the end of a level"),
+                                 englishNumber(kMostVstrs));
+                    return false;
+                }
+                const QString variable = lowerLatin1(arguments[1]);
+                m_read << variable;
+                const Variable found = m_variables.value(variable);
+                // The value is inserted with two line ends, vstr's and the buffer's.
+                const QByteArray inserted = found.value + "\n\n";
+                if ((m_inserted += inserted.size()) > kMostInserted)
+                    return spent(QStringLiteral("%1 bytes put into the command buffer")
+                                     .arg(englishNumber(kMostInserted)));
+                buffer.insert(inserted, found.valueSpan.begin,
+                              found.line ? found.line : command.line);
+            } else {
+                carried = act(command, name, atStart);
+            }
+            if (command.own && !arguments.isEmpty() && !carried) {
+                // The buffer drops the "/" that closes a block comment; the file has it.
+                QByteArray shown = masked(command);
+                if (shown.endsWith('*') && m_script.mid(command.span.end, 1) == "/")
+                    shown += '/';
+                reading.uncarried << ScriptLine{command.line, QString::fromLatin1(shown)};
+            }
+            if (command.own) {
+                own << std::pair(command, carried);
+                reading.places.commandStarts
+                    << command.span.begin + (command.text.size() - command.text.trimmed().size() > 0
+                                                 ? command.text.indexOf(command.text.trimmed())
+                                                 : 0);
+            }
+        }
+        return true;
+    }
+
+    // The end of a level, as the game ends it: a tournament only restarts its map; else
+    // vstr nextmap, or after the map's reset of nextmap, vstr d1 where d1 is set.
+    bool endLevel()
+    {
+        if (value("nextmap").compare(kRestart, Qt::CaseInsensitive) == 0 &&
+            !value("d1").isEmpty()) {
+            set("nextmap", "vstr d2", {}, 0, false);
+            return execute("vstr d1\n", -1, false);
+        }
+        return execute("vstr nextmap\n", -1, false);
+    }
+
+    // The variables that changed since the last call: set, or given the value they waited with
+    // or the game's.
+    QSet<QString> takeChanged() { return std::exchange(m_changed, {}); }
+    const Variable* find(const QString& name) const
+    {
+        const auto found = m_variables.constFind(name);
+        return found == m_variables.constEnd() ? nullptr : &*found;
+    }
+
+    QByteArray value(const QString& name) const { return m_variables.value(name).value; }
+    bool isFormVariable(const QString& name) const { return m_formVariables.contains(name); }
+    const QSet<QString>& read() const { return m_read; }
+    const QHash<QString, Variable>& variables() const { return m_variables; }
+
+    ScriptReading reading;
+    // The script's own commands, comments and empty ones included, and whether the form
+    // carries each.
+    QList<std::pair<Command, bool>> own;
+    // Where the script's own commands that ran the first map load, and the first map
+    // command, start.
+    qsizetype firstMapAt = -1;
+    qsizetype firstMapCommandAt = -1;
+    int unclosedComment = 0;
+    // The lines that latched variables, since the last map load: by variable.
+    QHash<QString, int> latchedLines;
+
+    bool spent(const QString& what)
+    {
+        reading.problem =
+            QStringLiteral("the tool cannot follow it: reading it took more than the tool "
+                           "allows for one script, %1.")
+                .arg(what);
+        return false;
+    }
+
+private:
+    // What the engine's Cvar_Set2 does, unforced; for a command of the script's own, or
+    // run from text, at the line given.
+    void set(const QString& name, const QByteArray& value, Span valueSpan, int line, bool own)
+    {
+        m_changed << name;
+        auto found = m_variables.find(name);
+        if (found == m_variables.end()) {
+            m_variables.insert(name, {value, {}, value, 0, true, valueSpan, line});
+            return;
+        }
+        Variable& variable = *found;
+        if ((variable.flags & EngineVariables::Latched) && variable.latched) {
+            if (value == variable.value) {
+                variable.latched.reset();
+                latchedLines.remove(name);
+                return;
+            }
+            if (value == *variable.latched)
+                return;
+        } else if (value == variable.value) {
+            return;
+        }
+        if (variable.flags & EngineVariables::ReadOnly)
+            return;
+        if (variable.flags & EngineVariables::Latched) {
+            variable.latched = value;
+            if (own)
+                latchedLines.insert(name, line);
+            return;
+        }
+        variable.value = value;
+        variable.valueSpan = valueSpan;
+        variable.line = line;
+    }
+
+    // What the game module's registering does to a variable that already exists: a value
+    // that a script gave stays, with the game's as its reset value, but one that the game
+    // holds read only takes the game's.
+    static void registered(Variable& variable, const EngineVariables::Variable& game)
+    {
+        if (variable.userCreated) {
+            variable.reset = game.value;
+            if (game.flags & EngineVariables::ReadOnly)
+                variable.value = game.value;
+        }
+        variable.flags |= game.flags;
+        variable.userCreated = false;
+    }
+
+    // A map load: latched values take effect, the game module's variables exist, and the
+    // map's nextmap restarts it.
+    void loadMap(const QString& map, const Command& command)
+    {
+        for (auto variable = m_variables.begin(); variable != m_variables.end(); ++variable) {
+            if (variable->latched) {
+                variable->value = *variable->latched;
+                variable->latched.reset();
+                m_changed << variable.key();
+            }
+        }
+        latchedLines.clear();
+        // The server holds from 1 to 64 players, and sets the variable to the nearest.
+        const int players = atoi(value("sv_maxclients"));
+        if (players < 1 || players > 64)
+            m_variables["sv_maxclients"].value = QByteArray::number(std::clamp(players, 1, 64));
+        if (!m_gameLoaded) {
+            m_gameLoaded = true;
+            for (const EngineVariables::Variable& game : EngineVariables::game()) {
+                const QString name = QString::fromLatin1(game.name).toLower();
+                m_changed << name;
+                auto found = m_variables.find(name);
+                if (found == m_variables.end())
+                    m_variables.insert(name,
+                                       {game.value, {}, game.value, game.flags, false, Span{}, 0});
+                else
+                    registered(*found, game);
+            }
+        }
+        set("nextmap", kRestart, {}, 0, false);
+        reading.map = map;
+        reading.mapLine = command.line;
+        reading.tournament = atoi(value("g_gametype")) == 1;
+    }
+
+    // What the command does; false when the form does not carry it.
+    bool act(const Command& command, const QString& name, bool atStart)
+    {
+        const QList<QByteArray>& arguments = command.arguments;
+        if (arguments.isEmpty())
+            return false;
+        const auto set = setVariable(arguments);
+        const bool exists = set && m_variables.contains(set->first);
+        std::optional<QByteArray> value;
+        qsizetype from = set ? set->second : 0;
+        if (name == u"set" || name == u"seta" || name == u"sets" || name == u"setu") {
+            if (arguments.size() >= 3)
+                value = arguments.mid(2).join(' ');
+        } else if (name == u"toggle") {
+            const QByteArray current = exists ? this->value(set->first) : QByteArray();
+            if (arguments.size() == 2) {
+                value = QByteArray::number(std::strtod(current.constData(), nullptr) == 0 ? 1 : 0);
+            } else if (arguments.size() > 3) {
+                value = arguments[2];
+                for (qsizetype i = 2; i + 1 < arguments.size(); ++i) {
+                    if (current == arguments[i]) {
+                        value = arguments[i + 1];
+                        from = i + 1;
+                        break;
+                    }
+                }
+            }
+        } else if (name == u"reset") {
+            if (arguments.size() == 2 && exists)
+                value = m_variables.value(set->first).reset;
+        } else if (name == u"unset") {
+            if (arguments.size() == 2) {
+                const QString variable = lowerLatin1(arguments[1]);
+                if (m_variables.value(variable).userCreated)
+                    m_variables.remove(variable);
+            }
+            return false;
+        } else if (kMapCommands.contains(name)) {
+            const QString map = QString::fromLatin1(arguments.value(1));
+            // A map that cannot be found leaves the server on its map, with its nextmap.
+            if (m_mapExists(map)) {
+                if (atStart && firstMapAt < 0)
+                    firstMapAt = m_ownAt;
+                if (atStart)
+                    reading.places.mapCommand =
+                        arguments.size() > 1 && command.argumentSpans[1].known()
+                            ? std::optional(command)
+                            : std::nullopt;
+                loadMap(map, command);
+            } else if (!reading.missingMaps.contains(map)) {
+                reading.missingMaps << map;
+            }
+            if (atStart && firstMapCommandAt < 0)
+                firstMapCommandAt = m_ownAt;
+            return command.own;
+        } else if ((name == u"exec" || name == u"execq") && arguments.size() == 2) {
+            if (atStart)
+                reading.executed << QString::fromLatin1(arguments[1]);
+            return false;
+        } else if (exists && arguments.size() >= 2) {
+            // The bare form sets only a variable that exists.
+            value = arguments.mid(1).join(' ');
+        }
+        if (!value)
+            return false;
+        // A value of one argument, or one picked by toggle, stands in the script as it is.
+        const bool oneArgument = from + 1 == arguments.size() || name == u"toggle";
+        const Span valueSpan = oneArgument && from < command.argumentSpans.size() &&
+                                       command.argumentSpans[from].known()
+                                   ? Span{command.argumentSpans[from].begin +
+                                              (m_script[command.argumentSpans[from].begin] == '"'),
+                                          command.argumentSpans[from].begin +
+                                              (m_script[command.argumentSpans[from].begin] == '"') +
+                                              arguments[from].size()}
+                                   : Span{};
+        this->set(set->first, *value, valueSpan, command.line, command.own);
+        if (!isFormVariable(set->first))
+            return false;
+        if (command.own) {
+            reading.places.settings[set->first] << command;
+            return true;
+        }
+        const QString shown =
+            isSecret(set->first) ? QStringLiteral("********") : QString::fromLatin1(*value);
+        const ScriptLine later{command.line,
+                               QStringLiteral("%1 to \"%2\" %3")
+                                   .arg(set->first, shown,
+                                        atStart ? QStringLiteral("as the script runs")
+                                                : QStringLiteral("at the end of a level"))};
+        if (!reading.overriding.contains(later))
+            reading.overriding << later;
+        return false;
+    }
+
+    const QByteArray& m_script;
+    std::function<bool(const QString&)> m_mapExists;
+    QStringList m_formVariables;
+    QHash<QString, Variable> m_variables;
+    QSet<QString> m_changed;
+    QSet<QString> m_read;
+    bool m_gameLoaded = false;
+    qint64 m_commands = 0;
+    qint64 m_inserted = 0;
+    qint64 m_scanned = 0;
+    qsizetype m_ownAt = -1;
+};
+
+// The levels of a rotation followed, each by what decides how the rotation goes on from it:
+// its map, and the values of nextmap, d1, g_gametype and the variables that vstr has run so
+// far, as vstr runs only what those hold. Each level is known by a hash of those, so that
+// finding an earlier level alike takes a look-up, not a comparison with every one.
+class Levels {
+public:
+    // Adds the level that the run stands at; the earlier one alike it, if any.
+    std::optional<int> add(Run& run)
+    {
+        const int index = int(m_maps.size());
+        m_maps << run.reading.map.value_or(QString());
+        size_t hash = qHash(m_maps.last());
+        if (index > 0)
+            hash += m_hashes.last() - qHash(m_maps[index - 1]);
+        for (const QString& name : run.takeChanged()) {
+            const Run::Variable* variable = run.find(name);
+            const QByteArray text =
+                variable ? variable->value + '\0' + variable->latched.value_or("\1") : "\3";
+            QList<Entry>& history = m_history[name];
+            const size_t before = part(name, index);
+            if (!history.isEmpty() && history.last().level == index)
+                history.removeLast();
+            history << Entry{index, text, qHash(name) * 31 + qHash(text)};
+            if (m_names.contains(name))
+                hash += history.last().part - before;
+        }
+        m_hashes << hash;
+        // Variables that vstr has run since decide too, for the earlier levels as well.
+        QStringList added;
+        for (const QString& name : run.read() + QSet<QString>{"nextmap", "d1", "g_gametype"}) {
+            if (!m_names.contains(name))
+                added << name;
+        }
+        if (!added.isEmpty() || index == 0) {
+            m_names.unite(QSet<QString>(added.begin(), added.end()));
+            m_seen.clear();
+            for (int level = 0; level < m_hashes.size(); ++level) {
+                for (const QString& name : std::as_const(added))
+                    m_hashes[level] += part(name, level);
+                if (level < index)
+                    m_seen.insert(m_hashes[level], level);
+            }
+        }
+        for (auto found = m_seen.constFind(m_hashes.last());
+             found != m_seen.cend() && found.key() == m_hashes.last(); ++found) {
+            if (alike(index, *found))
+                return *found;
+        }
+        m_seen.insert(m_hashes.last(), index);
+        return std::nullopt;
+    }
+
+private:
+    // A variable's value from a level on, as text, with its part of the level's hash.
+    struct Entry {
+        int level;
+        QByteArray text;
+        size_t part;
+    };
+
+    // The entry that holds at level; nothing where the script had not changed the variable
+    // by then, so that it held what it held at the start.
+    const Entry* at(const QString& name, int level) const
+    {
+        const auto history = m_history.constFind(name);
+        if (history == m_history.constEnd())
+            return nullptr;
+        const auto after = std::ranges::upper_bound(*history, level, {}, &Entry::level);
+        return after == history->begin() ? nullptr : &*(after - 1);
+    }
+
+    size_t part(const QString& name, int level) const
+    {
+        const Entry* entry = at(name, level);
+        return entry ? entry->part : qHash(name) * 31;
+    }
+
+    bool alike(int a, int b) const
+    {
+        return m_maps[a] == m_maps[b] && std::ranges::all_of(m_names, [&](const QString& name) {
+                   const Entry* x = at(name, a);
+                   const Entry* y = at(name, b);
+                   return x == y || (x && y && x->text == y->text);
+               });
+    }
+
+    QStringList m_maps;
+    QList<size_t> m_hashes;
+    QHash<QString, QList<Entry>> m_history;
+    QSet<QString> m_names;
+    QMultiHash<size_t, int> m_seen;
+};
+
+// The line around the bytes at span: from its start to after its line end.
+Span wholeLines(const QByteArray& text, Span span)
+{
+    qsizetype begin = span.begin;
+    while (begin > 0 && text[begin - 1] != '\n' && text[begin - 1] != '\r')
+        --begin;
+    qsizetype end = span.end;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r')
+        ++end;
+    if (end < text.size() && text[end] == '\r')
+        ++end;
+    if (end < text.size() && text[end] == '\n' && (end == 0 || text[end - 1] != '\n'))
+        ++end;
+    return {begin, end};
+}
+
+// A rotation as the tool writes it: steps d1 to dN on lines of their own, one after another,
+// each loading its map and naming the next as nextmap, the last naming d1, and nextmap set
+// to d2 after the map command. Its commands, and the maps after the first.
+void findToolsRotation(Run& run)
+{
+    static const QRegularExpression step(
+        QStringLiteral("^set d(\\d+) \"map ([^\";]+); set nextmap vstr d(\\d+)\"$"));
+    const QByteArray& text = run.reading.text;
+    QMap<int, QString> steps;
+    QList<qsizetype> places;
+    Span stepLines;
+    Span nextmap;
+    for (qsizetype i = 0; i < run.own.size(); ++i) {
+        const Command& command = run.own[i].first;
+        const QString line = QString::fromLatin1(command.text.trimmed());
+        if (const QRegularExpressionMatch match = step.match(line); match.hasMatch()) {
+            const int number = match.captured(1).toInt();
+            const Span lines = wholeLines(text, command.span);
+            if (steps.contains(number) || (stepLines.known() && lines.begin != stepLines.end) ||
+                (match.captured(3).toInt() != number + 1 && match.captured(3) != u"1"))
+                return;
+            steps.insert(number, match.captured(2));
+            stepLines = {stepLines.known() ? stepLines.begin : lines.begin, lines.end};
+            places << i;
+        } else if (line == u"set nextmap \"vstr d2\"") {
+            nextmap = wholeLines(text, command.span);
+            places << i;
+        }
+    }
+    const int count = int(steps.size());
+    if (count < 2 || places.size() != count + 1 || steps.firstKey() != 1 ||
+        steps.lastKey() != count)
+        return;
+    for (const qsizetype place : places) {
+        run.own[place].second = true;
+        run.reading.uncarried.removeIf(
+            [&](const ScriptLine& line) { return line.line == run.own[place].first.line; });
+    }
+    run.reading.places.rotation = {stepLines, nextmap, steps.values().mid(1)};
+}
+
+// The lines of the script that the form's own empty passwords stand on.
+void findEmptyPasswords(ScriptReading& reading)
+{
+    static const QRegularExpression empty(QStringLiteral("^//set ([A-Za-z_]+) \"\"\r?$"),
+                                          QRegularExpression::MultilineOption);
+    for (auto match = empty.globalMatch(QString::fromLatin1(reading.text)); match.hasNext();) {
+        const QRegularExpressionMatch found = match.next();
+        const QString name = found.captured(1).toLower();
+        if (isSecret(name))
+            reading.places.emptyPasswords.insert(
+                name, {found.capturedStart(), found.capturedStart() + 9 + name.size()});
+    }
+}
+
+} // namespace
 
 std::optional<QString> ScriptReading::value(SettingsMember member) const
 {
@@ -132,362 +833,116 @@ ServerSettings ScriptReading::settings() const
 {
     ServerSettings settings = designSettings();
     for (const SettingsField& field : kSettingsFields) {
-        if (field.variable)
-            settings.*field.member = value(field.member).value_or(settings.*field.member);
+        if (!field.variable)
+            continue;
+        // A variable that the engine does not have, such as the mod's region, shows as the
+        // window shows it when it opens.
+        QString engineValue = field.designText;
+        for (const EngineVariables::Variable& variable : EngineVariables::engine()) {
+            if (QLatin1String(variable.name)
+                    .compare(QLatin1String(field.variable), Qt::CaseInsensitive) == 0)
+                engineValue = QString::fromLatin1(variable.value);
+        }
+        settings.*field.member = value(field.member).value_or(engineValue);
     }
-    settings.initialMap = map.value_or(settings.initialMap);
+    settings.initialMap = map.value_or(QString());
     return settings;
 }
 
-namespace {
-
-const QStringList kSetCommands{"set", "seta", "sets", "setu"};
-// The commands that load a map; the single-player ones load it as map does.
-const QStringList kMapCommands{"map", "devmap", "spmap", "spdevmap"};
-// The form's variables that the engine itself creates when it starts. Any other variable
-// exists only once a set command has made it, or the game module, which loads with a map.
-const QStringList kEngineVariables{
-    "sv_hostname",        "sv_maxclients", "timelimit", "sv_privateclients",
-    "sv_privatepassword", "rconpassword",  "nextmap"};
-// What the server sets nextmap to at every map it loads.
-const QString kRestart = QStringLiteral("map_restart 0");
-// The level ends that the rotation is followed through before it must have repeated.
-constexpr int kMostLevels = 1024;
-
-QString lowerLatin1(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes).toLower();
-}
-
-// A variable whose name holds "pass", in any case, holds a secret: the form's passwords, the
-// game's, and those of mods, such as an admin password of their own.
 bool isSecret(const QString& variable)
 {
     return variable.contains(u"pass", Qt::CaseInsensitive);
 }
 
-// The variable that a command sets, and where its value starts among the arguments: a set
-// command names it second, the bare form "NAME value" first. Nothing for other commands.
-std::optional<std::pair<QString, qsizetype>> setVariable(const QList<QByteArray>& arguments)
-{
-    if (arguments.size() < 2)
-        return std::nullopt;
-    if (kSetCommands.contains(lowerLatin1(arguments[0])))
-        return arguments.size() >= 3 ? std::optional(std::pair(lowerLatin1(arguments[1]), 2))
-                                     : std::nullopt;
-    return std::pair(lowerLatin1(arguments[0]), 1);
-}
-
-// Whether the command sets a secret, itself or in a quoted string among its arguments that
-// vstr could run as commands.
-bool setsSecret(const QList<QByteArray>& arguments, int depth = 0)
-{
-    if (const auto set = setVariable(arguments); set && isSecret(set->first))
-        return true;
-    return depth < 8 && std::ranges::any_of(arguments.mid(1), [&](const QByteArray& argument) {
-               return std::ranges::any_of(ServerScript::commands(argument),
-                                          [&](const ServerScript::Command& inner) {
-                                              return setsSecret(inner.arguments, depth + 1);
-                                          });
-           });
-}
-
-// The command as it may be shown: a secret's value as stars, also inside a quoted string.
-QByteArray masked(const ServerScript::Command& command, int depth = 0)
-{
-    if (!setsSecret(command.arguments, depth))
-        return command.text.trimmed();
-    const auto set = setVariable(command.arguments);
-    if (set && isSecret(set->first))
-        return command.arguments.first(set->second).join(' ') +
-               (depth == 0 ? " \"********\"" : " ********");
-    QList<QByteArray> shown;
-    for (const QByteArray& argument : command.arguments) {
-        QList<QByteArray> inner;
-        for (const ServerScript::Command& each : ServerScript::commands(argument))
-            inner << masked(each, depth + 1);
-        const QByteArray word = shown.isEmpty() ? argument : inner.join("; ");
-        const bool quote = word.isEmpty() || word.contains(' ') || word.contains(';');
-        shown << (quote ? '"' + word + '"' : word);
-    }
-    return shown.join(' ');
-}
-
-// The server running a script, as far as the form and the map rotation care: every
-// variable that it sets, the maps it loads, and what vstr puts into its command buffer,
-// which runs at once, where the vstr stood.
-class Run {
-public:
-    explicit Run(std::function<bool(const QString&)> mapExists) : m_mapExists(std::move(mapExists))
-    {
-        for (const SettingsField& field : kSettingsFields) {
-            if (field.variable)
-                m_formVariables << QString::fromLatin1(field.variable).toLower();
-        }
-    }
-
-    // Runs the commands; those of the script itself that the form cannot carry are kept.
-    // False when vstr ran more often than the server could without hanging.
-    bool execute(const QList<ServerScript::Command>& script, bool scriptsOwn)
-    {
-        std::deque<std::pair<ServerScript::Command, bool>> buffer;
-        for (const ServerScript::Command& command : script)
-            buffer.emplace_back(command, scriptsOwn);
-        int vstrs = 0;
-        while (!buffer.empty()) {
-            const auto [command, fromScript] = buffer.front();
-            buffer.pop_front();
-            if (fromScript)
-                own << Own{command, false};
-            const QList<QByteArray>& arguments = command.arguments;
-            if (arguments.isEmpty())
-                continue;
-            const QString name = lowerLatin1(arguments[0]);
-            if (name == u"vstr" && arguments.size() == 2) {
-                if (++vstrs > kMostVstrs)
-                    return false;
-                m_read << lowerLatin1(arguments[1]);
-                const QByteArray text = m_cvars.value(lowerLatin1(arguments[1])).toLatin1();
-                const QList<ServerScript::Command> inserted = ServerScript::commands(text + '\n');
-                for (auto at = inserted.rbegin(); at != inserted.rend(); ++at)
-                    buffer.emplace_front(
-                        ServerScript::Command{command.line, at->text, at->arguments}, false);
-            }
-            const bool carried = act(command, name);
-            if (fromScript)
-                own.last().carried = carried;
-            if (!carried && fromScript)
-                reading.uncarried << ScriptLine{command.line, QString::fromLatin1(masked(command))};
-        }
-        return true;
-    }
-
-    QString cvar(const QString& name) const { return m_cvars.value(name); }
-    void setCvar(const QString& name, const QString& value) { m_cvars.insert(name, value); }
-    // Where the rotation stands: the map and the variables.
-    std::pair<QString, QHash<QString, QString>> state() const
-    {
-        return {reading.map.value_or(QString()), m_cvars};
-    }
-
-    // Whether two states play on alike: the same map, and the same values of what decides
-    // the next one, nextmap, d1 and the variables that vstr has run so far.
-    bool alike(const std::pair<QString, QHash<QString, QString>>& a,
-               const std::pair<QString, QHash<QString, QString>>& b) const
-    {
-        if (a.first != b.first)
-            return false;
-        for (const QString& name : m_read + QSet<QString>{"nextmap", "d1"}) {
-            if (a.second.value(name) != b.second.value(name))
-                return false;
-        }
-        return true;
-    }
-
-    static constexpr int kMostVstrs = 10000;
-    ScriptReading reading;
-    // The script's own commands, comments and empty ones included, and whether the form
-    // carries each; and where the first map command stands among them.
-    struct Own {
-        ServerScript::Command command;
-        bool carried;
-    };
-    QList<Own> own;
-    std::optional<qsizetype> firstMapAt;
-    // The variables that vstr has run.
-    const QSet<QString>& read() const { return m_read; }
-    bool isFormVariable(const QString& name) const { return m_formVariables.contains(name); }
-
-private:
-    // What the command does to what is followed; false when the form does not carry it.
-    bool act(const ServerScript::Command& command, const QString& name)
-    {
-        const QList<QByteArray>& arguments = command.arguments;
-        const auto set = setVariable(arguments);
-        const bool bare = set && set->second == 1;
-        if (set && (!bare || m_existing.contains(set->first))) {
-            if (!bare)
-                m_existing << set->first;
-            const QString value = QString::fromLatin1(arguments.mid(set->second).join(' '));
-            m_cvars.insert(set->first, value);
-            if (m_formVariables.contains(set->first)) {
-                reading.values.insert(set->first, value);
-                return true;
-            }
-        } else if (kMapCommands.contains(name)) {
-            if (!firstMapAt)
-                firstMapAt = own.size() - 1;
-            const QString map = QString::fromLatin1(arguments.value(1));
-            // A map that cannot be found leaves the server on its map, with its nextmap.
-            if (m_mapExists(map)) {
-                reading.map = map;
-                reading.mapLine = command.line;
-                m_cvars.insert(QStringLiteral("nextmap"), kRestart);
-            } else if (!reading.missingMaps.contains(map)) {
-                reading.missingMaps << map;
-            }
-            return true;
-        } else if ((name == u"exec" || name == u"execq") && arguments.size() == 2) {
-            reading.executed << QString::fromLatin1(arguments[1]);
-        }
-        return false;
-    }
-
-    std::function<bool(const QString&)> m_mapExists;
-    QStringList m_formVariables;
-    QStringList m_existing = kEngineVariables;
-    QHash<QString, QString> m_cvars;
-    QSet<QString> m_read;
-};
-
-// A rotation as the tool writes it: steps d1 to dN, each loading its map and naming the next
-// as nextmap, the last naming d1, and nextmap set to d2 after the map command. Its commands'
-// places among the script's own, and the maps after the first; nothing for any other form.
-std::optional<std::pair<QList<qsizetype>, QStringList>> toolsRotation(const QList<Run::Own>& own)
-{
-    static const QRegularExpression step(
-        QStringLiteral("^set d(\\d+) \"map ([^\";]+); set nextmap vstr d(\\d+)\"$"));
-    QMap<int, std::pair<qsizetype, QString>> steps;
-    QList<qsizetype> places;
-    for (qsizetype i = 0; i < own.size(); ++i) {
-        const QString text = QString::fromLatin1(own[i].command.text.trimmed());
-        if (const QRegularExpressionMatch match = step.match(text); match.hasMatch()) {
-            const int number = match.captured(1).toInt();
-            if (steps.contains(number))
-                return std::nullopt;
-            steps.insert(number, {i, match.captured(2)});
-            places << i;
-            if (match.captured(3).toInt() != number + 1 && match.captured(3) != u"1")
-                return std::nullopt;
-        } else if (text == u"set nextmap \"vstr d2\"") {
-            places << i;
-        }
-    }
-    const int count = int(steps.size());
-    if (count < 2 || places.size() != count + 1 || steps.firstKey() != 1 ||
-        steps.lastKey() != count)
-        return std::nullopt;
-    QStringList maps;
-    for (int number = 2; number <= count; ++number)
-        maps << steps[number].second;
-    return std::pair(places, maps);
-}
-
-// What writing the form back to the script keeps of it: each command that the form does not
-// carry, with the comments before it, where it stood: before the command that runs the
-// script's first map command, or from it on, as a vstr that loads the map stays after the
-// form's map line; and a rotation of the tool's own form, as the form's rotation.
-void keep(Run& run, qsizetype count)
-{
-    QList<Run::Own> own = run.own.first(count);
-    if (const auto rotation = toolsRotation(own)) {
-        for (const qsizetype place : rotation->first) {
-            own[place].carried = true;
-            run.reading.uncarried.removeIf(
-                [&](const ScriptLine& line) { return line.line == own[place].command.line; });
-        }
-        run.reading.kept.rotation = rotation->second;
-    }
-    // A rotation of another form is its vstr commands and what they run.
-    for (const Run::Own& each : own) {
-        const QList<QByteArray>& arguments = each.command.arguments;
-        const auto set = setVariable(arguments);
-        if (!each.carried && !run.reading.rotation.isEmpty() &&
-            run.reading.kept.rotation.isEmpty() &&
-            ((!arguments.isEmpty() && lowerLatin1(arguments[0]) == u"vstr") ||
-             (set && (set->first == u"nextmap" || run.read().contains(set->first)))))
-            run.reading.rotationLines << each.command.line;
-    }
-    // A kept command may set one of the form's variables later, from a string that vstr runs.
-    for (const Run::Own& each : own) {
-        if (each.carried)
-            continue;
-        for (const QByteArray& argument : each.command.arguments.mid(1)) {
-            for (const ServerScript::Command& inner : ServerScript::commands(argument)) {
-                const auto set = setVariable(inner.arguments);
-                if (set && run.isFormVariable(set->first))
-                    run.reading.overriding << ScriptLine{each.command.line, set->first};
-            }
-        }
-    }
-    QStringList comments;
-    for (qsizetype i = 0; i < own.size(); ++i) {
-        const QByteArray& text = own[i].command.text;
-        if (own[i].command.arguments.isEmpty()) {
-            if (!text.trimmed().isEmpty())
-                comments << QString::fromLatin1(text);
-            continue;
-        }
-        if (!own[i].carried) {
-            QStringList& place = run.firstMapAt && i >= *run.firstMapAt ? run.reading.kept.after
-                                                                        : run.reading.kept.before;
-            place << comments << QString::fromLatin1(text);
-        }
-        comments.clear();
-    }
-    (run.firstMapAt ? run.reading.kept.after : run.reading.kept.before) << comments;
-}
-
-} // namespace
-
 ScriptReading readScript(const QByteArray& script,
                          const std::function<bool(const QString&)>& mapExists)
 {
-    Run run(mapExists ? mapExists : [](const QString&) { return true; });
-    const auto loops = [&](const QString& where) {
-        run.reading.problem =
-            QStringLiteral("its vstr commands run one another without end %1, where the server "
-                           "would hang: vstr ran %2 times.")
-                .arg(where, QLocale(QLocale::English).toString(Run::kMostVstrs));
-    };
-    if (!run.execute(ServerScript::commands(script), true)) {
-        loops(QStringLiteral("as the script runs"));
-        return run.reading;
+    // The server reads a script up to its first NUL.
+    const qsizetype nul = script.indexOf('\0');
+    const QByteArray text = nul < 0 ? script : script.first(nul);
+    Run run(
+        text, mapExists ? mapExists : [](const QString&) { return true; });
+    run.reading.text = script;
+    findEmptyPasswords(run.reading);
+    // The engine's exec adds a line end after the script.
+    const bool ran = run.execute(text + '\n', 0, true);
+    run.reading.places.firstMapAt = run.firstMapAt >= 0 ? run.firstMapAt : run.firstMapCommandAt;
+    for (const SettingsField& field : kSettingsFields) {
+        const QString name =
+            field.variable ? QString::fromLatin1(field.variable).toLower() : QString();
+        if (!field.variable || !run.variables().contains(name))
+            continue;
+        const QString value = QString::fromLatin1(run.value(name));
+        run.reading.held.insert(name, value);
+        if (run.reading.places.settings.contains(name) ||
+            std::ranges::any_of(run.reading.overriding, [&](const ScriptLine& line) {
+                return line.text.startsWith(name + u' ');
+            }))
+            run.reading.values.insert(name, value);
     }
-    const qsizetype ownCount = run.own.size();
+    for (auto latched = run.latchedLines.cbegin(); latched != run.latchedLines.cend(); ++latched) {
+        const QByteArray waiting = run.variables().value(latched.key()).latched.value_or("");
+        run.reading.latched << ScriptLine{
+            latched.value(),
+            QStringLiteral("%1 \"%2\"")
+                .arg(latched.key(), isSecret(latched.key()) ? QStringLiteral("********")
+                                                            : QString::fromLatin1(waiting))};
+    }
+    std::ranges::sort(run.reading.latched, {}, &ScriptLine::line);
+    run.reading.places.endsInComment = run.unclosedComment != 0;
+    if (!ran)
+        return run.reading;
+    if (!run.reading.map)
+        run.reading.noMap =
+            run.unclosedComment
+                ? QStringLiteral("the block comment that opens on line %1 is never closed, "
+                                 "and the server skips every command after it, a map command "
+                                 "included")
+                      .arg(run.unclosedComment)
+                : QStringLiteral("no map command in it runs");
+    findToolsRotation(run);
     // At the end of each level the game runs vstr nextmap; after the map's reset of nextmap
     // it runs vstr d1 instead, if set, as the rotations of the scripts name their steps. In
     // a tournament it only restarts the map.
-    run.reading.tournament = run.cvar(QStringLiteral("g_gametype")).trimmed() == u"1";
-    const QString nextmap = run.cvar(QStringLiteral("nextmap"));
+    const QByteArray nextmap = run.value("nextmap");
     run.reading.namesNextMaps =
-        !run.cvar(QStringLiteral("d1")).isEmpty() ||
+        !run.value("d1").isEmpty() ||
         (!nextmap.isEmpty() && nextmap.compare(kRestart, Qt::CaseInsensitive));
-    if (!run.reading.map || run.reading.tournament) {
-        keep(run, ownCount);
-        return run.reading;
+    if (run.reading.map && !run.reading.tournament) {
+        const QString first = *run.reading.map;
+        const int firstLine = run.reading.mapLine;
+        Levels levels;
+        levels.add(run);
+        for (int level = 1;; ++level) {
+            if (level > kMostLevels) {
+                run.spent(QStringLiteral("%1 level ends followed").arg(englishNumber(kMostLevels)));
+                return run.reading;
+            }
+            if (!run.endLevel())
+                return run.reading;
+            if (const std::optional<int> earlier = levels.add(run)) {
+                run.reading.repeatsFrom = *earlier;
+                break;
+            }
+            run.reading.rotation << *run.reading.map;
+            if (run.reading.tournament)
+                break;
+        }
+        run.reading.map = first;
+        run.reading.mapLine = firstLine;
+        run.reading.rotationEndsInTournament = run.reading.tournament;
+        run.reading.tournament = false;
     }
-    const QString first = *run.reading.map;
-    const int firstLine = run.reading.mapLine;
-    QList<std::pair<QString, QHash<QString, QString>>> seen{run.state()};
-    for (int level = 0; level < kMostLevels; ++level) {
-        QByteArray next = "vstr nextmap";
-        if (run.cvar(QStringLiteral("nextmap")).compare(kRestart, Qt::CaseInsensitive) == 0 &&
-            !run.cvar(QStringLiteral("d1")).isEmpty()) {
-            run.setCvar(QStringLiteral("nextmap"), QStringLiteral("vstr d2"));
-            next = "vstr d1";
+    // A rotation of another form is its vstr commands and what they run.
+    if (!run.reading.rotation.isEmpty() && !run.reading.places.rotation) {
+        for (const auto& [command, carried] : std::as_const(run.own)) {
+            const auto set = setVariable(command.arguments);
+            if (!carried &&
+                ((!command.arguments.isEmpty() && lowerLatin1(command.arguments[0]) == u"vstr") ||
+                 (set && (set->first == u"nextmap" || run.read().contains(set->first)))))
+                run.reading.rotationLines << command.line;
         }
-        const ScriptReading before = run.reading;
-        if (!run.execute(ServerScript::commands(next), false)) {
-            loops(QStringLiteral("at the end of a level"));
-            return run.reading;
-        }
-        // What runs at a level's end is no command of the script's.
-        run.reading.values = before.values;
-        run.reading.executed = before.executed;
-        const auto state = run.state();
-        const auto earlier =
-            std::ranges::find_if(seen, [&](const auto& each) { return run.alike(each, state); });
-        if (earlier != seen.end()) {
-            run.reading.repeatsFrom = int(earlier - seen.begin());
-            break;
-        }
-        seen << state;
-        run.reading.rotation << *run.reading.map;
     }
-    run.reading.map = first;
-    run.reading.mapLine = firstLine;
-    keep(run, ownCount);
     return run.reading;
 }
 
@@ -510,7 +965,7 @@ std::optional<QString> scriptTextProblem(const QString& name, const QByteArray& 
     if (bytes.size() > ServerScript::kMaxBytes)
         return QStringLiteral("%1 is not a server script: the game server executes no "
                               "script larger than %2 bytes.")
-            .arg(name, QLocale(QLocale::English).toString(ServerScript::kMaxBytes));
+            .arg(name, englishNumber(ServerScript::kMaxBytes));
     return std::nullopt;
 }
 
@@ -575,9 +1030,25 @@ std::optional<QString> rotationNotice(const ScriptReading& reading)
                                                   "its nextmap leads back to it.")
                                        .arg(*reading.map))
                    : std::nullopt;
+    if (reading.rotationEndsInTournament)
+        return QStringLiteral("At the ends of levels the server plays %1, where g_gametype 1 "
+                              "makes a tournament that only ever restarts %2.")
+            .arg(reading.rotation.join(QStringLiteral(", ")), reading.rotation.last());
     return QStringLiteral("At the ends of levels the server plays %1, then again from %2.")
         .arg(reading.rotation.join(QStringLiteral(", ")),
              reading.repeatsFrom == 0 ? *reading.map : reading.rotation[reading.repeatsFrom - 1]);
+}
+
+std::optional<QString> latchedNotice(const ScriptReading& reading)
+{
+    if (reading.latched.isEmpty())
+        return std::nullopt;
+    QStringList lines;
+    for (const ScriptLine& line : reading.latched)
+        lines << QStringLiteral("line %1: %2").arg(line.line).arg(line.text);
+    return QStringLiteral("The script sets these after its map has loaded, and the server keeps "
+                          "their earlier values until the next map loads:\n%1")
+        .arg(lines.join(u'\n'));
 }
 
 QStringList uncarriedLines(const ScriptReading& reading)
@@ -599,20 +1070,19 @@ QString uncarriedWarning(const QString& name, const ScriptReading& reading, Keep
                        .arg(name, lines.join(u'\n'));
     switch (keeping) {
     case Keeping::Kept:
-        text += QStringLiteral("The config file written from the settings keeps them where "
-                               "they stood, before or after the map command.");
+        text += QStringLiteral("Writing the settings back to it keeps them as they stand.");
         break;
     case Keeping::WrittenElsewhere:
         text += QStringLiteral("They are left out of the config file, which is another file "
                                "than the script.");
         break;
     case Keeping::Shown:
-        text += QStringLiteral("create --from keeps them where they stand when it writes the "
+        text += QStringLiteral("create --from keeps them as they stand when it writes the "
                                "settings back to the script.");
         break;
     }
     for (const ScriptLine& later : reading.overriding)
-        text += QStringLiteral("\nLine %1 sets %2 later, when vstr runs it, in place of the "
+        text += QStringLiteral("\nLine %1 sets %2, when vstr runs it, in place of the "
                                "settings' value.")
                     .arg(later.line)
                     .arg(later.text);

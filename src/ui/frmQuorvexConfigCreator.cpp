@@ -2,12 +2,13 @@
 
 #include "ColourButton.h"
 #include "MapCompleter.h"
+#include "config/ConfigFile.h"
 #include "config/CreateConfig.h"
 #include "config/RegionCodeTable.h"
-#include "script/ScriptReader.h"
 #include "launch/LaunchPlan.h"
 #include "launch/RunConfig.h"
 #include "options/SavedPaths.h"
+#include "script/ScriptReader.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -80,10 +81,18 @@ void frmQuorvexConfigCreator::openScript(const QString& path)
     settings.gameDir = currentSettings().gameDir;
     settings.outputPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     m_controls.setSettings(settings);
-    m_opened = {settings.outputPath, reading.kept};
+    // What the boxes show is what counts as unchanged.
+    m_opened = Opened{
+        fileIdentity(path).value_or(QByteArray()), fileKey(path), {reading, currentSettings()}};
     QStringList notices;
     if (const std::optional<QString> rotation = rotationNotice(reading))
         notices << *rotation;
+    if (const std::optional<QString> latched = latchedNotice(reading))
+        notices << *latched;
+    if (!reading.map)
+        notices << QStringLiteral("The script loads no map: %1. Initial Map is empty; a map "
+                                  "given there is added to the script.")
+                       .arg(reading.noMap);
     // The box names a few of the commands, and holds them all in its details.
     constexpr qsizetype kListed = 12;
     if (!reading.uncarried.isEmpty())
@@ -138,14 +147,39 @@ void frmQuorvexConfigCreator::Command1_Click()
 
 void frmQuorvexConfigCreator::Command2_Click()
 {
-    // Written back to the script it was filled from, the form keeps what it does not carry.
+    // Written back to the script it was filled from, by whatever path or link, the form
+    // edits it.
     const ServerSettings settings = currentSettings();
-    const ScriptExtras extras = m_opened && QFileInfo(settings.outputPath).absoluteFilePath() ==
-                                                QFileInfo(m_opened->first).absoluteFilePath()
-                                    ? m_opened->second
-                                    : ScriptExtras{};
-    if (const Problems problems = createConfig(settings, m_script, extras); !problems.isEmpty())
-        warn(QStringLiteral("Create Config"), captioned(problems));
+    const std::optional<QByteArray> output = fileIdentity(settings.outputPath);
+    if (!m_opened || ((!output || *output != m_opened->identity) &&
+                      fileKey(settings.outputPath) != m_opened->path)) {
+        const ScriptPlaces* places = m_opened ? &m_opened->script.reading.places : nullptr;
+        const QStringList rotation =
+            places && places->rotation ? places->rotation->maps : QStringList();
+        if (const Problems problems = createConfig(settings, m_script, rotation);
+            !problems.isEmpty())
+            warn(QStringLiteral("Create Config"), captioned(problems));
+        return;
+    }
+    // A script changed on disk since it was opened gets the changes made here on top of it.
+    const std::variant<ScriptReading, QString> now = readScriptFile(settings.outputPath);
+    if (const QString* problem = std::get_if<QString>(&now))
+        return warn(QStringLiteral("Create Config"), {*problem});
+    OpenedScript& opened = m_opened->script;
+    if (std::get<ScriptReading>(now).text != opened.reading.text)
+        opened.reading = std::get<ScriptReading>(now);
+    const WriteBack written = writeBack(settings, opened, std::nullopt);
+    if (!written.problems.isEmpty())
+        return warn(QStringLiteral("Create Config"), captioned(written.problems));
+    QStringList notices = written.notices;
+    for (const QString& unchanged : captioned(written.unchanged))
+        notices << unchanged + QStringLiteral(" It is left as the script has it, since you did "
+                                              "not change it.");
+    // The form goes on from the script as written.
+    opened = {readScript(written.text), settings};
+    m_opened->identity = fileIdentity(settings.outputPath).value_or(QByteArray());
+    if (!notices.isEmpty())
+        warn(QStringLiteral("Create Config"), notices);
 }
 
 void frmQuorvexConfigCreator::Command3_Click()

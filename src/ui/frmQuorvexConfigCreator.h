@@ -3,6 +3,7 @@
 #include "FormControls.h"
 #include "config/ConfigScript.h"
 #include "config/ServerSettings.h"
+#include "script/ScriptEdit.h"
 
 #include <QMessageBox>
 #include <QWidget>
@@ -46,6 +47,12 @@ private:
 
     FormControls m_controls;
     ConfigScript m_script; // holds strCfg from one "Create Config" to the next
-    // The script that the form was last filled from, and what writing back to it keeps.
-    std::optional<std::pair<QString, ScriptExtras>> m_opened;
+    // The script that the form was last filled from: which file it is, by its identity and
+    // its path, and how it read.
+    struct Opened {
+        QByteArray identity;
+        QString path;
+        OpenedScript script;
+    };
+    std::optional<Opened> m_opened;
 };

@@ -61,13 +61,13 @@ class TestCommandLine : public QObject {
 
     // The config file that the form with these changes writes.
     static QByteArray scriptWith(const QList<std::pair<SettingsMember, QString>>& changes,
-                                 const ScriptExtras& extras = {})
+                                 const QStringList& rotation = {})
     {
         ServerSettings settings = testSettings();
         for (const auto& [member, value] : changes)
             settings.*member = value;
         ConfigScript script;
-        script.build(settings, extras);
+        script.build(settings, rotation);
         return configFileBytes(script.strCfg());
     }
 
@@ -132,9 +132,9 @@ private slots:
                                             "--region=0 \\\n--map=quorvexmap1\n") << "";
         QTest::newRow("show as JSON") << QStringList{"show", "--json", "rotation.cfg"} << none << 0 << ""
                                       << QByteArray("{\n    \"admin-password\": \"\",\n    \"connection-password\": \"\",\n    \"map\": \"q3dm1\",\n"
-                                                    "    \"max-clients\": \"16\",\n    \"motd\": \"\",\n    \"rcon-password\": \"\",\n    \"region\": \"0\",\n"
+                                                    "    \"max-clients\": \"8\",\n    \"motd\": \"\",\n    \"rcon-password\": \"\",\n    \"region\": \"0\",\n"
                                                     "    \"reserved-password\": \"\",\n    \"reserved-spaces\": \"0\",\n    \"rotation\": [\n        \"q3dm7\"\n    ],\n"
-                                                    "    \"server-name\": \"\",\n    \"time-limit\": \"30\",\n    \"uncarried\": [\n"
+                                                    "    \"server-name\": \"noname\",\n    \"time-limit\": \"0\",\n    \"uncarried\": [\n"
                                                     "        {\n            \"line\": 1,\n            \"text\": \"set d1 \\\"map q3dm1; set nextmap vstr d2\\\"\"\n        },\n"
                                                     "        {\n            \"line\": 2,\n            \"text\": \"set d2 \\\"map q3dm7; set sv_adminPass ********; set nextmap vstr d1\\\"\"\n        },\n"
                                                     "        {\n            \"line\": 3,\n            \"text\": \"vstr d1\"\n        }\n    ]\n}\n") << "";
@@ -150,31 +150,30 @@ private slots:
                                                << "create needs --output FILE, the file to write, or --from SCRIPT";
         QTest::newRow("from standard input") << QStringList{"create", "--from", "-", "--max-clients", "24", "--output", "in.cfg"}
                                              << QByteArray("set rconPassword \"s3cret\"\n") << 0 << "in.cfg"
-                                             << scriptWith({{&ServerSettings::rconPassword, "s3cret"}, {&ServerSettings::maxClients, "24"}}) << "";
+                                             << QByteArray("set rconPassword \"s3cret\"\nset sv_maxclients 24\n") << "";
         QTest::newRow("standard input kept") << QStringList{"create", "--from", "-", "--output", "kept.cfg"}
                                              << QByteArray("set sv_fps 30\nset timelimit 9\nmap q3dm2 ; bind x y\n") << 0 << "kept.cfg"
-                                             << scriptWith({{&ServerSettings::initialMap, "q3dm2"}, {&ServerSettings::timeLimit, "9"}},
-                                                           {{}, {"set sv_fps 30"}, {" bind x y"}})
+                                             << QByteArray("set sv_fps 30\nset timelimit 9\nmap q3dm2 ; bind x y\n")
                                              << "Standard input holds commands that the settings cannot carry:\nline 1: set sv_fps 30\nline 3: bind x y\n"
-                                                "The config file written from the settings keeps them";
+                                                "Writing the settings back to it keeps them as they stand.";
         QTest::newRow("show of a tournament") << QStringList{"show", "-"} << QByteArray("set g_gametype 1\nmap q3dm1\n") << 0 << ""
-                                              << QByteArray("--server-name= \\\n--motd= \\\n--max-clients=16 \\\n--time-limit=30 \\\n--connection-password= \\\n"
+                                              << QByteArray("--server-name=noname \\\n--motd= \\\n--max-clients=8 \\\n--time-limit=0 \\\n--connection-password= \\\n"
                                                             "--reserved-spaces=0 \\\n--reserved-password= \\\n--admin-password= \\\n--rcon-password= \\\n"
                                                             "--region=0 \\\n--map=q3dm1\n")
                                               << "The script sets g_gametype 1, a tournament, where the game restarts its map";
         QTest::newRow("rotation") << QStringList{"create", "--map", "q3dm1", "--rotation", "q3dm7,q3dm17", "--output", "-"} << none << 0 << ""
-                                  << scriptWith({{&ServerSettings::initialMap, "q3dm1"}}, {{"q3dm7", "q3dm17"}, {}, {}}) << "";
+                                  << scriptWith({{&ServerSettings::initialMap, "q3dm1"}}, {"q3dm7", "q3dm17"}) << "";
         QTest::newRow("rotation of another form") << QStringList{"create", "--from", "rotation.cfg", "--rotation", "q3dm1"} << none << 1 << ""
                                                   << QByteArray() << "--rotation: \"rotation.cfg\" plays a rotation of its own, on lines 1, 2, 3,";
         QTest::newRow("rotation map refused") << QStringList{"create", "--rotation", "q3dm7,bad map", "--output", "old.cfg"} << none << 1 << "old.cfg"
                                               << QByteArray("old") << "The map rotation's map \"bad map\": remove the spaces";
         QTest::newRow("password masked") << QStringList{"create", "--from", "secret.cfg", "--output", "-"} << none << 0 << ""
-                                         << scriptWith({{&ServerSettings::initialMap, "q3dm1"}})
+                                         << scriptWith({{&ServerSettings::serverName, "noname"}, {&ServerSettings::maxClients, "8"}, {&ServerSettings::timeLimit, "0"}, {&ServerSettings::initialMap, "q3dm1"}})
                                          << "\"secret.cfg\" holds commands that the settings cannot carry:\nline 1: set g_password \"********\"\n";
         QTest::newRow("more players than the server holds") << QStringList{"create", "--max-clients", "100", "--output", "old.cfg"} << none << 1 << "old.cfg"
                                                             << QByteArray("old") << "--max-clients: give a whole number from 1 to 64;";
         QTest::newRow("read through a link") << QStringList{"create", "--from", "linked.cfg", "--output", "-"} << none << 0 << ""
-                                             << scriptWith({{&ServerSettings::initialMap, "q3dm1"}}) << "\"linked.cfg\" holds commands";
+                                             << scriptWith({{&ServerSettings::serverName, "noname"}, {&ServerSettings::maxClients, "8"}, {&ServerSettings::timeLimit, "0"}, {&ServerSettings::initialMap, "q3dm1"}}) << "\"linked.cfg\" holds commands";
         QTest::newRow("show a pipe") << QStringList{"show", "pipe"} << none << 1 << "" << QByteArray()
                                      << "\"pipe\" is a named pipe (FIFO), not a script file, and was not opened.";
         QTest::newRow("read from a pipe") << QStringList{"create", "--from", "pipe", "--output", "p.cfg"} << none << 1 << "" << QByteArray()

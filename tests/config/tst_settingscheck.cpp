@@ -244,10 +244,11 @@ private slots:
         const QList<ServerState> states = tree.runScripts(scripts);
         int accepted = 0;
         for (qsizetype i = 0; i < forms.size(); ++i) {
-            // The engine's run ends each script with a line that closes an open block comment.
-            QCOMPARE(states[i], readState(scripts[i] + "//*/\n"));
             if (checkSettings(forms[i]).isEmpty()) {
                 ++accepted;
+                // The engine's run ends each script with a line that closes an open block
+                // comment, and loads no map, so its values are those the map would take.
+                QCOMPARE(states[i], readState(scripts[i] + "//*/\n"));
                 QCOMPARE(states[i], expectedState(forms[i]));
                 // Read back, the script gives the form: an empty number as 0, the region rounded.
                 ServerSettings form = forms[i];

@@ -213,6 +213,55 @@ QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts,
     return states;
 }
 
+QList<ServerState> EngineTree::runEach(const QList<QByteArray>& scripts)
+{
+    // A few engines at a time, each on a script of its own that prints the state after it.
+    constexpr qsizetype kAtOnce = 6;
+    QList<ServerState> states(scripts.size());
+    for (qsizetype first = 0; first < scripts.size(); first += kAtOnce) {
+        std::vector<std::unique_ptr<QProcess>> engines;
+        for (qsizetype i = first; i < std::min(first + kAtOnce, scripts.size()); ++i) {
+            const QString name = QStringLiteral("each%1_%2").arg(m_runs + 1).arg(i);
+            // The line after the script ends a block comment that it may have left open.
+            QByteArray printed = "exec " + name.toLatin1() + "\n//*/\necho @@state\n";
+            for (const QString& variable : kScriptCvars)
+                printed += "print " + variable.toLatin1() + "\n";
+            writeBytes(arena() + u'/' + name + QStringLiteral(".cfg"), scripts[i]);
+            writeBytes(arena() + u'/' + name + QStringLiteral("_state.cfg"), printed + "quit\n");
+            auto engine = std::make_unique<QProcess>();
+            engine->setProcessChannelMode(QProcess::MergedChannels);
+            engine->start(kEngineProgram,
+                          engineOptions() + QStringList{"+set", "fs_game", "arena", "+set",
+                                                        "dedicated", "1", "+set", "net_enabled",
+                                                        "0", "+exec",
+                                                        name + QStringLiteral("_state")});
+            engines.push_back(std::move(engine));
+        }
+        for (qsizetype i = 0; i < qsizetype(engines.size()); ++i) {
+            QProcess& engine = *engines[i];
+            if (!engine.waitForFinished(60000))
+                qFatal("the engine did not finish its script");
+            ServerState& state = states[first + i];
+            QList<QByteArray> printed;
+            bool inState = false;
+            for (const QByteArray& line : engine.readAll().split('\n')) {
+                if (line == "@@state")
+                    inState = true;
+                else if (inState)
+                    printed << line;
+                else if (line.startsWith("Server: "))
+                    state.map = QString::fromLatin1(line.mid(8));
+                else if (line.startsWith("Can't find map "))
+                    state.mapFiles << QString::fromLatin1(line.mid(15));
+            }
+            // The running level's values: a latched value waits for the next map.
+            printed.removeIf([](const QByteArray& line) { return line.startsWith("latched: "); });
+            state.cvars = printedCvars(printed);
+        }
+    }
+    return states;
+}
+
 std::optional<QByteArray> askServer(const QByteArray& command, quint16 port, int timeoutMs)
 {
     QUdpSocket socket;

@@ -40,6 +40,12 @@ public:
     QList<ServerState> runScripts(const QList<QByteArray>& scripts,
                                   const QStringList& alsoPrinted = {});
 
+    // Runs each script in an engine of its own, as a server starts with it, where the map of
+    // kMap loads and the game module with it: what each leaves in the level that runs, the
+    // value of each variable of kScriptCvars that exists and the map loaded, with the map
+    // files that map commands looked for in vain.
+    QList<ServerState> runEach(const QList<QByteArray>& scripts);
+
 private:
     QStringList engineOptions(const QString& baseGame);
 

@@ -14,6 +14,7 @@
 struct ServerState {
     QHash<QString, QString> cvars; // by lower-case name
     QStringList mapFiles;
+    QString map; // the map of the running level, where one loads
 
     bool operator==(const ServerState&) const = default;
 };
@@ -69,6 +70,21 @@ inline ServerState readState(const QByteArray& script)
     return state;
 }
 
+// What the reader says the level that the script leaves running holds, where only the
+// maps named are found.
+inline ServerState heldState(const QByteArray& script, const QStringList& found)
+{
+    const ScriptReading reading = readScript(script, [&](const QString& map) {
+        return found.contains(map);
+    });
+    ServerState state;
+    state.cvars = reading.held;
+    for (const QString& map : reading.missingMaps)
+        state.mapFiles << (QStringLiteral("maps/") + map + QStringLiteral(".bsp")).left(63);
+    state.map = reading.map.value_or(QString());
+    return state;
+}
+
 // A state as text, for failure messages.
 inline QString describe(const ServerState& state)
 {
@@ -78,6 +94,7 @@ inline QString describe(const ServerState& state)
     for (const QString& name : names)
         parts << name + QStringLiteral("=[") + state.cvars.value(name) + u']';
     parts << QStringLiteral("maps=[") + state.mapFiles.join(QStringLiteral("][")) + u']';
+    parts << QStringLiteral("map=[") + state.map + u']';
     return parts.join(u' ');
 }
 
