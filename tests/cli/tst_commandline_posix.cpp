@@ -71,6 +71,10 @@ class TestCommandLine : public QObject {
         return configFileBytes(script.strCfg());
     }
 
+    // A script as an operator writes one by hand.
+    static constexpr char kHandWritten[] = "// mine\nexec bans\nseta g_motd \"Old\" // note\n"
+                                           "map q3dm1 ; bind x y\n";
+
 private slots:
     void init() { m_stateHome.clear(); }
 
@@ -90,6 +94,14 @@ private slots:
         writeBytes(m_dir.filePath("game/arena/broken.pk3"), "PK");
         writeZip(m_dir.filePath("game/baseq3/maps.pk3"), {{"maps/Q3DM7.bsp", smallMap()}});
         QVERIFY(QFile::link("secret.cfg", m_dir.filePath("linked.cfg")));
+        // Scripts written back by another path to each: a link, a hard link and "..".
+        for (const char* name : {"soft.cfg", "hard.cfg", "dots.cfg"})
+            writeBytes(m_dir.filePath(name), kHandWritten);
+        QVERIFY(QFile::link("soft.cfg", m_dir.filePath("soft-link.cfg")));
+        QCOMPARE(link(QFile::encodeName(m_dir.filePath("hard.cfg")),
+                      QFile::encodeName(m_dir.filePath("hard-link.cfg"))),
+                 0);
+        QDir().mkpath(m_dir.filePath("sub"));
         // A device node like /dev/null, which only root can make.
         if (geteuid() == 0)
             QCOMPARE(
@@ -172,6 +184,17 @@ private slots:
                                          << "\"secret.cfg\" holds commands that the settings cannot carry:\nline 1: set g_password \"********\"\n";
         QTest::newRow("more players than the server holds") << QStringList{"create", "--max-clients", "100", "--output", "old.cfg"} << none << 1 << "old.cfg"
                                                             << QByteArray("old") << "--max-clients: give a whole number from 1 to 64;";
+        const QByteArray edited = QByteArray(kHandWritten).replace("Old", "New");
+        const QString kept = "Writing the settings back to it keeps them as they stand.";
+        QTest::newRow("written back through a link")
+            << QStringList{"create", "--from", "soft.cfg", "--output", "soft-link.cfg", "--motd", "New"}
+            << none << 0 << "soft.cfg" << edited << kept;
+        QTest::newRow("written back through a hard link")
+            << QStringList{"create", "--from", "hard.cfg", "--output", "hard-link.cfg", "--motd", "New"}
+            << none << 0 << "hard-link.cfg" << edited << kept;
+        QTest::newRow("written back by ..")
+            << QStringList{"create", "--from", "dots.cfg", "--output", "sub/../dots.cfg", "--motd", "New"}
+            << none << 0 << "dots.cfg" << edited << kept;
         QTest::newRow("read through a link") << QStringList{"create", "--from", "linked.cfg", "--output", "-"} << none << 0 << ""
                                              << scriptWith({{&ServerSettings::serverName, "noname"}, {&ServerSettings::maxClients, "8"}, {&ServerSettings::timeLimit, "0"}, {&ServerSettings::initialMap, "q3dm1"}}) << "\"linked.cfg\" holds commands";
         QTest::newRow("show a pipe") << QStringList{"show", "pipe"} << none << 1 << "" << QByteArray()
@@ -334,9 +357,13 @@ private slots:
                          "set nextmap \"vstr d2\"\r\n",
                          "The config file's map rotation plays \"quorvexmap2\", which the "
                          "server cannot load from the arena or baseq3 folder, so it would play "
-                         "the map before it one more round instead; did you mean quorvexmap1?"}}) {
-            create("Third Arena", map);
-            writeBytes(tree.outputPath, readAll(tree.outputPath) + exec);
+                         "the map before it one more round instead; did you mean quorvexmap1?"},
+              // A script of its own that loads no map, as its map command is in a comment.
+              std::tuple{"", "set sv_hostname \"No Map\"\r\n/* map quorvexmap1\r\n",
+                         "my.cfg loads no map: the block comment that opens on line 2 is never "
+                         "closed"}}) {
+            create("Third Arena", *map ? map : "quorvexmap1");
+            writeBytes(tree.outputPath, *map ? readAll(tree.outputPath) + exec : QByteArray(exec));
             ran = run(QStringList{"run", "--replace"} + paths);
             QCOMPARE(ran.status, 1);
             // A refusal that names no fix says only that nothing was done.

@@ -1,9 +1,9 @@
 #include "config/CreateConfig.h"
-#include "support/TestSettings.h"
 #include "script/ScriptReader.h"
 #include "support/Files.h"
 #include "support/GameEngine.h"
 #include "support/Processes.h"
+#include "support/TestSettings.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -45,9 +45,10 @@ private slots:
                                                   "Seta ", "", "", "toggle ", "reset "});
                         const QString value =
                             set == u"toggle " ? pick({"", n + u' ' + n + u'1'})
-                            : set == u"reset " ? QString()
-                                               : pick({n, '"' + n + '"', '"' + name + u' ' + n + '"',
-                                                       name + u' ' + n});
+                            : set == u"reset "
+                                ? QString()
+                                : pick({n, '"' + n + '"', '"' + name + u' ' + n + '"',
+                                        name + u' ' + n});
                         script += set + pick({name, name.toUpper()}) + u' ' + value +
                                   pick({"", " // a note", "\t//"}) +
                                   (random.bounded(4) == 0 ? QStringLiteral("; ") : lineEnd);
@@ -91,6 +92,7 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("written");
         const QByteArray map = "map quorvexmap1";
+        // clang-format off
         QTest::newRow("block comment on a line")
             << "seta sv_hostname \"X\"\nseta g_gametype 0 /* ffa */\nseta fraglimit 30\n" + map + "\n"
             << "server-name" << "New"
@@ -153,6 +155,7 @@ private slots:
         QTest::newRow("toggle") << "set sv_hostname a\ntoggle sv_hostname a b\n" + map + "\n"
                                 << "server-name" << "c"
                                 << "set sv_hostname c\nset sv_hostname \"c\"\n" + map + "\n";
+        // clang-format on
     }
 
     void writingBackChangesOnlyWhatChanged()
@@ -239,6 +242,19 @@ private slots:
         QTest::newRow("a vstr loop at the end of a level")
             << QByteArray("set nextmap \"vstr nextmap\"\nmap q3dm1\nset nextmap \"vstr nextmap\"\n")
             << "without end at the end of a level";
+        // A rotation of 1,024 steps, each running a chain of 1,000 vstrs: the reading's budget
+        // ends it, where comparing each level with every earlier one took minutes.
+        QByteArray chain;
+        for (int i = 1; i < 1000; ++i)
+            chain +=
+                "set c" + QByteArray::number(i) + " \"vstr c" + QByteArray::number(i + 1) + "\"\n";
+        for (int i = 1; i <= 1024; ++i)
+            chain += "set d" + QByteArray::number(i) + " \"map q" + QByteArray::number(i) +
+                     "; vstr c1; set nextmap vstr d" + QByteArray::number(i + 1) + "\"\n";
+        QTest::newRow("beyond the reading's budget")
+            << chain + "vstr d1\n"
+            << "the tool cannot follow it: reading it took more than the tool allows for one "
+               "script, 2,000,000 commands run.";
         QTest::newRow("sets nothing of the form")
             << QByteArray("exec other.cfg\n") << "sets none of its settings";
     }
