@@ -1,6 +1,7 @@
 #include "config/ConfigScript.h"
 #include "config/CreateConfig.h"
 #include "config/SettingsCheck.h"
+#include "script/ScriptReader.h"
 #include "support/TestSettings.h"
 
 #include <QTemporaryDir>
@@ -19,6 +20,43 @@ ServerSettings filledSettings(const QString& outputPath)
     s.connectionPassword = QStringLiteral("join");
     s.region = QStringLiteral("7");
     return s;
+}
+
+// A rotation of 64 maps in the tool's own form.
+QByteArray rotation64()
+{
+    ServerSettings s = filledSettings(QStringLiteral("/tmp/unused.cfg"));
+    s.initialMap = QStringLiteral("m0");
+    QStringList maps;
+    for (int i = 1; i < 64; ++i)
+        maps << QStringLiteral("m%1").arg(i);
+    ConfigScript script;
+    script.build(s, maps);
+    return script.strCfg().toLatin1();
+}
+
+// The worst script that the reading's budget admits: 1,024 steps, each running a chain of
+// vstrs long enough to spend nearly all of the budget.
+QByteArray budgetsWorst()
+{
+    QByteArray script;
+    for (int i = 1; i < 970; ++i)
+        script +=
+            "set c" + QByteArray::number(i) + " \"vstr c" + QByteArray::number(i + 1) + "\"\n";
+    for (int i = 1; i <= 1024; ++i)
+        script += "set d" + QByteArray::number(i) + " \"map q" + QByteArray::number(i) +
+                  "; vstr c1; set nextmap vstr d" + QByteArray::number(i + 1) + "\"\n";
+    return script + "vstr d1\n";
+}
+
+// A hand-written script of 1,000 lines.
+QByteArray thousandLines()
+{
+    QByteArray script = "// hand written\n";
+    for (int i = 0; i < 997; ++i)
+        script += "seta var" + QByteArray::number(i) + " \"value " + QByteArray::number(i) +
+                  "\" // note\n";
+    return script + "seta sv_hostname \"Big\"\nmap q3dm1\n";
 }
 
 } // namespace
@@ -43,6 +81,43 @@ private slots:
         QBENCHMARK
         {
             QVERIFY(checkSettings(s).isEmpty());
+        }
+    }
+
+    // show of a script: its reading, as the engine runs it, the rotation followed.
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        ConfigScript own;
+        own.build(filledSettings(QStringLiteral("/tmp/unused.cfg")));
+        QTest::newRow("the tool's own script") << own.strCfg().toLatin1();
+        QTest::newRow("a 64-map rotation") << rotation64();
+        QTest::newRow("the worst that the budget admits") << budgetsWorst();
+    }
+
+    void read()
+    {
+        QFETCH(QByteArray, script);
+        QBENCHMARK
+        {
+            QVERIFY(!readScript(script).problem);
+        }
+    }
+
+    // Create Config on a script of 1,000 lines that the form was filled from, one box
+    // changed, written to disk.
+    void writeBack()
+    {
+        QTemporaryDir dir;
+        const QByteArray script = thousandLines();
+        OpenedScript opened{readScript(script), {}};
+        opened.shown = opened.reading.settings();
+        ServerSettings changed = opened.shown;
+        changed.outputPath = dir.filePath(QStringLiteral("server.cfg"));
+        changed.serverName = QStringLiteral("Bigger");
+        QBENCHMARK
+        {
+            QVERIFY(::writeBack(changed, opened, std::nullopt).problems.isEmpty());
         }
     }
 

@@ -12,10 +12,11 @@ struct OwnOption {
     const char* name;
     const char* valueName; // nullptr for a switch
 };
-constexpr std::array<OwnOption, 4> kOwnOptions{{
+constexpr std::array<OwnOption, 5> kOwnOptions{{
     {"from", "SCRIPT"},
     {"rotation", "MAP,MAP"},
     {"replace", nullptr},
+    {"fresh", nullptr},
     {"json", nullptr},
 }};
 
@@ -53,10 +54,13 @@ constexpr std::array<OptionUse, 2> kMapsOptions{{
     {"json", "Print one JSON object: the maps, each with its name, source and whether clients "
              "can download it, and the files that the server passes over."},
 }};
-constexpr std::array<OptionUse, 3> kRunOptions{{
+constexpr std::array<OptionUse, 4> kRunOptions{{
     {"game-dir", "The game directory (default: the one the window saved)."},
     {"output", "The config file to install (default: the one the window saved)."},
     {"replace", "Stop the server that this tool started on the game's port first."},
+    {"fresh", "Start without the values that earlier servers left in the engine's archive, "
+              "q3config_server.cfg: each that the config file does not set is given the "
+              "engine's own on the server's command line. The archive stays as it is."},
 }};
 constexpr std::array<OptionUse, 2> kStatusOptions{{
     {"game-dir", "Only the servers of this game directory."},
@@ -114,7 +118,12 @@ const std::array<CommandSpec, 7> kCommands{{
      "has yet to answer, it first brings back the server it stopped, and a second interrupt "
      "ends it at once. The server command line's +set dedicated 2 makes the server announce "
      "itself to the public master servers; to keep it off their list, put set sv_master1 \"\" "
-     "and set sv_master2 \"\" in the config file before its map line. The scripts and logs "
+     "and set sv_master2 \"\" in the config file before its map line. The engine runs its "
+     "archive, q3config_server.cfg in its home path's arena folder, before the config file, "
+     "and writes into it every variable set with seta; run names the values that the server "
+     "will hold from it where they differ from the engine's own and the config file does not "
+     "set them, and an archive that holds a password is made readable by its owner alone. "
+     "The scripts and logs "
      "of the last ten ended servers of a game directory stay in its arena folder; run "
      "removes older ones that it installed. run never changes the saved paths.",
      kRunOptions, "quorvex-config-creator run --game-dir /opt/quake3 --output server.cfg",

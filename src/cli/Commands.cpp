@@ -345,7 +345,8 @@ int runCommand(const Invocation& invocation)
     settings.gameDir = saved.gameDir;
     settings.outputPath = saved.outputPath;
     applyOptions(invocation, settings);
-    RunConfig run(settings.gameDir, settings.outputPath);
+    RunConfig run(settings.gameDir, settings.outputPath,
+                  invocation.isSet("fresh") ? Archived::Left : Archived::Kept);
     // Interrupting the command stops the server it started, once a replace has brought back
     // the server it stopped; interrupting it again ends it at once.
     QEventLoop loop;

@@ -10,8 +10,9 @@
 #include <QPointer>
 #include <QTimer>
 
-RunConfig::RunConfig(QString typedGameDir, QString outputPath, QObject* parent)
-    : QObject(parent), m_typedGameDir(std::move(typedGameDir)), m_outputPath(std::move(outputPath))
+RunConfig::RunConfig(QString typedGameDir, QString outputPath, Archived archived, QObject* parent)
+    : QObject(parent), m_typedGameDir(std::move(typedGameDir)), m_outputPath(std::move(outputPath)),
+      m_archived(archived)
 {
 }
 
@@ -61,6 +62,11 @@ Problems RunConfig::check()
     Problems problems = checkBeforeStart(m_typedGameDir, m_outputPath, engineHomePath());
     if (const std::optional<Problem> problem = StartedServers::untrusted())
         problems << *problem;
+    if (const std::optional<QString> archived =
+            problems.isEmpty() && m_archived == Archived::Kept
+                ? archivedValuesNotice(m_typedGameDir, m_outputPath, engineHomePath())
+                : std::nullopt)
+        emit notice(*archived);
     if (!problems.isEmpty())
         processScriptNumbers().next();
     return problems;
@@ -134,7 +140,7 @@ void RunConfig::start(InTheWay inTheWay)
             return;
     }
     std::variant<StartedServer, Problem> launched =
-        launchServer(m_typedGameDir, m_outputPath, std::get<int>(number));
+        launchServer(m_typedGameDir, m_outputPath, std::get<int>(number), m_archived);
     if (const Problem* problem = std::get_if<Problem>(&launched))
         return notStarted({*problem});
     StartedServer& server = std::get<StartedServer>(launched);

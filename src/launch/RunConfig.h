@@ -20,7 +20,8 @@ public:
     // one could not open it.
     enum class InTheWay { Refuse, Replace };
 
-    RunConfig(QString typedGameDir, QString outputPath, QObject* parent = nullptr);
+    RunConfig(QString typedGameDir, QString outputPath, Archived archived = Archived::Kept,
+              QObject* parent = nullptr);
     ~RunConfig() override;
 
     // What keeps the run from starting a server, found before a running server is asked
@@ -42,7 +43,8 @@ public:
 signals:
     // What the operator should know that the run found on its way, said once: a server
     // that the tool started and that ended by itself since, with the last lines of its log,
-    // or a state folder made the user's alone.
+    // a state folder made the user's alone, or the values that the server will hold from
+    // the engine's archive.
     void notice(const QString& text);
 
     // The server in the way was stopped, as described.
@@ -70,6 +72,7 @@ private:
 
     QString m_typedGameDir;
     QString m_outputPath;
+    Archived m_archived;
     ServerProcess* m_process = nullptr; // owned by the watch
     std::unique_ptr<ServerWatch> m_watch;
     ServerRecord m_record;

@@ -119,11 +119,56 @@ QString didYouMean(const QString& name, const QStringList& known)
 
 const QString kNothingDone = QStringLiteral(" Nothing was stopped or started.");
 
+// The engine's archive of its variables, which it runs before the script.
+const QString kArchive = QStringLiteral("q3config_server.cfg");
+
+// A loose file of the tree that the server runs as a script, where the server finds it, with
+// its text; nothing where it finds none, or only in a pk3 file, or the file is no script
+// that it runs whole.
+std::optional<std::pair<QString, QByteArray>> looseScript(const GameTree& tree, const QString& name)
+{
+    const std::optional<GameTree::Found> found = tree.findScript(name);
+    if (!found || found->inPack || found->hangs)
+        return std::nullopt;
+    std::variant<QByteArray, QString> bytes = readScriptBytes(found->source);
+    if (!std::holds_alternative<QByteArray>(bytes))
+        return std::nullopt;
+    return std::pair(found->source, std::get<QByteArray>(std::move(bytes)));
+}
+
+// What the server runs around the config file in the tree, which must outlive it: the loose
+// files that it executes, and the engine's archive before it.
+ScriptSurroundings surroundingsIn(const GameTree& tree)
+{
+    ScriptSurroundings surroundings;
+    surroundings.executed = [&tree](const QString& name) -> std::optional<QByteArray> {
+        if (std::optional<std::pair<QString, QByteArray>> file = looseScript(tree, name))
+            return file->second;
+        return std::nullopt;
+    };
+    if (std::optional<std::pair<QString, QByteArray>> archive = looseScript(tree, kArchive))
+        surroundings.before = archive->second;
+    return surroundings;
+}
+
+// The server's command line's settings that keep the archived values from the server: each
+// variable as the engine or the game module gives it, or empty. They take effect after the
+// archive has run, before the script.
+QStringList withoutArchived(const ScriptReading& reading)
+{
+    QStringList arguments;
+    for (const auto& [variable, value] : reading.archived)
+        arguments << QStringLiteral("+set") << variable
+                  << QString::fromLatin1(registeredValue(variable).value_or(QByteArray()));
+    return arguments;
+}
+
 // Starts program in the game directory with the script installed under scriptNumber.
 std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, const QString& program,
                                                     int scriptNumber, const QString& installed,
                                                     const QString& logPath, ScriptReading script,
-                                                    bool appendToLog)
+                                                    bool appendToLog,
+                                                    const QStringList& settings = {})
 {
     StartedServer server;
     server.program = program;
@@ -133,7 +178,7 @@ std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, cons
     server.portWasTaken = udpPortTaken(kServerPort);
     server.script = std::move(script);
     server.mark = newStartMark();
-    auto started = startServerProcess({program, serverArguments(scriptNumber),
+    auto started = startServerProcess({program, settings + serverArguments(scriptNumber),
                                        basePath(gameDir, nativePathStyle()), logPath, appendToLog,
                                        server.mark});
     if (const QString* error = std::get_if<QString>(&started))
@@ -162,7 +207,8 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
                         QStringLiteral("The arena folder \"%1\" cannot be written (%2), so the "
                                        "config file cannot be installed there.%3")
                             .arg(arena, probe.errorString(), kNothingDone)}};
-    const ScriptReading reading = readScript(std::get<QByteArray>(read));
+    const GameTree tree(gameDir, homePath.value_or(QString()));
+    const ScriptReading reading = readScript(std::get<QByteArray>(read), surroundingsIn(tree));
     if (reading.problem)
         return {Problem{nullptr, QStringLiteral("The config file is not a script that the server "
                                                 "can run: %1%2")
@@ -174,7 +220,6 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
                                        "the config file.%3")
                             .arg(QFileInfo(outputPath).fileName(), reading.noMap, kNothingDone),
                         Retry::CreateAndRun}};
-    const GameTree tree(gameDir, homePath.value_or(QString()));
     Problems problems;
     // A file that the server would open and wait on forever, named once: every pk3 file of
     // its folders as it starts, the files it executes then, the map and the files that the
@@ -261,8 +306,22 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
     return problems;
 }
 
+std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const QString& outputPath,
+                                            const std::optional<QString>& homePath)
+{
+    const GameTree tree(absoluteGameDir(typedGameDir, nativePathStyle()),
+                        homePath.value_or(QString()));
+    const std::optional<std::pair<QString, QByteArray>> archive = looseScript(tree, kArchive);
+    const std::variant<QByteArray, Problem> read = readConfigFile(outputPath);
+    if (!archive || !std::holds_alternative<QByteArray>(read))
+        return std::nullopt;
+    return archivedNotice(readScript(std::get<QByteArray>(read), surroundingsIn(tree)),
+                          QDir::toNativeSeparators(archive->first));
+}
+
 std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
-                                                  const QString& outputPath, int scriptNumber)
+                                                  const QString& outputPath, int scriptNumber,
+                                                  Archived archived)
 {
     const PathStyle style = nativePathStyle();
     const QString gameDir = absoluteGameDir(typedGameDir, style);
@@ -273,7 +332,14 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
     if (const Problem* problem = std::get_if<Problem>(&read))
         return *problem;
     const QByteArray& script = std::get<QByteArray>(read);
-    ScriptReading reading = readScript(script);
+    const GameTree tree(gameDir, engineHomePath().value_or(QString()));
+    ScriptReading reading = readScript(script, surroundingsIn(tree));
+    // The archive is the user's; one that holds a password is narrowed to its owner, as the
+    // server that reads it runs as the same user.
+    constexpr QFileDevice::Permissions kOwner = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadUser | QFileDevice::WriteUser;
+    if (const auto archive = looseScript(tree, kArchive); archive && setsPasswords(archive->second))
+        QFile::setPermissions(archive->first, QFile::permissions(archive->first) & kOwner);
 
     // The server runs as the same user, so a copy that holds passwords is its owner's alone.
     const QString installed = installedScriptPath(gameDir, scriptNumber, style);
@@ -298,8 +364,16 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
                                     .arg(installed, *reason)};
 
     // QFileInfo writes '/' on every system; the command line keeps the system's own.
+    const QStringList settings =
+        archived == Archived::Kept ? QStringList() : withoutArchived(reading);
+    if (archived == Archived::Left)
+        reading = readScript(script, [&] {
+            ScriptSurroundings surroundings = surroundingsIn(tree);
+            surroundings.before.clear();
+            return surroundings;
+        }());
     return startInstalled(gameDir, QDir::toNativeSeparators(std::get<QFileInfo>(found).filePath()),
-                          scriptNumber, installed, logPath, std::move(reading), false);
+                          scriptNumber, installed, logPath, std::move(reading), false, settings);
 }
 
 std::variant<StartedServer, Problem> relaunchServer(const QString& gameDir, const QString& program,

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "script/ScriptReader.h"
 #include "config/ServerSettings.h"
+#include "script/ScriptReader.h"
 #include "servers/ScriptNumbers.h"
 #include "servers/ServerProcess.h"
 
@@ -45,14 +45,29 @@ struct StartedServer {
 [[nodiscard]] Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath,
                                         const std::optional<QString>& homePath);
 
+// What becomes of the values that earlier servers left in the engine's archive,
+// q3config_server.cfg, which the server runs before the script: kept, as the engine keeps
+// them, or left: each that the script does not set is given its registered value on the
+// server's command line, which the engine applies after the archive. The archive itself
+// stays, and a value that the script sets with seta is archived again.
+enum class Archived { Kept, Left };
+
+// What the operator should know before the start of the values that the server will hold
+// from its archive: which they are, passwords masked, and the file; nothing without any.
+std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const QString& outputPath,
+                                            const std::optional<QString>& homePath);
+
 // The "Run Config" command: installs the config file at outputPath into the game
 // directory's arena folder as conf<scriptNumber>.cfg and starts the dedicated server there
 // to execute it. The typed game directory is made absolute once, against the current
 // directory, which itself is left alone. A script that holds passwords is installed for its
 // owner alone to read. Returns the started server, or why nothing was started or the start
 // failed.
-[[nodiscard]] std::variant<StartedServer, Problem>
-launchServer(const QString& typedGameDir, const QString& outputPath, int scriptNumber);
+// archived says what becomes of the values in the engine's archive.
+[[nodiscard]] std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
+                                                                const QString& outputPath,
+                                                                int scriptNumber,
+                                                                Archived archived = Archived::Kept);
 
 // Starts again, as it was started, the server that a record names: its program in its game
 // directory with its installed script, its output after what its log holds.

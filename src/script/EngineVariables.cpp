@@ -83,7 +83,7 @@ const auto kEngine = std::to_array<Variable>({
     {"journal", ReadOnly, "0"},
     {"logfile", 0, "0"},
     {"mapname", ReadOnly, "nomap"},
-    {"net_enabled", Latched | Archived, ""},
+    {"net_enabled", Latched | Archived, "1"},
     {"net_ip", Latched, "0.0.0.0"},
     {"net_ip6", Latched, "::"},
     {"net_mcast6addr", Latched | Archived, "ff04::696f:7175:616b:6533"},
@@ -151,7 +151,7 @@ const auto kEngine = std::to_array<Variable>({
     {"username", 0, ""},
     {"version", ReadOnly, ""},
     {"vm_cgame", Archived, "2"},
-    {"vm_game", Archived, ""},
+    {"vm_game", Archived, "2"},
     {"vm_ui", Archived, "2"},
 });
 

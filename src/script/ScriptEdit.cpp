@@ -213,13 +213,13 @@ std::variant<ScriptEdit, Problem> editScript(const OpenedScript& opened,
                 editor.addLine("set " + QByteArray(field.variable) + ' ' +
                                toolsValue(field.member, typed));
         }
-        for (const ScriptLine& later : reading.overriding) {
-            if (later.text.startsWith(variable + u' '))
-                edit.notices << QStringLiteral("Line %1 sets %2, when vstr runs it, and is left "
-                                               "as it stands, so the server holds that value "
-                                               "from then on in place of the settings' value.")
+        for (const LaterSetting& later : reading.overriding) {
+            if (later.variable == variable)
+                edit.notices << QStringLiteral("Line %1 %2, and is left as it stands, so the "
+                                               "server holds that value from then on in place "
+                                               "of the settings' value.")
                                     .arg(later.line)
-                                    .arg(later.text);
+                                    .arg(later.clause);
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include "EngineVariables.h"
 #include "config/ConfigFile.h"
+#include "gametree/GameTree.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -339,8 +340,11 @@ public:
         int line = 0;   // the line of the command that set it last
     };
 
-    Run(const QByteArray& script, std::function<bool(const QString&)> mapExists)
-        : m_script(script), m_mapExists(std::move(mapExists))
+    Run(const QByteArray& script, const ScriptSurroundings& surroundings)
+        : m_script(script),
+          m_mapExists(surroundings.mapExists ? surroundings.mapExists
+                                             : [](const QString&) { return true; }),
+          m_executed(surroundings.executed)
     {
         for (const SettingsField& field : kSettingsFields) {
             if (field.variable)
@@ -367,7 +371,7 @@ public:
             if (m_scanned > kMostScanned)
                 return spent(QStringLiteral("%1 bytes read from the command buffer")
                                  .arg(englishNumber(kMostScanned)));
-            if (inStarComment && buffer.empty() && atStart)
+            if (inStarComment && buffer.empty() && atStart && !beforeScript)
                 unclosedComment = command.line;
             if (++m_commands > kMostCommands)
                 return spent(QStringLiteral("%1 commands run").arg(englishNumber(kMostCommands)));
@@ -396,6 +400,20 @@ public:
                                      .arg(englishNumber(kMostInserted)));
                 buffer.insert(inserted, found.valueSpan.begin,
                               found.line ? found.line : command.line);
+            } else if ((name == u"exec" || name == u"execq") && arguments.size() == 2) {
+                const QString file = QString::fromLatin1(arguments[1]);
+                if (atStart && !beforeScript)
+                    reading.executed << file;
+                // The file's text goes ahead of the rest, with a line end after it; its
+                // commands count as the exec's line.
+                if (const std::optional<QByteArray> text =
+                        m_executed ? m_executed(file) : std::nullopt) {
+                    if ((m_inserted += text->size() + 1) > kMostInserted)
+                        return spent(QStringLiteral("%1 bytes put into the command buffer")
+                                         .arg(englishNumber(kMostInserted)));
+                    m_executing.insert(command.line, file);
+                    buffer.insert(*text + '\n', -1, command.line);
+                }
             } else {
                 carried = act(command, name, atStart);
             }
@@ -444,6 +462,8 @@ public:
     const QHash<QString, Variable>& variables() const { return m_variables; }
 
     ScriptReading reading;
+    // The engine's archive runs, before the script.
+    bool beforeScript = false;
     // The script's own commands, comments and empty ones included, and whether the form
     // carries each.
     QList<std::pair<Command, bool>> own;
@@ -604,10 +624,6 @@ private:
             if (atStart && firstMapCommandAt < 0)
                 firstMapCommandAt = m_ownAt;
             return command.own;
-        } else if ((name == u"exec" || name == u"execq") && arguments.size() == 2) {
-            if (atStart)
-                reading.executed << QString::fromLatin1(arguments[1]);
-            return false;
         } else if (exists && arguments.size() >= 2) {
             // The bare form sets only a variable that exists.
             value = arguments.mid(1).join(' ');
@@ -631,13 +647,21 @@ private:
             reading.places.settings[set->first] << command;
             return true;
         }
+        if (beforeScript)
+            return false;
         const QString shown =
             isSecret(set->first) ? QStringLiteral("********") : QString::fromLatin1(*value);
-        const ScriptLine later{command.line,
-                               QStringLiteral("%1 to \"%2\" %3")
-                                   .arg(set->first, shown,
-                                        atStart ? QStringLiteral("as the script runs")
-                                                : QStringLiteral("at the end of a level"))};
+        const QString sets = QStringLiteral("%1 to \"%2\"").arg(set->first, shown);
+        const QString when = atStart ? QStringLiteral("as the script runs")
+                                     : QStringLiteral("at the end of a level");
+        // Text from a file that exec runs counts as that exec's line; else, as vstr's.
+        const auto file = m_executing.constFind(command.line);
+        const LaterSetting later{
+            command.line, set->first,
+            file != m_executing.constEnd() && !command.span.known()
+                ? QStringLiteral("runs %1, which sets %2 %3")
+                      .arg(GameTree::scriptPath(*file), sets, when)
+                : QStringLiteral("sets %1 %2, when vstr runs it").arg(sets, when)};
         if (!reading.overriding.contains(later))
             reading.overriding << later;
         return false;
@@ -645,6 +669,9 @@ private:
 
     const QByteArray& m_script;
     std::function<bool(const QString&)> m_mapExists;
+    std::function<std::optional<QByteArray>(const QString&)> m_executed;
+    // The files that exec runs, by the line of the exec.
+    QHash<int, QString> m_executing;
     QStringList m_formVariables;
     QHash<QString, Variable> m_variables;
     QSet<QString> m_changed;
@@ -854,16 +881,25 @@ bool isSecret(const QString& variable)
     return variable.contains(u"pass", Qt::CaseInsensitive);
 }
 
-ScriptReading readScript(const QByteArray& script,
-                         const std::function<bool(const QString&)>& mapExists)
+ScriptReading readScript(const QByteArray& script, const ScriptSurroundings& surroundings)
 {
     // The server reads a script up to its first NUL.
     const qsizetype nul = script.indexOf('\0');
     const QByteArray text = nul < 0 ? script : script.first(nul);
-    Run run(
-        text, mapExists ? mapExists : [](const QString&) { return true; });
+    Run run(text, surroundings);
     run.reading.text = script;
     findEmptyPasswords(run.reading);
+    // The engine runs its archive first, in a go of its own.
+    QHash<QString, QByteArray> archived;
+    if (!surroundings.before.isEmpty()) {
+        run.beforeScript = true;
+        run.execute(surroundings.before + '\n', -1, true);
+        run.beforeScript = false;
+        for (const QString& name : run.takeChanged()) {
+            if (const Run::Variable* variable = run.find(name))
+                archived.insert(name, variable->value);
+        }
+    }
     // The engine's exec adds a line end after the script.
     const bool ran = run.execute(text + '\n', 0, true);
     run.reading.places.firstMapAt = run.firstMapAt >= 0 ? run.firstMapAt : run.firstMapCommandAt;
@@ -875,9 +911,8 @@ ScriptReading readScript(const QByteArray& script,
         const QString value = QString::fromLatin1(run.value(name));
         run.reading.held.insert(name, value);
         if (run.reading.places.settings.contains(name) ||
-            std::ranges::any_of(run.reading.overriding, [&](const ScriptLine& line) {
-                return line.text.startsWith(name + u' ');
-            }))
+            std::ranges::any_of(run.reading.overriding,
+                                [&](const LaterSetting& later) { return later.variable == name; }))
             run.reading.values.insert(name, value);
     }
     for (auto latched = run.latchedLines.cbegin(); latched != run.latchedLines.cend(); ++latched) {
@@ -889,6 +924,14 @@ ScriptReading readScript(const QByteArray& script,
                                                             : QString::fromLatin1(waiting))};
     }
     std::ranges::sort(run.reading.latched, {}, &ScriptLine::line);
+    for (auto value = archived.cbegin(); value != archived.cend(); ++value) {
+        const Run::Variable* now = run.find(value.key());
+        if (now && now->value == value.value() &&
+            !run.reading.places.settings.contains(value.key()) &&
+            registeredValue(value.key()) != value.value())
+            run.reading.archived << std::pair(value.key(), QString::fromLatin1(value.value()));
+    }
+    std::ranges::sort(run.reading.archived);
     run.reading.places.endsInComment = run.unclosedComment != 0;
     if (!ran)
         return run.reading;
@@ -1039,6 +1082,33 @@ std::optional<QString> rotationNotice(const ScriptReading& reading)
              reading.repeatsFrom == 0 ? *reading.map : reading.rotation[reading.repeatsFrom - 1]);
 }
 
+std::optional<QByteArray> registeredValue(const QString& name)
+{
+    for (const auto& table : {EngineVariables::game(), EngineVariables::engine()}) {
+        for (const EngineVariables::Variable& variable : table) {
+            if (name.compare(QLatin1String(variable.name), Qt::CaseInsensitive) == 0)
+                return QByteArray(variable.value);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> archivedNotice(const ScriptReading& reading, const QString& archive)
+{
+    if (reading.archived.isEmpty())
+        return std::nullopt;
+    QStringList values;
+    for (const auto& [variable, value] : reading.archived)
+        values << variable + (isSecret(variable) ? QStringLiteral(" (********)")
+                                                 : QStringLiteral(" \"%1\"").arg(value));
+    const QString listed = values.size() == 1
+                               ? values[0]
+                               : values.first(values.size() - 1).join(QStringLiteral(", ")) +
+                                     QStringLiteral(" and ") + values.last();
+    return QStringLiteral("The server will also hold %1 from \"%2\", which an earlier server left.")
+        .arg(listed, archive);
+}
+
 std::optional<QString> latchedNotice(const ScriptReading& reading)
 {
     if (reading.latched.isEmpty())
@@ -1081,10 +1151,9 @@ QString uncarriedWarning(const QString& name, const ScriptReading& reading, Keep
                                "settings back to the script.");
         break;
     }
-    for (const ScriptLine& later : reading.overriding)
-        text += QStringLiteral("\nLine %1 sets %2, when vstr runs it, in place of the "
-                               "settings' value.")
+    for (const LaterSetting& later : reading.overriding)
+        text += QStringLiteral("\nLine %1 %2, in place of the settings' value.")
                     .arg(later.line)
-                    .arg(later.text);
+                    .arg(later.clause);
     return text;
 }

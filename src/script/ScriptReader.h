@@ -54,6 +54,16 @@ struct ScriptLine {
     bool operator==(const ScriptLine&) const = default;
 };
 
+// A command that vstr or exec runs and that sets one of the form's variables, with the
+// script's line that it comes from; the clause says what it sets, and when.
+struct LaterSetting {
+    int line;
+    QString variable;
+    QString clause;
+
+    bool operator==(const LaterSetting&) const = default;
+};
+
 // Where the script's own text holds what the form carries, for writing the form back into it.
 struct ScriptPlaces {
     // The script's own commands that set each of the form's variables, by lower-case name.
@@ -106,9 +116,13 @@ struct ScriptReading {
     // The lines of a rotation that is not of the form the tool writes, which is kept as it
     // stands.
     QList<int> rotationLines;
-    // The commands that set one of the form's variables later, when vstr runs them: each
-    // with the variable and the value, masked where it is a password.
-    QList<ScriptLine> overriding;
+    // The commands that set one of the form's variables from text that vstr or exec runs,
+    // with the value masked where it is a password.
+    QList<LaterSetting> overriding;
+    // The values that the engine's archive, run before the script, leaves in the server,
+    // where they differ from the engine's own and the script does not change them: each
+    // variable by its lower-case name, with its value.
+    QList<std::pair<QString, QString>> archived;
     // The script's lines that set a variable which keeps its value until the next map loads,
     // after the last map load: each with the variable and the value it waits with.
     QList<ScriptLine> latched;
@@ -138,10 +152,23 @@ struct ScriptReading {
     ServerSettings settings() const;
 };
 
-// What the script leaves in the server, the maps it plays included, where mapExists tells
-// whether the server finds a map; without it, every map is found.
-ScriptReading readScript(const QByteArray& script,
-                         const std::function<bool(const QString&)>& mapExists = {});
+// What the server runs around a script: whether it finds a map, where without it every map
+// is found; the text of a file that exec runs, as the server finds it, where without it, or
+// where it gives nothing, exec runs nothing; and the text that the engine runs before the
+// script, its archive.
+struct ScriptSurroundings {
+    std::function<bool(const QString&)> mapExists;
+    std::function<std::optional<QByteArray>(const QString&)> executed;
+    QByteArray before;
+};
+
+// What the script leaves in the server, the maps it plays included.
+ScriptReading readScript(const QByteArray& script, const ScriptSurroundings& surroundings = {});
+inline ScriptReading readScript(const QByteArray& script,
+                                const std::function<bool(const QString&)>& mapExists)
+{
+    return readScript(script, ScriptSurroundings{mapExists, {}, {}});
+}
 
 // Whether the script sets a password, to any value, even one that a later line empties: a
 // variable whose name holds "pass" in any case, such as the form's four, the game's
@@ -169,6 +196,14 @@ std::variant<ScriptReading, QString> readScriptFile(const QString& path);
 // What the operator should know of the maps that the script plays in turn: which they are,
 // or that a tournament plays none; nothing without a rotation.
 std::optional<QString> rotationNotice(const ScriptReading& reading);
+
+// What the operator should know of the values that an earlier server left in the engine's
+// archive, the file named, and that the server will hold: each, a password masked; nothing
+// without any.
+std::optional<QString> archivedNotice(const ScriptReading& reading, const QString& archive);
+
+// The value that the engine or the game module gives a variable, if either has it.
+std::optional<QByteArray> registeredValue(const QString& name);
 
 // What the operator should know of the lines that set a variable which waits for the next
 // map; nothing without any.

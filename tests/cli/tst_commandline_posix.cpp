@@ -125,7 +125,7 @@ private slots:
                                             "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n"
                                             "  or:  quorvex-config-creator show [--json] SCRIPT\n"
                                             "  or:  quorvex-config-creator maps [--game-dir DIR] [--json]\n"
-                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace]\n"
+                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace] [--fresh]\n"
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--json]\n"
                                             "  or:  quorvex-config-creator stop [--game-dir DIR]\n"
                                             "  or:  quorvex-config-creator help [COMMAND]\n") << "";
@@ -409,13 +409,42 @@ private slots:
                  qPrintable(ran.err));
         QCOMPARE(running(), QList<int>());
 
-        // A server that ends by itself is told once, by the next status.
+        // The archive that an earlier server left in the engine's home path: run names what the
+        // server will hold from it, passwords masked, and makes it its owner's alone; with
+        // --fresh the server holds none of it.
+        tree.useEngineHome(FakeGameTree::DefaultHome);
+        const QString archive = m_dir.filePath(".q3a/arena/q3config_server.cfg");
+        const QByteArray archived = "seta g_password \"secret\"\nseta g_motd \"from A\"\n";
+        writeBytes(archive, archived);
+        QVERIFY(QFile::setPermissions(archive, QFile::ReadOwner | QFile::WriteOwner |
+                                                   QFile::ReadGroup | QFile::ReadOther));
+        const auto needsPassword = [] {
+            const std::optional<QByteArray> answer = waitForAnswer("getstatus", 5000);
+            return answer ? infoPairs(answer->split('\n').value(1)).value("g_needpass") : QString();
+        };
         create("Fifth Arena", "quorvexmap1");
-        QCOMPARE(run(QStringList{"run"} + paths).status, 0);
+        ran = run(QStringList{"run"} + paths);
+        QCOMPARE(ran.status, 0);
+        // The tool's script sets g_motd, so only the password stays.
+        QVERIFY2(ran.err == "The server will also hold g_password (********) from \"" + archive +
+                                "\", which an earlier server left.\n",
+                 qPrintable(ran.err));
+        QCOMPARE(fileMode(archive), 0600);
+        QCOMPARE(needsPassword(), "1");
+        writeBytes(archive, archived);
+        ran = run(QStringList{"run", "--replace", "--fresh"} + paths);
+        QCOMPARE(ran.status, 0);
+        QCOMPARE(ran.err, QByteArray());
+        QTest::qWait(1100);
+        QCOMPARE(needsPassword(), "0");
+
+        // A server that ends by itself is told once, by the next status.
         const QList<int> fifth = running();
         QCOMPARE(fifth.size(), 1);
         ::kill(fifth[0], SIGKILL);
         QTRY_VERIFY(processGone(fifth[0]));
+        QVERIFY(QFile::remove(archive));
+        tree.useEngineHome(FakeGameTree::FreshHome);
         ran = run({"status"});
         QCOMPARE(ran.status, 1);
         QVERIFY2(ran.err.startsWith("The server of process " + QString::number(fifth[0])) &&

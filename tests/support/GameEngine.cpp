@@ -213,7 +213,7 @@ QList<ServerState> EngineTree::runScripts(const QList<QByteArray>& scripts,
     return states;
 }
 
-QList<ServerState> EngineTree::runEach(const QList<QByteArray>& scripts)
+QList<ServerState> EngineTree::runEach(const QList<QByteArray>& scripts, const QByteArray& archive)
 {
     // A few engines at a time, each on a script of its own that prints the state after it.
     constexpr qsizetype kAtOnce = 6;
@@ -228,13 +228,18 @@ QList<ServerState> EngineTree::runEach(const QList<QByteArray>& scripts)
                 printed += "print " + variable.toLatin1() + "\n";
             writeBytes(arena() + u'/' + name + QStringLiteral(".cfg"), scripts[i]);
             writeBytes(arena() + u'/' + name + QStringLiteral("_state.cfg"), printed + "quit\n");
+            const QStringList options = engineOptions();
+            if (!archive.isEmpty()) {
+                const QString home = root() + QStringLiteral("/home%1/arena").arg(m_runs);
+                QDir().mkpath(home);
+                writeBytes(home + QStringLiteral("/q3config_server.cfg"), archive);
+            }
             auto engine = std::make_unique<QProcess>();
             engine->setProcessChannelMode(QProcess::MergedChannels);
             engine->start(kEngineProgram,
-                          engineOptions() + QStringList{"+set", "fs_game", "arena", "+set",
-                                                        "dedicated", "1", "+set", "net_enabled",
-                                                        "0", "+exec",
-                                                        name + QStringLiteral("_state")});
+                          options + QStringList{"+set", "fs_game", "arena", "+set", "dedicated",
+                                                "1", "+set", "net_enabled", "0", "+exec",
+                                                name + QStringLiteral("_state")});
             engines.push_back(std::move(engine));
         }
         for (qsizetype i = 0; i < qsizetype(engines.size()); ++i) {

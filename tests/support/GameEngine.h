@@ -43,8 +43,9 @@ public:
     // Runs each script in an engine of its own, as a server starts with it, where the map of
     // kMap loads and the game module with it: what each leaves in the level that runs, the
     // value of each variable of kScriptCvars that exists and the map loaded, with the map
-    // files that map commands looked for in vain.
-    QList<ServerState> runEach(const QList<QByteArray>& scripts);
+    // files that map commands looked for in vain. Each engine's home path holds archive as the
+    // archive that an earlier server left, if given.
+    QList<ServerState> runEach(const QList<QByteArray>& scripts, const QByteArray& archive = {});
 
 private:
     QStringList engineOptions(const QString& baseGame);

@@ -2,8 +2,8 @@
 
 #include "config/ConfigFile.h"
 #include "config/ConfigScript.h"
-#include "script/ScriptReader.h"
 #include "config/ServerSettings.h"
+#include "script/ScriptReader.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -71,12 +71,12 @@ inline ServerState readState(const QByteArray& script)
 }
 
 // What the reader says the level that the script leaves running holds, where only the
-// maps named are found.
-inline ServerState heldState(const QByteArray& script, const QStringList& found)
+// maps named are found, in what else the server runs around the script.
+inline ServerState heldState(const QByteArray& script, const QStringList& found,
+                             ScriptSurroundings surroundings = {})
 {
-    const ScriptReading reading = readScript(script, [&](const QString& map) {
-        return found.contains(map);
-    });
+    surroundings.mapExists = [&](const QString& map) { return found.contains(map); };
+    const ScriptReading reading = readScript(script, surroundings);
     ServerState state;
     state.cvars = reading.held;
     for (const QString& map : reading.missingMaps)

@@ -4,8 +4,10 @@
 # holds into Initial Map, so that the list opens and closes under the box, clicks Create
 # Config once and finds the config file written. Then opens the list again with part of a
 # name, clicks into the Server Name box and types there, opens the list once more and
-# clicks Create Config, which must write again with both. Keeps screenshots in the
-# build folder as window-under-x11-*.png. Skips (77) where no X server can start.
+# clicks Create Config, which must write again with both. Last, opens a hand-written script
+# from the command line, changes Server Name and clicks Create Config: the script must differ
+# only on that line. Keeps screenshots in the build folder as window-under-x11-*.png. Skips
+# (77) where no X server can start.
 set -eu
 program=$1
 build=$2
@@ -63,4 +65,22 @@ wait_for '[ -s "$work/server.cfg" ]'
 grep -q "$(printf '^map agg\r$')" "$work/server.cfg" || fail "the script does not load agg"
 grep -q "$(printf '^set sv_hostname "Open List"\r$')" "$work/server.cfg" ||
     fail "the server name did not reach its box"
-echo "passed: one click writes the config file, with the map list open or not"
+
+# A hand-written script written back with one box changed differs only on that line.
+kill "$app"
+wait "$app" 2>/dev/null || true
+printf '// Friday FFA - hand edited\n\nseta sv_hostname "Friday" // the name\nseta g_gametype 0 /* ffa */\nexec bans\nmap aggressor\n' >"$work/hand.cfg"
+sed 's/"Friday"/"Edited"/' "$work/hand.cfg" >"$work/expected.cfg"
+env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY HOME="$work" XDG_CONFIG_HOME="$work/config" \
+    XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb "$program" "$work/hand.cfg" >"$work/program.log" 2>&1 &
+app=$!
+# The box that names the commands the form does not carry comes first.
+wait_for '[ "$(xdotool search --onlyvisible --name "^Open Script$" 2>/dev/null | wc -l)" -gt 0 ]'
+import -display "$DISPLAY" -window root "$build/window-under-x11-opened.png"
+xdotool windowfocus --sync "$(xdotool search --onlyvisible --name "^Open Script$" | head -n 1)"
+xdotool key --clearmodifiers Return
+find_window
+type_into 200 16 Edited
+click 160 432
+wait_for 'cmp -s "$work/hand.cfg" "$work/expected.cfg"'
+echo "passed: one click writes the config file, with the map list open or not, and a script written back changes only its changed line"
