@@ -193,7 +193,12 @@ int createCommand(const Invocation& invocation)
     }
     applyOptions(invocation, settings);
     std::optional<QStringList> rotation;
-    if (invocation.isSet("rotation")) {
+    const QStringList givenRotation = invocation.value("rotation").isEmpty()
+                                          ? QStringList()
+                                          : invocation.value("rotation").split(u',');
+    // The rotation that show prints is the script's, as it stands.
+    const bool sameRotation = source && givenRotation == source->reading.rotation;
+    if (invocation.isSet("rotation") && !sameRotation) {
         if (source && !source->reading.rotationLines.isEmpty()) {
             QStringList lines;
             for (const int line : source->reading.rotationLines)
@@ -204,8 +209,7 @@ int createCommand(const Invocation& invocation)
                                "here, or leave out --rotation.")
                     .arg(scriptName(from), lines.join(QStringLiteral(", ")))));
         }
-        const QString maps = invocation.value("rotation");
-        rotation = maps.isEmpty() ? QStringList() : maps.split(u',');
+        rotation = givenRotation;
     }
     // The script is edited where the output is the script itself, by whatever path or link;
     // another file gets a script of the tool's own, with the script's rotation.
@@ -216,9 +220,10 @@ int createCommand(const Invocation& invocation)
         print(stderr, uncarriedWarning(scriptName(from), source->reading,
                                        back ? Keeping::Kept : Keeping::WrittenElsewhere));
     if (!back) {
-        const QStringList maps = rotation.value_or(source && source->reading.places.rotation
-                                                       ? source->reading.places.rotation->maps
-                                                       : QStringList());
+        const QStringList maps = invocation.isSet("rotation") ? givenRotation
+                                 : source && source->reading.places.rotation
+                                     ? source->reading.places.rotation->maps
+                                     : QStringList();
         if (settings.outputPath == u"-")
             return writeToStandardOutput(settings, maps);
         ConfigScript script;

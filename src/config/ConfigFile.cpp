@@ -172,6 +172,61 @@ std::optional<QString> writeFileAtomically(const QString& path, const QByteArray
     return std::nullopt;
 }
 
+namespace {
+
+// How many names the file at path has; 1 where that is unknown.
+quint64 linkCount(const QString& path)
+{
+#ifdef Q_OS_WIN
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 1;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(handle, &information);
+    CloseHandle(handle);
+    return known ? information.nNumberOfLinks : 1;
+#else
+    struct stat entry {};
+    return stat(QFile::encodeName(path).constData(), &entry) == 0 && S_ISREG(entry.st_mode)
+               ? quint64(entry.st_nlink)
+               : 1;
+#endif
+}
+
+} // namespace
+
+std::optional<QString> writeFileKeepingLinks(const QString& path, const QByteArray& bytes,
+                                             Readers readers)
+{
+    if (linkCount(path) <= 1)
+        return writeFileAtomically(path, bytes, readers);
+    QFile file;
+    if (const std::optional<QString> problem = openRegularFile(file, path))
+        return writeFailure(path, *problem);
+    const QByteArray old = file.readAll();
+    file.close();
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return writeFailure(path, file.errorString());
+    constexpr QFileDevice::Permissions kOwners = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                                                 QFileDevice::WriteUser | QFileDevice::ExeUser;
+    if (readers == Readers::OwnerOnly && !file.setPermissions(file.permissions() & kOwners))
+        return QStringLiteral("it holds passwords, and could not be kept from other users: %1")
+            .arg(file.errorString());
+    if (file.write(bytes) != bytes.size() || !file.resize(bytes.size())) {
+        const QString reason = file.errorString();
+        file.seek(0);
+        if (file.write(old) != old.size() || !file.resize(old.size()))
+            return writeFailure(path, reason) +
+                   QStringLiteral(", and its old contents could not be written back either");
+        return writeFailure(path, reason);
+    }
+    return std::nullopt;
+}
+
 QByteArray configFileBytes(const QString& strCfg)
 {
     return (strCfg + kLineEnd).toLatin1();

@@ -39,6 +39,12 @@ std::optional<QString> openRegularFile(QFile& file, const QString& path);
 [[nodiscard]] std::optional<QString>
 writeFileAtomically(const QString& path, const QByteArray& bytes, Readers readers = Readers::Usual);
 
+// Replaces the contents of the file at path with bytes, as writeFileAtomically does, but for
+// a file with more than one name (hard links) in place, so that every name keeps leading to
+// the one file; should that write fail, the old contents are written back.
+[[nodiscard]] std::optional<QString>
+writeFileKeepingLinks(const QString& path, const QByteArray& bytes, Readers readers);
+
 // The bytes of the config file: the script followed by one line end, a byte per
 // character in ISO-8859-1.
 QByteArray configFileBytes(const QString& strCfg);

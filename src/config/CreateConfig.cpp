@@ -50,8 +50,8 @@ WriteBack writeBack(const ServerSettings& settings, const OpenedScript& opened,
     // A password anywhere in it, a command that the form does not carry included, keeps the
     // file from other users.
     if (const std::optional<QString> reason =
-            writeFileAtomically(settings.outputPath, result.text,
-                                setsPasswords(result.text) ? Readers::OwnerOnly : Readers::Usual))
+            writeFileKeepingLinks(settings.outputPath, result.text,
+                                  setsPasswords(result.text) ? Readers::OwnerOnly : Readers::Usual))
         result.problems << Problem{nullptr, QStringLiteral("Could not write the config file "
                                                            "\"%1\": %2.")
                                                 .arg(settings.outputPath, *reason)};

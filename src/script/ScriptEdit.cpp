@@ -157,11 +157,13 @@ void setIn(Editor& editor, const Command& command, const QByteArray& name, const
     const QByteArray kind = command.arguments[0].toLower();
     const bool password = isSecret(QString::fromLatin1(name));
     if (password && value.isEmpty()) {
-        const Span line = lineAround(text, command.span.begin);
-        const QByteArray after = text.mid(command.span.end, line.end - command.span.end).trimmed();
-        if (blank(text.mid(line.begin, command.span.begin - line.begin)) &&
+        // Up to its last argument, so that a comment after it stays.
+        const Span words{command.span.begin, command.argumentSpans.last().end};
+        const Span line = lineAround(text, words.begin);
+        const QByteArray after = text.mid(words.end, line.end - words.end).trimmed();
+        if (blank(text.mid(line.begin, words.begin - line.begin)) &&
             (after.isEmpty() || after.startsWith("//"))) {
-            editor.replace(command.span, "//set " + name + " \"\"");
+            editor.replace(words, "//set " + name + " \"\"");
             return;
         }
     }
@@ -193,6 +195,17 @@ std::variant<ScriptEdit, Problem> editScript(const OpenedScript& opened,
         const QString& typed = settings.*field.member;
         const QList<Command> setters = places.settings.value(variable);
         for (const Command& command : setters) {
+            // A quote or a comment that runs on keeps a command open over line ends, where
+            // a new value would run into the lines after it.
+            if (command.text.contains('\n') || command.text.contains('\r'))
+                return Problem{field.member,
+                               QStringLiteral("line %1 of the script sets %2 with a command "
+                                              "that runs on over the lines after it, as a "
+                                              "quote or a comment keeps it open, so its value "
+                                              "cannot be changed in place. Change it in the "
+                                              "script itself.")
+                                   .arg(command.line)
+                                   .arg(QLatin1String(field.variable))};
             const bool bare = QString::fromLatin1(command.arguments[0]).toLower() == variable;
             setIn(editor, command, command.arguments[bare ? 0 : 1], typed, field.member);
         }

@@ -302,8 +302,6 @@ constexpr int kMostLevels = 1024;
 constexpr qint64 kMostCommands = 2'000'000;
 constexpr qint64 kMostInserted = 64 * 1024 * 1024;
 constexpr qint64 kMostScanned = 128 * 1024 * 1024;
-// vstr commands that run in one go beyond this run one another without end.
-constexpr int kMostVstrs = 10000;
 
 // The number at the start of text, as C's atoi reads it, which the engine's integer values
 // are.
@@ -364,7 +362,8 @@ public:
         buffer.insert(text, offset, 0, atStart);
         bool inStarComment = false;
         bool inSlashComment = false;
-        int vstrs = 0;
+        qint64 vstrs = 0;
+        qint64 commands = 0;
         m_ownAt = -1;
         while (!buffer.empty()) {
             Command command = buffer.take(inStarComment, inSlashComment, m_scanned);
@@ -373,23 +372,22 @@ public:
                                  .arg(englishNumber(kMostScanned)));
             if (inStarComment && buffer.empty() && atStart && !beforeScript)
                 unclosedComment = command.line;
+            ++commands;
             if (++m_commands > kMostCommands)
-                return spent(QStringLiteral("%1 commands run").arg(englishNumber(kMostCommands)));
+                // The engine itself runs vstr commands that run one another for ever.
+                return spent(QStringLiteral("%1 commands run").arg(englishNumber(kMostCommands)) +
+                             (vstrs * 2 > commands
+                                  ? QStringLiteral(", most of them vstr %1")
+                                        .arg(atStart ? QStringLiteral("as the script runs")
+                                                     : QStringLiteral("at the end of a level"))
+                                  : QString()));
             if (command.own)
                 m_ownAt = command.span.begin;
             const QList<QByteArray>& arguments = command.arguments;
             const QString name = arguments.isEmpty() ? QString() : lowerLatin1(arguments[0]);
             bool carried = false;
             if (name == u"vstr" && arguments.size() == 2) {
-                if (++vstrs > kMostVstrs) {
-                    reading.problem =
-                        QStringLiteral("its vstr commands run one another without end %1, "
-                                       "where the server would hang: vstr ran %2 times.")
-                            .arg(atStart ? QStringLiteral("as the script runs")
-                                         : QStringLiteral("at the end of a level"),
-                                 englishNumber(kMostVstrs));
-                    return false;
-                }
+                ++vstrs;
                 const QString variable = lowerLatin1(arguments[1]);
                 m_read << variable;
                 const Variable found = m_variables.value(variable);
@@ -509,7 +507,9 @@ private:
         }
         if (variable.flags & EngineVariables::ReadOnly)
             return;
-        if (variable.flags & EngineVariables::Latched) {
+        // The engine runs its archive before the server registers its variables, latched
+        // ones included, so the archive's values take effect at once.
+        if ((variable.flags & EngineVariables::Latched) && !beforeScript) {
             variable.latched = value;
             if (own)
                 latchedLines.insert(name, line);
@@ -926,8 +926,10 @@ ScriptReading readScript(const QByteArray& script, const ScriptSurroundings& sur
     std::ranges::sort(run.reading.latched, {}, &ScriptLine::line);
     for (auto value = archived.cbegin(); value != archived.cend(); ++value) {
         const Run::Variable* now = run.find(value.key());
-        if (now && now->value == value.value() &&
-            !run.reading.places.settings.contains(value.key()) &&
+        // A value that the script sets only after the map waits for the next one.
+        const bool set = run.reading.places.settings.contains(value.key()) &&
+                         !run.latchedLines.contains(value.key());
+        if (now && now->value == value.value() && !set &&
             registeredValue(value.key()) != value.value())
             run.reading.archived << std::pair(value.key(), QString::fromLatin1(value.value()));
     }

@@ -191,7 +191,11 @@ private slots:
             << none << 0 << "soft.cfg" << edited << kept;
         QTest::newRow("written back through a hard link")
             << QStringList{"create", "--from", "hard.cfg", "--output", "hard-link.cfg", "--motd", "New"}
-            << none << 0 << "hard-link.cfg" << edited << kept;
+            << none << 0 << "hard.cfg" << edited << kept;
+        QTest::newRow("a value that runs on over lines")
+            << QStringList{"create", "--from", "-", "--output", "runs-on.cfg", "--server-name", "C"}
+            << QByteArray("/* it\"s */ set sv_hostname A\nmap q3dm1\n\" */ set g_motd M\n") << 1 << ""
+            << QByteArray() << "--server-name: line 1 of the script sets sv_hostname with a command that runs on";
         QTest::newRow("written back by ..")
             << QStringList{"create", "--from", "dots.cfg", "--output", "sub/../dots.cfg", "--motd", "New"}
             << none << 0 << "dots.cfg" << edited << kept;

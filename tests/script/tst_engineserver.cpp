@@ -1,6 +1,6 @@
 #include "config/CreateConfig.h"
-#include "script/ScriptReader.h"
 #include "launch/LaunchPlan.h"
+#include "script/ScriptReader.h"
 #include "support/GameEngine.h"
 #include "support/Processes.h"
 #include "support/TestSettings.h"
