@@ -173,6 +173,13 @@ private slots:
                                                             "--reserved-spaces=0 \\\n--reserved-password= \\\n--admin-password= \\\n--rcon-password= \\\n"
                                                             "--region=0 \\\n--map=q3dm1\n")
                                               << "The script sets g_gametype 1, a tournament, where the game restarts its map";
+        QTest::newRow("show of a rotation that turns to a tournament") << QStringList{"show", "-"}
+            << QByteArray("set d1 \"map q3dm1; set nextmap vstr d2\"\nset d2 \"map q3dm2; set nextmap vstr d3\"\n"
+                          "set d3 \"seta g_gametype 1 ; map q3tourney2 ; set nextmap vstr d4\"\nvstr d1\n") << 0 << ""
+            << QByteArray("--server-name=noname \\\n--motd= \\\n--max-clients=8 \\\n--time-limit=0 \\\n--connection-password= \\\n"
+                          "--reserved-spaces=0 \\\n--reserved-password= \\\n--admin-password= \\\n--rcon-password= \\\n"
+                          "--region=0 \\\n--map=q3dm1 \\\n--rotation=q3dm2,q3tourney2\n")
+            << "At the ends of levels the server plays q3dm2, q3tourney2, where g_gametype 1 makes a tournament that only ever restarts q3tourney2.";
         QTest::newRow("rotation") << QStringList{"create", "--map", "q3dm1", "--rotation", "q3dm7,q3dm17", "--output", "-"} << none << 0 << ""
                                   << scriptWith({{&ServerSettings::initialMap, "q3dm1"}}, {"q3dm7", "q3dm17"}) << "";
         QTest::newRow("rotation of another form") << QStringList{"create", "--from", "rotation.cfg", "--rotation", "q3dm1"} << none << 1 << ""
