@@ -137,13 +137,16 @@ std::optional<std::pair<QString, QByteArray>> looseScript(const GameTree& tree, 
 }
 
 // What the server runs around the config file in the tree, which must outlive it: the loose
-// files that it executes, and the engine's archive before it.
-ScriptSurroundings surroundingsIn(const GameTree& tree)
+// files that it executes, and the engine's archive before it. The files that the server
+// finds but the tool does not read, as in a pk3 file, go to unread.
+ScriptSurroundings surroundingsIn(const GameTree& tree, QStringList* unread = nullptr)
 {
     ScriptSurroundings surroundings;
-    surroundings.executed = [&tree](const QString& name) -> std::optional<QByteArray> {
+    surroundings.executed = [&tree, unread](const QString& name) -> std::optional<QByteArray> {
         if (std::optional<std::pair<QString, QByteArray>> file = looseScript(tree, name))
             return file->second;
+        if (unread && tree.findScript(name) && !unread->contains(name))
+            *unread << name;
         return std::nullopt;
     };
     if (std::optional<std::pair<QString, QByteArray>> archive = looseScript(tree, kArchive))
@@ -163,10 +166,12 @@ QStringList withoutArchived(const ScriptReading& reading)
     return arguments;
 }
 
-// Starts program in the game directory with the script installed under scriptNumber.
+// Starts program in the game directory with the script installed under scriptNumber, as
+// read, with the files it executes that the tool does not read.
 std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, const QString& program,
                                                     int scriptNumber, const QString& installed,
-                                                    const QString& logPath, ScriptReading script,
+                                                    const QString& logPath,
+                                                    std::pair<ScriptReading, QStringList> script,
                                                     bool appendToLog,
                                                     const QStringList& settings = {})
 {
@@ -176,7 +181,8 @@ std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, cons
     server.installedPath = installed;
     server.logPath = logPath;
     server.portWasTaken = udpPortTaken(kServerPort);
-    server.script = std::move(script);
+    server.script = std::move(script.first);
+    server.unread = std::move(script.second);
     server.mark = newStartMark();
     auto started = startServerProcess({program, settings + serverArguments(scriptNumber),
                                        basePath(gameDir, nativePathStyle()), logPath, appendToLog,
@@ -333,7 +339,8 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
         return *problem;
     const QByteArray& script = std::get<QByteArray>(read);
     const GameTree tree(gameDir, engineHomePath().value_or(QString()));
-    ScriptReading reading = readScript(script, surroundingsIn(tree));
+    QStringList unread;
+    ScriptReading reading = readScript(script, surroundingsIn(tree, &unread));
     // The archive is the user's; one that holds a password is narrowed to its owner, as the
     // server that reads it runs as the same user.
     constexpr QFileDevice::Permissions kOwner = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
@@ -368,12 +375,13 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
         archived == Archived::Kept ? QStringList() : withoutArchived(reading);
     if (archived == Archived::Left)
         reading = readScript(script, [&] {
-            ScriptSurroundings surroundings = surroundingsIn(tree);
+            ScriptSurroundings surroundings = surroundingsIn(tree, &unread);
             surroundings.before.clear();
             return surroundings;
         }());
     return startInstalled(gameDir, QDir::toNativeSeparators(std::get<QFileInfo>(found).filePath()),
-                          scriptNumber, installed, logPath, std::move(reading), false, settings);
+                          scriptNumber, installed, logPath, {std::move(reading), unread}, false,
+                          settings);
 }
 
 std::variant<StartedServer, Problem> relaunchServer(const QString& gameDir, const QString& program,
@@ -389,8 +397,12 @@ std::variant<StartedServer, Problem> relaunchServer(const QString& gameDir, cons
         return Problem{
             nullptr,
             QStringLiteral("\"%1\" is no script that the tool installed.").arg(installedPath)};
+    // Read in its tree, as its first start read it.
+    const GameTree tree(gameDir, engineHomePath().value_or(QString()));
+    QStringList unread;
+    ScriptReading reading = readScript(std::get<QByteArray>(bytes), surroundingsIn(tree, &unread));
     return startInstalled(gameDir, program, number.captured(1).toInt(), installedPath, logPath,
-                          readScript(std::get<QByteArray>(bytes)), true);
+                          {std::move(reading), unread}, true);
 }
 
 std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,

@@ -23,6 +23,9 @@ struct StartedServer {
     bool portWasTaken = false;
     // What the installed script sets, for telling whether the server runs it.
     ScriptReading script;
+    // The files that the script executes and that the tool does not read, such as those in
+    // pk3 files, which may set any of its values.
+    QStringList unread;
     // The mark that the server and all that it starts carry.
     QString mark;
 };

@@ -226,7 +226,8 @@ QStringList ServerWatch::differencesFromScript(const QByteArray& info) const
                                Shown{script.value(&ServerSettings::maxClients), "sv_maxclients",
                                      "Maximum clients", Compare::AsNumber},
                                Shown{script.map, "mapname", "Map", Compare::AnyCase}}) {
-        if (!shown.expected)
+        // What an unread file that the script executes sets is not known; the map is.
+        if (!shown.expected || (!m_server.unread.isEmpty() && shown.compare != Compare::AnyCase))
             continue;
         const QString held = value(shown.key);
         const bool same = shown.compare == Compare::AsNumber

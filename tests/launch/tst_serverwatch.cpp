@@ -57,6 +57,7 @@ private slots:
         QTest::addColumn<QByteArray>("oldServer"); // its name, or empty: the port was free
         QTest::addColumn<QByteArray>("log");       // written 300 ms after the start
         QTest::addColumn<QString>("verdict");
+        QTest::addColumn<QByteArray>("script"); // by default, one that sets the name Fresh
         // The test's own socket holds the port, named where the system tells.
 #ifdef Q_OS_WIN
         const QString holder = QString("Another program, \"tst_serverwatch.exe\" (process %1),")
@@ -70,20 +71,32 @@ private slots:
         const QString moved = holder + " already uses UDP port 27960, so the new server "
                                        "took port 27961, and players who connect to port 27960 "
                                        "will not reach it.";
-        QTest::newRow("port free") << QByteArray() << QByteArray() << "";
-        QTest::newRow("old server as scripted") << QByteArray("Fresh") << kOpened27961 << moved;
-        QTest::newRow("old server otherwise") << QByteArray("Stale") << kOpened27961 << moved;
+        QTest::newRow("port free") << QByteArray() << QByteArray() << "" << QByteArray();
+        // A file that the script executes and the tool does not read, as in a pk3 file, may
+        // set the name; one that it reads does not.
+        QTest::newRow("a name that an unread file may set")
+            << QByteArray() << QByteArray() << ""
+            << QByteArray("set sv_hostname Other\nexec inpack\nmap q3dm1\n");
+        QTest::newRow("a name that no file sets")
+            << QByteArray() << QByteArray() << "The game server runs, but not as its script"
+            << QByteArray("set sv_hostname Other\nexec loose\nmap q3dm1\n");
+        QTest::newRow("old server as scripted")
+            << QByteArray("Fresh") << kOpened27961 << moved << QByteArray();
+        QTest::newRow("old server otherwise")
+            << QByteArray("Stale") << kOpened27961 << moved << QByteArray();
         QTest::newRow("the log never tells")
             << QByteArray("Fresh") << QByteArray("no port here\n")
             << holder + " already uses UDP port 27960, so the new server will take "
                         "another port, and players who connect to port 27960 will not reach "
                         "it.\n\nThe new "
-                        "server's start cannot be confirmed";
+                        "server's start cannot be confirmed"
+            << QByteArray();
 #ifndef Q_OS_WIN
         QTest::newRow("no status socket")
             << QByteArray() << QByteArray()
             << "The game server was started, but the tool could not open a UDP socket to ask it "
-               "for its status (Too many open files), so its start cannot be confirmed.";
+               "for its status (Too many open files), so its start cannot be confirmed."
+            << QByteArray();
 #endif
     }
 
@@ -92,12 +105,16 @@ private slots:
         QFETCH(QByteArray, oldServer);
         QFETCH(QByteArray, log);
         QFETCH(QString, verdict);
+        QFETCH(QByteArray, script);
         QTemporaryDir dir;
         StartedServer server;
         server.process = std::make_unique<RunningServer>();
         server.logPath = dir.filePath("conf1.log");
         server.portWasTaken = !oldServer.isEmpty();
-        server.script = readScript("set sv_hostname Fresh\nmap q3dm1\n");
+        server.script =
+            readScript(script.isEmpty() ? "set sv_hostname Fresh\nmap q3dm1\n" : script);
+        if (script.contains("exec inpack"))
+            server.unread = {"inpack"};
         // Until the rest comes, the log's last line may be the one the bind warning follows.
         writeBytes(server.logPath, log.left(log.indexOf('\n') + 1));
         std::optional<Responder> old;
