@@ -196,6 +196,11 @@ private slots:
             << QByteArray("set sv_hostname \"Managed\"\nset sv_maxclients 12\nmap quorvexmap1\n");
         QTest::newRow("unset settings") << map + "\n" << "reserved-spaces" << "2"
                                         << "set sv_privateClients 2\n" + map + "\n";
+        QTest::newRow("a rotation that turns to a tournament")
+            << QByteArray("set d1 \"map quorvexmap1; set nextmap vstr d2\"\nset d2 \"seta g_gametype 1 ; map qb ; set nextmap vstr d3\"\nvstr d1\n")
+            << "time-limit" << "15"
+            << QByteArray("set d1 \"map quorvexmap1; set nextmap vstr d2\"\nset d2 \"seta g_gametype 1 ; map qb ; set nextmap vstr d3\"\n"
+                          "set timelimit 15\nvstr d1\n");
         QTest::newRow("vstr before map")
             << "set dm1 \"map qb ; set nextmap vstr dm2\"\nvstr dm1\n" + map + "\n" << "server-name" << "V"
             << "set dm1 \"map qb ; set nextmap vstr dm2\"\nset sv_hostname \"V\"\nvstr dm1\n" + map + "\n";
