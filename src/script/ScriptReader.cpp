@@ -858,19 +858,13 @@ std::optional<QString> ScriptReading::value(SettingsMember member) const
 
 ServerSettings ScriptReading::settings() const
 {
+    // A variable that the server does not have, such as the mod's region, shows as the window
+    // shows it when it opens.
     ServerSettings settings = designSettings();
     for (const SettingsField& field : kSettingsFields) {
-        if (!field.variable)
-            continue;
-        // A variable that the engine does not have, such as the mod's region, shows as the
-        // window shows it when it opens.
-        QString engineValue = field.designText;
-        for (const EngineVariables::Variable& variable : EngineVariables::engine()) {
-            if (QLatin1String(variable.name)
-                    .compare(QLatin1String(field.variable), Qt::CaseInsensitive) == 0)
-                engineValue = QString::fromLatin1(variable.value);
-        }
-        settings.*field.member = value(field.member).value_or(engineValue);
+        if (field.variable)
+            settings.*field.member =
+                held.value(QString::fromLatin1(field.variable).toLower(), settings.*field.member);
     }
     settings.initialMap = map.value_or(QString());
     return settings;
