@@ -105,6 +105,10 @@ public:
         QByteArray text;
         qsizetype done = 0;
         for (const auto& [span, bytes] : edits) {
+            // An edit inside one made already, such as a map's name inside the rotation's
+            // steps that are written anew, is part of it.
+            if (span.begin < done)
+                continue;
             text += m_text.mid(done, span.begin - done) + bytes;
             done = span.end;
         }
@@ -168,7 +172,8 @@ void setIn(Editor& editor, const Command& command, const QByteArray& name, const
         }
     }
     if (kind == "toggle" || kind == "reset") {
-        editor.replace(command.span, "set " + name + ' ' + toolsValue(member, typed));
+        editor.replace({command.span.begin, command.argumentSpans.last().end},
+                       "set " + name + ' ' + toolsValue(member, typed));
         return;
     }
     const qsizetype first =

@@ -196,6 +196,15 @@ private slots:
             << QByteArray("set sv_hostname \"Managed\"\nset sv_maxclients 12\nmap quorvexmap1\n");
         QTest::newRow("unset settings") << map + "\n" << "reserved-spaces" << "2"
                                         << "set sv_privateClients 2\n" + map + "\n";
+        QTest::newRow("the map of the tool's rotation loaded by vstr d1")
+            << QByteArray("set d1 \"map quorvexmap1; set nextmap vstr d2\"\nset d2 \"map qb; set nextmap vstr d1\"\n"
+                          "set nextmap \"vstr d2\"\nvstr d1 // go\n")
+            << "map" << "qb"
+            << QByteArray("set d1 \"map qb; set nextmap vstr d2\"\nset d2 \"map qb; set nextmap vstr d1\"\n"
+                          "set nextmap \"vstr d2\"\nvstr d1 // go\n");
+        QTest::newRow("toggle with a comment")
+            << "toggle sv_maxclients 4 12 // busy nights\n" + map + "\n" << "max-clients" << "10"
+            << "set sv_maxclients 10 // busy nights\n" + map + "\n";
         QTest::newRow("a rotation that turns to a tournament")
             << QByteArray("set d1 \"map quorvexmap1; set nextmap vstr d2\"\nset d2 \"seta g_gametype 1 ; map qb ; set nextmap vstr d3\"\nvstr d1\n")
             << "time-limit" << "15"
