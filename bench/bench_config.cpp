@@ -3,6 +3,7 @@
 #include "config/SettingsCheck.h"
 #include "script/ScriptReader.h"
 #include "support/TestSettings.h"
+#include "support/VstrChains.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,20 +34,6 @@ QByteArray rotation64()
     ConfigScript script;
     script.build(s, maps);
     return script.strCfg().toLatin1();
-}
-
-// The worst script that the reading's budget admits: 1,024 steps, each running a chain of
-// vstrs long enough to spend nearly all of the budget.
-QByteArray budgetsWorst()
-{
-    QByteArray script;
-    for (int i = 1; i < 970; ++i)
-        script +=
-            "set c" + QByteArray::number(i) + " \"vstr c" + QByteArray::number(i + 1) + "\"\n";
-    for (int i = 1; i <= 1024; ++i)
-        script += "set d" + QByteArray::number(i) + " \"map q" + QByteArray::number(i) +
-                  "; vstr c1; set nextmap vstr d" + QByteArray::number(i + 1) + "\"\n";
-    return script + "vstr d1\n";
 }
 
 // A hand-written script of 1,000 lines.
@@ -92,7 +79,7 @@ private slots:
         own.build(filledSettings(QStringLiteral("/tmp/unused.cfg")));
         QTest::newRow("the tool's own script") << own.strCfg().toLatin1();
         QTest::newRow("a 64-map rotation") << rotation64();
-        QTest::newRow("the worst that the budget admits") << budgetsWorst();
+        QTest::newRow("the worst that the budget admits") << vstrChainRotation(970);
     }
 
     void read()

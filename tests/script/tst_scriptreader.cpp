@@ -4,6 +4,7 @@
 #include "support/GameEngine.h"
 #include "support/Processes.h"
 #include "support/TestSettings.h"
+#include "support/VstrChains.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -313,15 +314,8 @@ private slots:
             << "no script larger than 131,071 bytes";
         // A rotation of 1,024 steps, each running a chain of 1,000 vstrs: the reading's budget
         // ends it, where comparing each level with every earlier one took minutes.
-        QByteArray chain;
-        for (int i = 1; i < 1000; ++i)
-            chain +=
-                "set c" + QByteArray::number(i) + " \"vstr c" + QByteArray::number(i + 1) + "\"\n";
-        for (int i = 1; i <= 1024; ++i)
-            chain += "set d" + QByteArray::number(i) + " \"map q" + QByteArray::number(i) +
-                     "; vstr c1; set nextmap vstr d" + QByteArray::number(i + 1) + "\"\n";
         QTest::newRow("beyond the reading's budget")
-            << chain + "vstr d1\n"
+            << vstrChainRotation(1000)
             << "the tool cannot follow it: reading it took more than the tool allows for one "
                "script, 2,000,000 commands run, most of them vstr at the end of a level";
         QTest::newRow("sets nothing of the form")
