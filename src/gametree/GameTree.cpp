@@ -131,11 +131,11 @@ GameTree::GameTree(const QString& gameDir, const QString& homePath)
                                               "%2 can be read")
                                    .arg(zip.announced)
                                    .arg(zip.entries.size())});
-                QHash<QByteArray, quint32> entries;
+                QHash<QByteArray, ZipDirectory::Entry> entries;
                 entries.reserve(zip.entries.size());
                 // Of two entries of one name, the server finds the later.
                 for (const ZipDirectory::Entry& entry : zip.entries)
-                    entries.insert(normalised(entry.name), entry.size);
+                    entries.insert(normalised(entry.name), entry);
                 m_places.append({path, std::move(entries)});
             }
         }
@@ -157,7 +157,8 @@ std::optional<GameTree::Found> GameTree::find(const QByteArray& path, bool isMap
         if (place.entries) {
             const auto entry = place.entries->constFind(key);
             if (entry != place.entries->constEnd())
-                return Found{place.path, true, !isMap || *entry >= kMapHeaderSize};
+                return Found{place.path, true, !isMap || entry->size >= kMapHeaderSize,
+                             std::nullopt, *entry};
             continue;
         }
         const QString file = place.path + u'/' + QFile::decodeName(loose);
@@ -187,6 +188,14 @@ QString GameTree::scriptPath(const QString& name)
 std::optional<GameTree::Found> GameTree::findScript(const QString& name) const
 {
     return find(scriptPath(name).toLatin1(), false);
+}
+
+std::variant<QByteArray, QString> GameTree::readPacked(const Found& found, qint64 maxSize)
+{
+    QFile file;
+    if (const std::optional<QString> problem = openRegularFile(file, found.source))
+        return *problem;
+    return readZipEntry(file, *found.entry, maxSize);
 }
 
 QStringList GameTree::scriptPaths() const

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "gametree/ZipDirectory.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <optional>
+#include <variant>
 
 // The files the game server can load from a game tree, found as ioquake3 finds them: it
 // searches the engine's home path before the game directory, the mod's arena folder before
@@ -20,6 +23,7 @@ public:
         bool loadable;
         // Why the server would hang on it, where it is no regular file, such as a named pipe.
         std::optional<QString> hangs = std::nullopt;
+        std::optional<ZipDirectory::Entry> entry = std::nullopt; // its entry in the pk3 file
     };
 
     struct Map {
@@ -53,6 +57,10 @@ public:
     // Where the exec command finds the file name.
     std::optional<Found> findScript(const QString& name) const;
 
+    // The bytes of a file found in a pk3 file, or why the tool cannot read them as the server
+    // does, which includes more than maxSize bytes.
+    static std::variant<QByteArray, QString> readPacked(const Found& found, qint64 maxSize);
+
     // The game paths of the scripts in the tree's folders and pk3 files.
     QStringList scriptPaths() const;
 
@@ -65,8 +73,8 @@ public:
 
 private:
     struct Place {
-        QString path;                                      // a folder of loose files, or a pk3 file
-        std::optional<QHash<QByteArray, quint32>> entries; // a pk3's, by normalised name
+        QString path; // a folder of loose files, or a pk3 file
+        std::optional<QHash<QByteArray, ZipDirectory::Entry>> entries; // a pk3's, by name
     };
 
     std::optional<Found> find(const QByteArray& qpath, bool isMap) const;

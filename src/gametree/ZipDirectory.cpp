@@ -3,6 +3,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <optional>
+#include <zlib.h>
 
 namespace {
 
@@ -92,8 +93,66 @@ std::variant<ZipDirectory, QString> readZipDirectory(QIODevice& device)
         QByteArray text = name->first(std::min(name->size(), kNameBuffer - 1)).toByteArray();
         if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
             text.truncate(nul);
-        directory.entries.append({text, le32(*header, 24)});
+        directory.entries.append({text, le32(*header, 24), le32(*header, 20), le32(*header, 16),
+                                  quint16(le16(*header, 10)),
+                                  le32(*header, 42) + (end - (directoryOffset + directorySize))});
         position += kEntryHeaderSize + nameSize + le16(*header, 30) + le16(*header, 32);
     }
     return directory;
+}
+
+std::variant<QByteArray, QString> readZipEntry(QIODevice& device, const ZipDirectory::Entry& entry,
+                                               qint64 maxSize)
+{
+    constexpr qint64 kLocalHeaderSize = 30;
+    constexpr quint16 kStored = 0;
+    if (entry.size > maxSize)
+        return QStringLiteral("its entry is larger than %1 bytes").arg(maxSize);
+    if (entry.method != kStored && entry.method != Z_DEFLATED)
+        return QStringLiteral("its entry is packed by a method other than store or deflate");
+    if (!device.seek(entry.localHeader))
+        return QStringLiteral("its entry lies beyond the file's end");
+    const QByteArray header = device.read(kLocalHeaderSize);
+    if (header.size() < kLocalHeaderSize || le32(header, 0) != 0x04034b50)
+        return QStringLiteral("its entry has no local header");
+    // Without a data descriptor (flag 8), the local header repeats the sizes and the CRC.
+    const bool described = le16(header, 6) & 8;
+    if (le16(header, 8) != entry.method ||
+        (!described && (le32(header, 14) != entry.crc || le32(header, 18) != entry.packedSize ||
+                        le32(header, 22) != entry.size)))
+        return QStringLiteral("its entry's local header disagrees with its central directory");
+    if (!device.seek(entry.localHeader + kLocalHeaderSize + le16(header, 26) + le16(header, 28)))
+        return QStringLiteral("its entry's data lies beyond the file's end");
+
+    QByteArray bytes;
+    if (entry.method == kStored) {
+        bytes = device.read(entry.size);
+    } else {
+        z_stream stream{};
+        // Deflated data in a zip file is raw: no zlib header, as negative window bits say.
+        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+            return QStringLiteral("its entry could not be unpacked");
+        bytes.resize(entry.size);
+        stream.next_out = reinterpret_cast<Bytef*>(bytes.data());
+        stream.avail_out = uInt(bytes.size());
+        qint64 left = entry.packedSize;
+        int result = Z_OK;
+        while (result == Z_OK && left > 0) {
+            QByteArray packed = device.read(std::min<qint64>(left, 64 * 1024));
+            if (packed.isEmpty())
+                break;
+            left -= packed.size();
+            stream.next_in = reinterpret_cast<Bytef*>(packed.data());
+            stream.avail_in = uInt(packed.size());
+            result = inflate(&stream, Z_NO_FLUSH);
+        }
+        const uLong unpacked = stream.total_out;
+        inflateEnd(&stream);
+        if (result != Z_STREAM_END || unpacked != entry.size)
+            return QStringLiteral("its entry's packed data is damaged");
+    }
+    // The server runs what it reads without checking the CRC, but never past the data.
+    if (bytes.size() != qsizetype(entry.size))
+        return QStringLiteral("its entry's data is cut short");
+    return bytes;
 }

@@ -122,34 +122,38 @@ const QString kNothingDone = QStringLiteral(" Nothing was stopped or started.");
 // The engine's archive of its variables, which it runs before the script.
 const QString kArchive = QStringLiteral("q3config_server.cfg");
 
-// A loose file of the tree that the server runs as a script, where the server finds it, with
-// its text; nothing where it finds none, or only in a pk3 file, or the file is no script
-// that it runs whole.
-std::optional<std::pair<QString, QByteArray>> looseScript(const GameTree& tree, const QString& name)
+// A file of the tree that the server runs as a script, loose or in a pk3 file, where the
+// server finds it, with its text; nothing where it finds none, or the file is no script that
+// the server runs whole, or the tool cannot read it as the server does.
+std::optional<std::pair<GameTree::Found, QByteArray>> treeScript(const GameTree& tree,
+                                                                 const QString& name)
 {
     const std::optional<GameTree::Found> found = tree.findScript(name);
-    if (!found || found->inPack || found->hangs)
+    if (!found || found->hangs)
         return std::nullopt;
-    std::variant<QByteArray, QString> bytes = readScriptBytes(found->source);
-    if (!std::holds_alternative<QByteArray>(bytes))
+    std::variant<QByteArray, QString> bytes =
+        found->inPack ? GameTree::readPacked(*found, ServerScript::kMaxBytes + 1)
+                      : readScriptBytes(found->source);
+    if (!std::holds_alternative<QByteArray>(bytes) ||
+        (found->inPack && scriptTextProblem(found->source, std::get<QByteArray>(bytes))))
         return std::nullopt;
-    return std::pair(found->source, std::get<QByteArray>(std::move(bytes)));
+    return std::pair(*found, std::get<QByteArray>(std::move(bytes)));
 }
 
-// What the server runs around the config file in the tree, which must outlive it: the loose
-// files that it executes, and the engine's archive before it. The files that the server
-// finds but the tool does not read, as in a pk3 file, go to unread.
+// What the server runs around the config file in the tree, which must outlive it: the files
+// that it executes, and the engine's archive before it. The files that the server finds but
+// the tool cannot read as the server does go to unread.
 ScriptSurroundings surroundingsIn(const GameTree& tree, QStringList* unread = nullptr)
 {
     ScriptSurroundings surroundings;
     surroundings.executed = [&tree, unread](const QString& name) -> std::optional<QByteArray> {
-        if (std::optional<std::pair<QString, QByteArray>> file = looseScript(tree, name))
+        if (std::optional<std::pair<GameTree::Found, QByteArray>> file = treeScript(tree, name))
             return file->second;
         if (unread && tree.findScript(name) && !unread->contains(name))
             *unread << name;
         return std::nullopt;
     };
-    if (std::optional<std::pair<QString, QByteArray>> archive = looseScript(tree, kArchive))
+    if (std::optional<std::pair<GameTree::Found, QByteArray>> archive = treeScript(tree, kArchive))
         surroundings.before = archive->second;
     return surroundings;
 }
@@ -317,12 +321,13 @@ std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const Q
 {
     const GameTree tree(absoluteGameDir(typedGameDir, nativePathStyle()),
                         homePath.value_or(QString()));
-    const std::optional<std::pair<QString, QByteArray>> archive = looseScript(tree, kArchive);
+    const std::optional<std::pair<GameTree::Found, QByteArray>> archive =
+        treeScript(tree, kArchive);
     const std::variant<QByteArray, Problem> read = readConfigFile(outputPath);
     if (!archive || !std::holds_alternative<QByteArray>(read))
         return std::nullopt;
     return archivedNotice(readScript(std::get<QByteArray>(read), surroundingsIn(tree)),
-                          QDir::toNativeSeparators(archive->first));
+                          QDir::toNativeSeparators(archive->first.source));
 }
 
 std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
@@ -341,12 +346,14 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
     const GameTree tree(gameDir, engineHomePath().value_or(QString()));
     QStringList unread;
     ScriptReading reading = readScript(script, surroundingsIn(tree, &unread));
-    // The archive is the user's; one that holds a password is narrowed to its owner, as the
-    // server that reads it runs as the same user.
+    // The archive is the user's; a loose one that holds a password is narrowed to its owner,
+    // as the server that reads it runs as the same user.
     constexpr QFileDevice::Permissions kOwner = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                 QFileDevice::ReadUser | QFileDevice::WriteUser;
-    if (const auto archive = looseScript(tree, kArchive); archive && setsPasswords(archive->second))
-        QFile::setPermissions(archive->first, QFile::permissions(archive->first) & kOwner);
+    if (const auto archive = treeScript(tree, kArchive);
+        archive && !archive->first.inPack && setsPasswords(archive->second))
+        QFile::setPermissions(archive->first.source,
+                              QFile::permissions(archive->first.source) & kOwner);
 
     // The server runs as the same user, so a copy that holds passwords is its owner's alone.
     const QString installed = installedScriptPath(gameDir, scriptNumber, style);

@@ -23,8 +23,8 @@ struct StartedServer {
     bool portWasTaken = false;
     // What the installed script sets, for telling whether the server runs it.
     ScriptReading script;
-    // The files that the script executes and that the tool does not read, such as those in
-    // pk3 files, which may set any of its values.
+    // The files that the script executes and that the tool cannot read as the server does,
+    // such as a pk3 entry packed by another method, which may set any of its values.
     QStringList unread;
     // The mark that the server and all that it starts carry.
     QString mark;

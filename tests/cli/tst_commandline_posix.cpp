@@ -350,8 +350,11 @@ private slots:
         QVERIFY(running() != first);
         QCOMPARE(serving(), "Second Arena");
 
-        // A map or an executed file that the tree lacks stops nothing.
+        // A map or an executed file that the tree lacks stops nothing, nor a map that a
+        // file in a pk3 file loads.
         const QList<int> second = running();
+        writeZip(tree.gameDir + "/arena/packed.pk3",
+                 {{"packed.cfg", "map quorvexmap2\n", 0, true}});
         for (const auto& [map, exec, said] :
              {std::tuple{"quorvexmap2", "",
                          "my.cfg line 53: the server cannot find the map "
@@ -362,6 +365,8 @@ private slots:
               std::tuple{"quorvexmap1", "exec bans\r\n",
                          "The config file executes \"bans\", which the server cannot find: no "
                          "bans.cfg is in the arena or baseq3 folder"},
+              std::tuple{"", "set sv_hostname \"Packed\"\r\nexec packed\r\n",
+                         "my.cfg line 2: the server cannot find the map \"quorvexmap2\""},
               std::tuple{"quorvexmap1",
                          "set d1 \"map quorvexmap1; set nextmap vstr d2\"\r\n"
                          "set d2 \"map quorvexmap2; set nextmap vstr d1\"\r\n"

@@ -147,6 +147,62 @@ private slots:
                               "truncated.pk3 it is damaged: of its 2 entries, only the first 1 "
                               "can be read"}));
     }
+
+    // The scripts that exec finds in pk3 files, stored or deflated, read as the server runs
+    // them; an entry that the tool cannot read as the server does is named, never guessed.
+    void readsScriptsInPk3FilesAsTheServerRunsThem()
+    {
+        const QByteArray comment = "// " + QByteArray("a long comment, ").repeated(200) + "\n";
+        const auto script = [&](const char* name) {
+            return comment + "set sv_hostname \"" + name + "\"\n";
+        };
+        writeZip(arena("s1.pk3"), {{"scripts/stored.cfg", script("Stored")}});
+        writeZip(arena("s2.pk3"), {{"Scripts/Deflated.CFG", script("Deflated"), 0, true}});
+        writeZip(arena("s3.pk3"), {{"scripts/fronted.cfg", script("Fronted"), 0, true}},
+                 QByteArray(5000, 'x'));
+        const auto patched = [&](const QString& file, const QByteArray& entry, bool deflated,
+                                 const std::function<void(QByteArray&)>& patch) {
+            writeZip(arena(file), {{entry, script("Patched"), 0, deflated}});
+            QByteArray bytes = readAll(arena(file));
+            patch(bytes);
+            writeBytes(arena(file), bytes);
+        };
+        patched("s4.pk3", "scripts/bzipped.cfg", true, [](QByteArray& bytes) {
+            bytes[8] = 12;
+            bytes[bytes.indexOf("PK\x01\x02") + 10] = 12;
+        });
+        patched("s5.pk3", "scripts/disagrees.cfg", false, [](QByteArray& bytes) { bytes[22] = 1; });
+        patched("s6.pk3", "scripts/damaged.cfg", true,
+                [](QByteArray& bytes) { bytes[30 + int(strlen("scripts/damaged.cfg"))] = '\xff'; });
+
+        const GameTree tree(m_tree.root(), m_home.path());
+        const auto read = [&](const QString& name, qint64 maxSize = 1 << 20) {
+            const std::optional<GameTree::Found> found = tree.findScript(name);
+            if (!found || !found->inPack)
+                return QStringLiteral("not found in a pk3 file");
+            const std::variant<QByteArray, QString> bytes = GameTree::readPacked(*found, maxSize);
+            return std::holds_alternative<QString>(bytes)
+                       ? std::get<QString>(bytes)
+                       : QString::fromLatin1(std::get<QByteArray>(bytes));
+        };
+        QCOMPARE(read("scripts/stored"), script("Stored"));
+        QCOMPARE(read("scripts/deflated"), script("Deflated"));
+        QCOMPARE(read("scripts/fronted"), script("Fronted"));
+        QCOMPARE(read("scripts/deflated", 100), "its entry is larger than 100 bytes");
+        QCOMPARE(read("scripts/bzipped"),
+                 "its entry is packed by a method other than store or deflate");
+        QCOMPARE(read("scripts/disagrees"),
+                 "its entry's local header disagrees with its central directory");
+        QCOMPARE(read("scripts/damaged"), "its entry's packed data is damaged");
+#ifndef Q_OS_WIN
+        // The server runs what the tool reads.
+        const QStringList names{"Stored", "Deflated", "Fronted"};
+        const QList<ServerState> states = m_tree.runScripts(
+            {"exec scripts/stored", "exec scripts/deflated", "exec scripts/fronted"});
+        for (qsizetype i = 0; i < names.size(); ++i)
+            QCOMPARE(states[i].cvars.value("sv_hostname"), names[i]);
+#endif
+    }
 };
 
 QTEST_GUILESS_MAIN(TestGameTree)

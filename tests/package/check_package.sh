@@ -63,7 +63,7 @@ done
 test "$icons" -ge 2
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins; do
+for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins zlib1g; do
     case ", $depends," in
     *", $package"[\ ,]*) ;;
     *)
