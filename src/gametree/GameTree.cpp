@@ -35,6 +35,21 @@ QByteArray normalised(QByteArray name)
     return name;
 }
 
+// The server's hash of a game path, in a pk3 of hashSize chains: of its characters up to the
+// first dot, in which only a backslash counts as a slash.
+long fileHash(const QByteArray& name, int hashSize)
+{
+    long hash = 0;
+    for (qsizetype i = 0; i < name.size() && name[i] != '.'; ++i) {
+        char letter = name[i] >= 'A' && name[i] <= 'Z' ? char(name[i] - 'A' + 'a') : name[i];
+        if (letter == '\\')
+            letter = '/';
+        hash += long(letter) * long(i + 119);
+    }
+    hash = hash ^ (hash >> 10) ^ (hash >> 20);
+    return hash & (hashSize - 1);
+}
+
 // The order of the server's pk3 names: ignoring case, its characters signed.
 bool sortsBefore(const QString& a, const QString& b)
 {
@@ -136,7 +151,11 @@ GameTree::GameTree(const QString& gameDir, const QString& homePath)
                 // Of two entries of one name, the server finds the later.
                 for (const ZipDirectory::Entry& entry : zip.entries)
                     entries.insert(normalised(entry.name), entry);
-                m_places.append({path, std::move(entries)});
+                // As many hash chains as the smallest power of two above the entries announced.
+                int hashSize = 1;
+                while (hashSize <= zip.announced && hashSize <= 1024)
+                    hashSize <<= 1;
+                m_places.append({path, std::move(entries), hashSize});
             }
         }
     }
@@ -155,8 +174,11 @@ std::optional<GameTree::Found> GameTree::find(const QByteArray& path, bool isMap
     loose.replace('\\', '/');
     for (const Place& place : m_places) {
         if (place.entries) {
+            // The server looks a name up by its hash, in which a colon is no slash, and then
+            // compares colons as slashes too.
             const auto entry = place.entries->constFind(key);
-            if (entry != place.entries->constEnd())
+            if (entry != place.entries->constEnd() &&
+                fileHash(entry->name, place.hashSize) == fileHash(qpath, place.hashSize))
                 return Found{place.path, true, !isMap || entry->size >= kMapHeaderSize,
                              std::nullopt, *entry};
             continue;
@@ -190,12 +212,19 @@ std::optional<GameTree::Found> GameTree::findScript(const QString& name) const
     return find(scriptPath(name).toLatin1(), false);
 }
 
-std::variant<QByteArray, QString> GameTree::readPacked(const Found& found, qint64 maxSize)
+std::variant<QByteArray, QString> GameTree::read(const Found& found, qint64 maxSize)
 {
     QFile file;
     if (const std::optional<QString> problem = openRegularFile(file, found.source))
         return *problem;
-    return readZipEntry(file, *found.entry, maxSize);
+    if (found.entry)
+        return readZipEntry(file, *found.entry, maxSize);
+    QByteArray bytes = file.read(maxSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return file.errorString();
+    if (bytes.size() > maxSize)
+        return QStringLiteral("it is larger than %1 bytes").arg(maxSize);
+    return bytes;
 }
 
 QStringList GameTree::scriptPaths() const

@@ -57,9 +57,9 @@ public:
     // Where the exec command finds the file name.
     std::optional<Found> findScript(const QString& name) const;
 
-    // The bytes of a file found in a pk3 file, or why the tool cannot read them as the server
-    // does, which includes more than maxSize bytes.
-    static std::variant<QByteArray, QString> readPacked(const Found& found, qint64 maxSize);
+    // The bytes of a file found, loose or in a pk3 file, or why the tool cannot read them as
+    // the server does, which includes more than maxSize bytes.
+    static std::variant<QByteArray, QString> read(const Found& found, qint64 maxSize);
 
     // The game paths of the scripts in the tree's folders and pk3 files.
     QStringList scriptPaths() const;
@@ -75,6 +75,7 @@ private:
     struct Place {
         QString path; // a folder of loose files, or a pk3 file
         std::optional<QHash<QByteArray, ZipDirectory::Entry>> entries; // a pk3's, by name
+        int hashSize = 1; // the server's hash chains for a pk3
     };
 
     std::optional<Found> find(const QByteArray& qpath, bool isMap) const;

@@ -94,7 +94,7 @@ std::variant<ZipDirectory, QString> readZipDirectory(QIODevice& device)
         if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
             text.truncate(nul);
         directory.entries.append({text, le32(*header, 24), le32(*header, 20), le32(*header, 16),
-                                  quint16(le16(*header, 10)),
+                                  quint16(le16(*header, 10)), quint16(nameSize),
                                   le32(*header, 42) + (end - (directoryOffset + directorySize))});
         position += kEntryHeaderSize + nameSize + le16(*header, 30) + le16(*header, 32);
     }
@@ -106,6 +106,8 @@ std::variant<QByteArray, QString> readZipEntry(QIODevice& device, const ZipDirec
 {
     constexpr qint64 kLocalHeaderSize = 30;
     constexpr quint16 kStored = 0;
+    // The server reads packed data in pieces of this size, and gives up on a piece cut short.
+    constexpr qint64 kPiece = 16384;
     if (entry.size > maxSize)
         return QStringLiteral("its entry is larger than %1 bytes").arg(maxSize);
     if (entry.method != kStored && entry.method != Z_DEFLATED)
@@ -117,42 +119,56 @@ std::variant<QByteArray, QString> readZipEntry(QIODevice& device, const ZipDirec
         return QStringLiteral("its entry has no local header");
     // Without a data descriptor (flag 8), the local header repeats the sizes and the CRC.
     const bool described = le16(header, 6) & 8;
-    if (le16(header, 8) != entry.method ||
+    if (le16(header, 8) != entry.method || le16(header, 26) != entry.nameSize ||
         (!described && (le32(header, 14) != entry.crc || le32(header, 18) != entry.packedSize ||
                         le32(header, 22) != entry.size)))
         return QStringLiteral("its entry's local header disagrees with its central directory");
     if (!device.seek(entry.localHeader + kLocalHeaderSize + le16(header, 26) + le16(header, 28)))
         return QStringLiteral("its entry's data lies beyond the file's end");
 
-    QByteArray bytes;
-    if (entry.method == kStored) {
-        bytes = device.read(entry.size);
-    } else {
-        z_stream stream{};
-        // Deflated data in a zip file is raw: no zlib header, as negative window bits say.
-        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
-            return QStringLiteral("its entry could not be unpacked");
-        bytes.resize(entry.size);
-        stream.next_out = reinterpret_cast<Bytef*>(bytes.data());
-        stream.avail_out = uInt(bytes.size());
-        qint64 left = entry.packedSize;
-        int result = Z_OK;
-        while (result == Z_OK && left > 0) {
-            QByteArray packed = device.read(std::min<qint64>(left, 64 * 1024));
-            if (packed.isEmpty())
+    // As the server reads it: until the entry's size is out, whatever follows in its data.
+    QByteArray bytes(entry.size, Qt::Uninitialized);
+    z_stream stream{};
+    // Deflated data in a zip file is raw: no zlib header, as negative window bits say.
+    if (entry.method == Z_DEFLATED && inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        return QStringLiteral("its entry could not be unpacked");
+    stream.next_out = reinterpret_cast<Bytef*>(bytes.data());
+    stream.avail_out = uInt(bytes.size());
+    qint64 left = entry.packedSize;
+    QByteArray piece;
+    std::optional<QString> problem;
+    while (stream.avail_out > 0 && !problem) {
+        if (stream.avail_in == 0 && left > 0) {
+            piece = device.read(std::min(left, kPiece));
+            if (piece.size() < std::min(left, kPiece)) {
+                problem = QStringLiteral("its entry's data is cut short by the file's end");
                 break;
-            left -= packed.size();
-            stream.next_in = reinterpret_cast<Bytef*>(packed.data());
-            stream.avail_in = uInt(packed.size());
-            result = inflate(&stream, Z_NO_FLUSH);
+            }
+            left -= piece.size();
+            stream.next_in = reinterpret_cast<Bytef*>(piece.data());
+            stream.avail_in = uInt(piece.size());
         }
-        const uLong unpacked = stream.total_out;
-        inflateEnd(&stream);
-        if (result != Z_STREAM_END || unpacked != entry.size)
-            return QStringLiteral("its entry's packed data is damaged");
+        if (entry.method == kStored) {
+            if (stream.avail_in == 0)
+                break;
+            const uInt copied = std::min(stream.avail_in, stream.avail_out);
+            std::copy_n(stream.next_in, copied, stream.next_out);
+            stream.next_in += copied;
+            stream.avail_in -= copied;
+            stream.next_out += copied;
+            stream.avail_out -= copied;
+        } else if (const int result = inflate(&stream, Z_SYNC_FLUSH); result != Z_OK) {
+            if (result != Z_STREAM_END)
+                problem = QStringLiteral("its entry's packed data is damaged");
+            break;
+        }
     }
-    // The server runs what it reads without checking the CRC, but never past the data.
-    if (bytes.size() != qsizetype(entry.size))
-        return QStringLiteral("its entry's data is cut short");
+    if (entry.method == Z_DEFLATED)
+        inflateEnd(&stream);
+    if (problem)
+        return *problem;
+    // The server would run whatever its buffer held after a short entry.
+    if (stream.avail_out > 0)
+        return QStringLiteral("its entry's data ends before its size");
     return bytes;
 }

@@ -17,6 +17,7 @@ struct ZipDirectory {
         quint32 packedSize = 0;
         quint32 crc = 0;
         quint16 method = 0;
+        quint16 nameSize = 0;   // the name's length as stored, whole
         qint64 localHeader = 0; // in the file, after any data in front of the archive
     };
     QList<Entry> entries;
@@ -29,7 +30,8 @@ std::variant<ZipDirectory, QString> readZipDirectory(QIODevice& device);
 
 // The bytes of entry, read from device as the server reads a file of its pk3, or why the
 // tool cannot read them as the server would: a method other than stored or deflated, a
-// local header that disagrees with the central directory, data that is damaged or cut
-// short, or more than maxSize bytes. Like the server, it ignores the CRC.
+// local header that disagrees with the central directory, data that is damaged or ends
+// before the entry's size, or more than maxSize bytes. Like the server, it reads no further
+// than the entry's size and ignores the CRC.
 std::variant<QByteArray, QString> readZipEntry(QIODevice& device, const ZipDirectory::Entry& entry,
                                                qint64 maxSize);

@@ -123,35 +123,39 @@ const QString kNothingDone = QStringLiteral(" Nothing was stopped or started.");
 const QString kArchive = QStringLiteral("q3config_server.cfg");
 
 // A file of the tree that the server runs as a script, loose or in a pk3 file, where the
-// server finds it, with its text; nothing where it finds none, or the file is no script that
-// the server runs whole, or the tool cannot read it as the server does.
+// server finds it, with the text that it runs: up to a NUL, which ends the text for the
+// command buffer. Nothing where it finds none, or the tool cannot read it as the server does.
 std::optional<std::pair<GameTree::Found, QByteArray>> treeScript(const GameTree& tree,
                                                                  const QString& name)
 {
     const std::optional<GameTree::Found> found = tree.findScript(name);
     if (!found || found->hangs)
         return std::nullopt;
-    std::variant<QByteArray, QString> bytes =
-        found->inPack ? GameTree::readPacked(*found, ServerScript::kMaxBytes + 1)
-                      : readScriptBytes(found->source);
-    if (!std::holds_alternative<QByteArray>(bytes) ||
-        (found->inPack && scriptTextProblem(found->source, std::get<QByteArray>(bytes))))
+    std::variant<QByteArray, QString> bytes = GameTree::read(*found, ServerScript::kMaxBytes + 1);
+    if (!std::holds_alternative<QByteArray>(bytes))
         return std::nullopt;
-    return std::pair(*found, std::get<QByteArray>(std::move(bytes)));
+    QByteArray& text = std::get<QByteArray>(bytes);
+    if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
+        text.truncate(nul);
+    return std::pair(*found, std::move(text));
 }
 
 // What the server runs around the config file in the tree, which must outlive it: the files
-// that it executes, and the engine's archive before it. The files that the server finds but
-// the tool cannot read as the server does go to unread.
+// that it executes, each read once, and the engine's archive before it. The files that the
+// server finds but the tool cannot read as the server does go to unread.
 ScriptSurroundings surroundingsIn(const GameTree& tree, QStringList* unread = nullptr)
 {
     ScriptSurroundings surroundings;
-    surroundings.executed = [&tree, unread](const QString& name) -> std::optional<QByteArray> {
-        if (std::optional<std::pair<GameTree::Found, QByteArray>> file = treeScript(tree, name))
-            return file->second;
-        if (unread && tree.findScript(name) && !unread->contains(name))
-            *unread << name;
-        return std::nullopt;
+    auto read = std::make_shared<QHash<QString, std::optional<QByteArray>>>();
+    surroundings.executed = [&tree, unread, read](const QString& name) {
+        const QString path = GameTree::scriptPath(name);
+        if (!read->contains(path)) {
+            const auto file = treeScript(tree, name);
+            read->insert(path, file ? std::optional(file->second) : std::nullopt);
+            if (!file && unread && tree.findScript(name) && !unread->contains(name))
+                *unread << name;
+        }
+        return read->value(path);
     };
     if (std::optional<std::pair<GameTree::Found, QByteArray>> archive = treeScript(tree, kArchive))
         surroundings.before = archive->second;

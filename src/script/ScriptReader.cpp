@@ -1094,9 +1094,19 @@ std::optional<QString> archivedNotice(const ScriptReading& reading, const QStrin
     if (reading.archived.isEmpty())
         return std::nullopt;
     QStringList values;
-    for (const auto& [variable, value] : reading.archived)
-        values << variable + (isSecret(variable) ? QStringLiteral(" (********)")
-                                                 : QStringLiteral(" \"%1\"").arg(value));
+    for (const auto& [variable, value] : reading.archived) {
+        // A value that vstr could run shows any password that it sets as stars.
+        const QList<Command> commands = ServerScript::commands(value.toUtf8());
+        QByteArrayList shown;
+        for (const Command& command : commands)
+            shown << masked(command, 1);
+        const bool secret = std::ranges::any_of(
+            commands, [](const Command& command) { return setsSecret(command.arguments, 1); });
+        values << variable +
+                      (isSecret(variable) ? QStringLiteral(" (********)")
+                       : secret ? QStringLiteral(" \"%1\"").arg(QString::fromUtf8(shown.join("; ")))
+                                : QStringLiteral(" \"%1\"").arg(value));
+    }
     const QString listed = values.size() == 1
                                ? values[0]
                                : values.first(values.size() - 1).join(QStringLiteral(", ")) +

@@ -426,11 +426,13 @@ private slots:
         QCOMPARE(running(), QList<int>());
 
         // The archive that an earlier server left in the engine's home path: run names what the
-        // server will hold from it, passwords masked, and makes it its owner's alone; with
+        // server will hold from it, passwords masked, also in a value that vstr could run,
+        // and makes it its owner's alone; with
         // --fresh the server holds none of it.
         tree.useEngineHome(FakeGameTree::DefaultHome);
         const QString archive = m_dir.filePath(".q3a/arena/q3config_server.cfg");
-        const QByteArray archived = "seta g_password \"secret\"\nseta g_motd \"from A\"\n";
+        const QByteArray archived = "seta g_password \"secret\"\nseta g_motd \"from A\"\n"
+                                    "seta later \"set rconPassword hidden\"\n";
         writeBytes(archive, archived);
         QVERIFY(QFile::setPermissions(archive, QFile::ReadOwner | QFile::WriteOwner |
                                                    QFile::ReadGroup | QFile::ReadOther));
@@ -442,8 +444,9 @@ private slots:
         ran = run(QStringList{"run"} + paths);
         QCOMPARE(ran.status, 0);
         // The tool's script sets g_motd, so only the password stays.
-        QVERIFY2(ran.err == "The server will also hold g_password (********) from \"" + archive +
-                                "\", which an earlier server left.\n",
+        QVERIFY2(ran.err == "The server will also hold g_password (********) and later \"set "
+                            "rconPassword ********\" from \"" +
+                                archive + "\", which an earlier server left.\n",
                  qPrintable(ran.err));
         QCOMPARE(fileMode(archive), 0600);
         QCOMPARE(needsPassword(), "1");

@@ -46,6 +46,8 @@ private slots:
         };
         pk3("mixed.pk3", "Maps/MixedCase.BSP", map);
         pk3("slashed.pk3", "maps\\slashed.bsp", map);
+        pk3("colon.pk3", "maps/sub/colon.bsp", map);
+        pk3("colon2.pk3", "maps/dir/colon.bsp", map);
         pk3("dotted.pk3", "./maps/dotted.bsp", map);
         pk3("rooted.pk3", "/maps/rooted.bsp", map);
         pk3("tiny.pk3", "maps/tiny.bsp", QByteArray(100, 'x'));
@@ -87,6 +89,12 @@ private slots:
                                                        {"mixedcase", true},
                                                        {"MIXEDCASE", true},
                                                        {"slashed", true},
+                                                       // The server's hash reads no colon as
+                                                       // a slash, but one of its two chains
+                                                       // may hold the name all the same.
+                                                       {"sub:colon", true},
+                                                       {"dir:colon", false},
+                                                       {"sub\\colon", true},
                                                        {"dotted", false},
                                                        {"rooted", false},
                                                        {"tiny", false},
@@ -132,7 +140,8 @@ private slots:
             QCOMPARE(map.found.inPack, map.found.source.endsWith(".pk3"));
         }
         QCOMPARE(names, (QSet<QString>{"quorvexmap1", "mixedcase", "slashed", "front", "kept",
-                                       "order", "wrongcase", "basemap", "homemap", "twice"}));
+                                       "order", "wrongcase", "basemap", "homemap", "twice",
+                                       "sub/colon", "dir/colon"}));
         QStringList passedOver;
         for (const GameTree::PassedOver& file : tree.passedOver())
             passedOver << QFileInfo(file.file).fileName() + u' ' + file.reason;
@@ -174,13 +183,29 @@ private slots:
         patched("s5.pk3", "scripts/disagrees.cfg", false, [](QByteArray& bytes) { bytes[22] = 1; });
         patched("s6.pk3", "scripts/damaged.cfg", true,
                 [](QByteArray& bytes) { bytes[30 + int(strlen("scripts/damaged.cfg"))] = '\xff'; });
+        patched("s7.pk3", "scripts/renamed.cfg", false, [](QByteArray& bytes) { ++bytes[26]; });
+        // The sizes of both headers, 22 bytes into the local one and 24 into the central one.
+        const auto sized = [](qsizetype size, int offset) {
+            return [=](QByteArray& bytes) {
+                for (const qsizetype at :
+                     {qsizetype(offset), bytes.indexOf("PK\x01\x02") + offset + 2})
+                    for (int i = 0; i < 4; ++i)
+                        bytes[at + i] = char(size >> (8 * i));
+            };
+        };
+        patched("s8.pk3", "scripts/short.cfg", false, sized(0, 18));
+        writeZip(arena("s9.pk3"),
+                 {{"scripts/cut.cfg", "set sv_hostname Cut\n" + comment, 0, true}});
+        QByteArray cut = readAll(arena("s9.pk3"));
+        sized(20, 22)(cut);
+        writeBytes(arena("s9.pk3"), cut);
 
         const GameTree tree(m_tree.root(), m_home.path());
         const auto read = [&](const QString& name, qint64 maxSize = 1 << 20) {
             const std::optional<GameTree::Found> found = tree.findScript(name);
             if (!found || !found->inPack)
                 return QStringLiteral("not found in a pk3 file");
-            const std::variant<QByteArray, QString> bytes = GameTree::readPacked(*found, maxSize);
+            const std::variant<QByteArray, QString> bytes = GameTree::read(*found, maxSize);
             return std::holds_alternative<QString>(bytes)
                        ? std::get<QString>(bytes)
                        : QString::fromLatin1(std::get<QByteArray>(bytes));
@@ -194,11 +219,17 @@ private slots:
         QCOMPARE(read("scripts/disagrees"),
                  "its entry's local header disagrees with its central directory");
         QCOMPARE(read("scripts/damaged"), "its entry's packed data is damaged");
+        QCOMPARE(read("scripts/renamed"),
+                 "its entry's local header disagrees with its central directory");
+        QCOMPARE(read("scripts/short"), "its entry's data ends before its size");
+        // The server reads an entry's size, and no further in its data.
+        QCOMPARE(read("scripts/cut"), "set sv_hostname Cut\n");
 #ifndef Q_OS_WIN
-        // The server runs what the tool reads.
-        const QStringList names{"Stored", "Deflated", "Fronted"};
+        // The server runs what the tool reads, and nothing of what it does not.
+        const QStringList names{"Stored", "Deflated", "Fronted", "Cut", "", ""};
         const QList<ServerState> states = m_tree.runScripts(
-            {"exec scripts/stored", "exec scripts/deflated", "exec scripts/fronted"});
+            {"exec scripts/stored", "exec scripts/deflated", "exec scripts/fronted",
+             "exec scripts/cut", "exec scripts/renamed", "exec scripts/short"});
         for (qsizetype i = 0; i < names.size(); ++i)
             QCOMPARE(states[i].cvars.value("sv_hostname"), names[i]);
 #endif
