@@ -28,6 +28,7 @@ QString bashCompletion()
         const QString arguments =
             command.name == std::string_view("show")   ? QStringLiteral("_quorvex_files")
             : command.name == std::string_view("help") ? QStringLiteral("_quorvex_commands")
+            : command.name == std::string_view("rcon") ? QStringLiteral("_quorvex_console")
                                                        : QStringLiteral("true");
         cases << QStringLiteral("    %1) _quorvex_options \"%2\" || %3 ;;")
                      .arg(QLatin1String(command.name), options.join(u' '), arguments);
@@ -63,6 +64,10 @@ QString bashCompletion()
                "        names+=${line%%  *}$'\\n'\n"
                "    done < <(\"$program\" maps ${dir:+\"--game-dir=$dir\"} 2>/dev/null)\n"
                "    COMPREPLY=($(compgen -W \"$names\" -- \"$cur\"))\n"
+               "}\n"
+               "# The map of a console command that loads one.\n"
+               "_quorvex_console() {\n"
+               "    case ${prev,,} in map|devmap|spmap|spdevmap) _quorvex_maps ;; esac\n"
                "}\n"
                "# Options when the word starts with a dash, else false.\n"
                "_quorvex_options() {\n"

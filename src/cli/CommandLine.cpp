@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 namespace {
@@ -159,12 +160,15 @@ QString commandHelp(const CommandSpec& command)
 
 namespace {
 
-// How many arguments a command takes, from its usage: none, one, or with brackets up to one.
+// How many arguments a command takes, from its usage: none, one, with brackets up to one,
+// or with dots after it one or more.
 std::pair<qsizetype, qsizetype> argumentCount(const CommandSpec& command)
 {
     const std::string_view arguments = command.arguments;
     if (arguments.empty())
         return {0, 0};
+    if (arguments.ends_with("..."))
+        return {1, std::numeric_limits<qsizetype>::max()};
     return arguments.starts_with('[') ? std::pair<qsizetype, qsizetype>{0, 1}
                                       : std::pair<qsizetype, qsizetype>{1, 1};
 }
@@ -244,7 +248,9 @@ int run(const QStringList& arguments)
     const auto [least, most] = argumentCount(*command);
     if (words.size() - 1 < least)
         return usageError(
-            QStringLiteral("%1 needs %2.").arg(word, QLatin1String(command->arguments)), command);
+            QStringLiteral("%1 needs %2.")
+                .arg(word, QString::fromLatin1(command->arguments).remove(QStringLiteral("..."))),
+            command);
     if (words.size() - 1 > most)
         return usageError(QStringLiteral("%1 takes no argument '%2'.").arg(word, words[most + 1]),
                           command);

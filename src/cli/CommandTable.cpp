@@ -69,8 +69,11 @@ constexpr std::array<OptionUse, 2> kStatusOptions{{
 constexpr std::array<OptionUse, 1> kStopOptions{{
     {"game-dir", "Only the servers of this game directory."},
 }};
+constexpr std::array<OptionUse, 1> kTalkOptions{{
+    {"game-dir", "The server of this game directory (default: the only one running)."},
+}};
 
-const std::array<CommandSpec, 7> kCommands{{
+const std::array<CommandSpec, 8> kCommands{{
     {"create", "", "Check the settings and write the config file, as Create Config does.",
      "A setting not given keeps its design text, or with --from the script's value. The same "
      "check as the window's runs, and each problem names its option. create writes only a "
@@ -142,6 +145,19 @@ const std::array<CommandSpec, 7> kCommands{{
      "until none of it runs and its port is free, else names what still runs or holds the "
      "port. Exit status 0 when none is left running.",
      kStopOptions, "quorvex-config-creator stop --game-dir /opt/quake3", stopCommand},
+    {"rcon", "COMMAND...", "Run a console command on a running server and print its reply.",
+     "The words of COMMAND are one line of the server's console; a word with spaces is quoted "
+     "for it. The command goes over UDP through the engine's remote console, with the "
+     "remote console password that the server's installed script sets, read from that "
+     "copy, which only its owner can read: no password is ever on a command line. The "
+     "reply ends at an echo sent right after the command, or after 0.3 seconds of silence; "
+     "a command that gets no answer in a second is sent once more. Before it is sent, a map "
+     "command (map, devmap, spmap, spdevmap) whose map the game tree lacks is refused with "
+     "the nearest names, since the server would drop its level and answer no one; quit and "
+     "killserver are refused, since stop ends a server and keeps the records true. Exit "
+     "status 0 when the server answered, 1 when it did not or the command was refused, 3 "
+     "when no server runs. Give -- before a command whose words start with -.",
+     kTalkOptions, "quorvex-config-creator rcon --game-dir /opt/quake3 status", rconCommand},
     {"help",
      "[COMMAND]",
      "Show the help of a command, or this help.",

@@ -9,6 +9,8 @@
 #include "gametree/GameTree.h"
 #include "launch/LaunchPlan.h"
 #include "launch/RunConfig.h"
+#include "launch/ServerLaunch.h"
+#include "network/RemoteConsole.h"
 #include "options/SavedPaths.h"
 #include "script/ScriptReader.h"
 
@@ -76,16 +78,15 @@ QString shellQuoted(const QString& value)
 #endif
 
 // Writes bytes to standard output as they are.
-int writeBytesToStandardOutput(const QByteArray& bytes)
+int writeBytesToStandardOutput(const QByteArray& bytes, const QString& what)
 {
 #ifdef Q_OS_WIN
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
         std::fflush(stdout) != 0)
-        return failed(
-            QStringList(QStringLiteral("Could not write the script to standard output: %1.")
-                            .arg(QString::fromLocal8Bit(std::strerror(errno)))));
+        return failed(QStringList(QStringLiteral("Could not write %1 to standard output: %2.")
+                                      .arg(what, QString::fromLocal8Bit(std::strerror(errno)))));
     return Done;
 }
 
@@ -97,7 +98,8 @@ int writeToStandardOutput(const ServerSettings& settings, const QStringList& rot
         return failed(problems);
     ConfigScript script;
     script.build(settings, rotation);
-    return writeBytesToStandardOutput(configFileBytes(script.strCfg()));
+    return writeBytesToStandardOutput(configFileBytes(script.strCfg()),
+                                      QStringLiteral("the script"));
 }
 
 // The settings options given, over settings.
@@ -165,6 +167,48 @@ std::variant<QList<ServerRecord>, Problem> chosenServers(const Invocation& invoc
     };
     servers.removeIf([&](const ServerRecord& server) { return !same(server.gameDir, chosen); });
     return servers;
+}
+
+// The one server that a command talks to: the one of --game-dir, or the only one running;
+// else the status the command ends with, the reason printed.
+std::variant<ServerRecord, int> oneServer(const Invocation& invocation)
+{
+    const std::variant<QList<ServerRecord>, Problem> chosen = chosenServers(invocation);
+    if (const Problem* problem = std::get_if<Problem>(&chosen))
+        return failed(Problems{*problem});
+    const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
+    if (servers.size() == 1)
+        return servers[0];
+    if (servers.isEmpty()) {
+        print(stderr,
+              QStringLiteral("No server that this tool started is running%1.")
+                  .arg(invocation.isSet("game-dir") ? QStringLiteral(" in that game directory")
+                                                    : QString()));
+        return NotRunning;
+    }
+    QStringList lines{QStringLiteral("%1 servers that this tool started are running; give "
+                                     "--game-dir to choose one:")
+                          .arg(servers.size())};
+    for (const ServerRecord& server : servers)
+        lines << QStringLiteral("  --game-dir %1: %2")
+                     .arg(shellQuoted(server.gameDir),
+                          server.described(askStatus(server.currentPort(), 500)));
+    return failed(QStringList(lines.join(u'\n')));
+}
+
+// A console line of the words, each as the engine's console reads it back: in quotes where
+// it holds white space, a semicolon or a comment's start, or is empty.
+QByteArray consoleLine(const QStringList& words)
+{
+    QByteArrayList line;
+    for (const QString& word : words) {
+        const QByteArray bytes = word.toUtf8();
+        const bool plain = !bytes.isEmpty() && !bytes.contains("//") && !bytes.contains(';') &&
+                           std::none_of(bytes.begin(), bytes.end(),
+                                        [](char c) { return uchar(c) <= ' ' || c == '"'; });
+        line << (plain ? bytes : '"' + bytes + '"');
+    }
+    return line.join(' ');
 }
 
 } // namespace
@@ -242,7 +286,7 @@ int createCommand(const Invocation& invocation)
     if (!written.problems.isEmpty())
         return failed(written.problems);
     if (settings.outputPath == u"-")
-        return writeBytesToStandardOutput(written.text);
+        return writeBytesToStandardOutput(written.text, QStringLiteral("the script"));
     print(stdout, QStringLiteral("Wrote the config file \"%1\".").arg(settings.outputPath));
     return Done;
 }
@@ -516,4 +560,76 @@ int stopCommand(const Invocation& invocation)
             print(stdout, QStringLiteral("Stopped %1.").arg(described));
     }
     return status;
+}
+
+int rconCommand(const Invocation& invocation)
+{
+    const QByteArray command = consoleLine(invocation.arguments);
+    if (command.trimmed().isEmpty())
+        return usageError(QStringLiteral("rcon needs the console command to run, such as "
+                                         "rcon status."),
+                          findCommand(QStringLiteral("rcon")));
+    if (invocation.arguments.join(u' ').contains(u'"') ||
+        invocation.arguments.join(u' ').contains(u'\n'))
+        return failed(QStringList(QStringLiteral(
+            "The console command holds a quote or a line end, which the server's console "
+            "cannot take inside a word. Give it without them.")));
+    const std::variant<ServerRecord, int> chosen = oneServer(invocation);
+    if (const int* status = std::get_if<int>(&chosen))
+        return *status;
+    const ServerRecord& server = std::get<ServerRecord>(chosen);
+    if (const std::optional<QString> problem = consoleCommandProblem(server.gameDir, command))
+        return failed(QStringList(*problem));
+    // The password is the one that the server's own installed copy of its script sets,
+    // which only its owner can read; it goes nowhere but into the packets.
+    const std::variant<ScriptReading, QString> script = readScriptFile(server.script);
+    if (const QString* problem = std::get_if<QString>(&script))
+        return failed(QStringList(*problem));
+    const ScriptReading& reading = std::get<ScriptReading>(script);
+    const QString password = reading.value(&ServerSettings::rconPassword).value_or(QString());
+    if (password.isEmpty())
+        return failed(QStringList(
+            QStringLiteral("The server's script %1 sets no remote console password, so the "
+                           "server takes no command. Set one with create --rcon-password, or "
+                           "in the window, then start the server again with run --replace.")
+                .arg(server.script)));
+    RemoteConsole console(server.currentPort(), password.toUtf8());
+    const RemoteConsole::Reply reply = console.run(command);
+    switch (reply.kind) {
+    case RemoteConsole::Reply::Kind::Answered: {
+        // The server prints its variables' values, passwords too: those of its script are
+        // shown as stars, the longest first.
+        QString text = withoutColours(QString::fromUtf8(reply.text));
+        QStringList secrets;
+        for (const SettingsMember member :
+             {&ServerSettings::rconPassword, &ServerSettings::adminPassword,
+              &ServerSettings::reservedPassword, &ServerSettings::connectionPassword})
+            if (const QString value = reading.value(member).value_or(QString()); !value.isEmpty())
+                secrets << value;
+        std::ranges::sort(secrets,
+                          [](const QString& a, const QString& b) { return a.size() > b.size(); });
+        for (const QString& secret : secrets)
+            text.replace(secret, QStringLiteral("********"));
+        return writeBytesToStandardOutput(text.toUtf8(), QStringLiteral("the server's reply"));
+    }
+    case RemoteConsole::Reply::Kind::BadPassword:
+        return failed(QStringList(
+            QStringLiteral(
+                "The server refused the remote console password of its script %1: it holds "
+                "another, set after its start. Nothing was retried, since the server takes few "
+                "wrong passwords a second. Start it again from its script with run --replace.")
+                .arg(server.script)));
+    case RemoteConsole::Reply::Kind::NoPassword:
+        return failed(QStringList(
+            QStringLiteral(
+                "The server holds no remote console password, though its script %1 sets one, so "
+                "it takes no command. Start it again from its script with run --replace.")
+                .arg(server.script)));
+    case RemoteConsole::Reply::Kind::NoAnswer:
+        break;
+    }
+    return failed(QStringList(QStringLiteral("The server on UDP port %1 did not answer the "
+                                             "command, asked twice. Give status to see whether "
+                                             "it runs.")
+                                  .arg(server.currentPort())));
 }

@@ -9,4 +9,5 @@ int mapsCommand(const Invocation& invocation);
 int runCommand(const Invocation& invocation);
 int statusCommand(const Invocation& invocation);
 int stopCommand(const Invocation& invocation);
+int rconCommand(const Invocation& invocation);
 int helpCommand(const Invocation& invocation);

@@ -320,6 +320,60 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
     return problems;
 }
 
+std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByteArray& command)
+{
+    // The words of the command as the engine's console takes one command: apart by white
+    // space, a quoted word whole, // ending the line; a semicolon is part of a word.
+    QList<QByteArray> words;
+    for (qsizetype at = 0; at < command.size() && words.size() < 3;) {
+        if (uchar(command[at]) <= ' ') {
+            ++at;
+        } else if (command.mid(at, 2) == "//") {
+            break;
+        } else if (command[at] == '"') {
+            const qsizetype end = command.indexOf('"', at + 1);
+            words << command.mid(at + 1, end < 0 ? -1 : end - at - 1);
+            at = end < 0 ? command.size() : end + 1;
+        } else {
+            qsizetype end = at;
+            while (end < command.size() && uchar(command[end]) > ' ' && command.mid(end, 2) != "//")
+                ++end;
+            words << command.mid(at, end - at);
+            at = end;
+        }
+    }
+    const QByteArray name = words.value(0).toLower();
+    if (name == "quit" || name == "killserver")
+        return QStringLiteral("%1 would end the server behind the tool's back, so it was not "
+                              "sent. Give the stop command, which ends the server and all that "
+                              "it started.")
+            .arg(QString::fromLatin1(words[0]));
+    // The tool reaches the server with the password of its script; a command that changes
+    // it would lock the tool out.
+    const QList<QByteArray> setters{"set", "seta", "sets", "setu", "toggle", "reset", "unset"};
+    if (name == "rconpassword" ||
+        (setters.contains(name) && words.value(1).toLower() == "rconpassword"))
+        return QStringLiteral("The command changes the server's remote console password, which "
+                              "the tool reads from the server's script, so it was not sent. "
+                              "Write the new password into the config file (create "
+                              "--rcon-password, or in the window), then give run --replace.");
+    if (name != "map" && name != "devmap" && name != "spmap" && name != "spdevmap")
+        return std::nullopt;
+    if (words.size() < 2)
+        return std::nullopt; // the engine only prints its usage
+    const QString map = QString::fromLatin1(words[1]);
+    const GameTree tree(gameDir, engineHomePath().value_or(QString()));
+    if (tree.findMap(map).value_or(GameTree::Found{}).loadable)
+        return std::nullopt;
+    QStringList known;
+    for (const GameTree::Map& each : tree.maps())
+        known << each.name;
+    return QStringLiteral("The server cannot load the map \"%1\" from the arena or baseq3 "
+                          "folder%2 It would drop its level and answer no one, so the command "
+                          "was not sent.")
+        .arg(map, didYouMean(map, known));
+}
+
 std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const QString& outputPath,
                                             const std::optional<QString>& homePath)
 {

@@ -55,6 +55,12 @@ struct StartedServer {
 // stays, and a value that the script sets with seta is archived again.
 enum class Archived { Kept, Left };
 
+// Why a console command must not reach the running server of gameDir, or nothing: a map
+// command whose map the game tree lacks, which would leave the server with no level and
+// answering nothing; quit or killserver, which end it behind the tool's records; and a
+// change of the remote console password, which the tool reads from the server's script.
+std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByteArray& command);
+
 // What the operator should know before the start of the values that the server will hold
 // from its archive: which they are, passwords masked, and the file; nothing without any.
 std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const QString& outputPath,

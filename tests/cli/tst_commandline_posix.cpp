@@ -128,6 +128,7 @@ private slots:
                                             "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace] [--fresh]\n"
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--json]\n"
                                             "  or:  quorvex-config-creator stop [--game-dir DIR]\n"
+                                            "  or:  quorvex-config-creator rcon [--game-dir DIR] COMMAND...\n"
                                             "  or:  quorvex-config-creator help [COMMAND]\n") << "";
         QTest::newRow("help of a command") << QStringList{"create", "--help"} << none << 0 << ""
                                            << QByteArray("Usage: quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n\n"
@@ -266,6 +267,62 @@ private slots:
         // No windowing system is loaded, and the saved paths stay as they were.
         QVERIFY2(!ran.err.contains("platforms"), qPrintable(ran.err));
         QCOMPARE(readAll(m_dir.filePath("VELDORIQUE.conf")), store);
+    }
+
+    // Talking to a running server through the engine's remote console, the password read
+    // from the server's own script: each reply whole, and the commands that would empty the
+    // server or end it behind the records refused before they are sent.
+    void talkingToTheServer()
+    {
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        const auto start = [&](const QStringList& settings) {
+            QCOMPARE(run(QStringList{"create", "--server-name", "Talk", "--map", "quorvexmap1",
+                                     "--output", tree.outputPath} +
+                         settings)
+                         .status,
+                     0);
+            QCOMPARE(
+                run({"run", "--replace", "--game-dir", tree.gameDir, "--output", tree.outputPath})
+                    .status,
+                0);
+        };
+        start({});
+        Ran ran = run({"rcon", "status"});
+        QVERIFY2(ran.status == 1 && ran.err.contains("sets no remote console password, so the "
+                                                     "server takes no command. Set one with "
+                                                     "create --rcon-password"),
+                 qPrintable(ran.err));
+        start({"--rcon-password", "s3cret"});
+        for (const auto& [arguments, status, said] :
+             {std::tuple{QStringList{"rcon", "status"}, 0, "map: quorvexmap1\n"},
+              // Six packets of reply.
+              std::tuple{QStringList{"rcon", "cvarlist"}, 0, " total cvars\n"},
+              std::tuple{QStringList{"rcon", "set", "g_motd", "two words"}, 0, ""},
+              std::tuple{QStringList{"rcon", "print", "g_motd"}, 0, "\"g_motd\" is:\"two words"},
+              std::tuple{QStringList{"rcon", "MAP", "quorvexmap2"}, 1,
+                         "The server cannot load the map \"quorvexmap2\" from the arena or "
+                         "baseq3 folder; did you mean quorvexmap1? It would drop its level"},
+              std::tuple{QStringList{"rcon", "killserver"}, 1, "Give the stop command"},
+              std::tuple{QStringList{"rcon", "--game-dir", m_dir.path(), "status"}, 3,
+                         "No server that this tool started is running in that game directory"},
+              std::tuple{QStringList{"rcon", "seta", "RCONPASSWORD", "other"}, 1,
+                         "changes the server's remote console password"}}) {
+            ran = run(arguments);
+            QVERIFY2(ran.status == status && (status ? ran.err : ran.out).contains(said),
+                     qPrintable(arguments.join(u' ') + u'\n' + ran.out + ran.err));
+            QVERIFY2(!(ran.out + ran.err).contains("s3cret"), qPrintable(ran.out + ran.err));
+        }
+        // A server that holds another password than its script.
+        const QString script = QJsonDocument::fromJson(run({"status", "--json"}).out)
+                                   .array()[0]
+                                   .toObject()["script"]
+                                   .toString();
+        writeBytes(script, readAll(script).replace("s3cret", "other"));
+        ran = run({"rcon", "status"});
+        QVERIFY2(ran.status == 1 && ran.err.contains("refused the remote console password"),
+                 qPrintable(ran.err));
+        QVERIFY(waitForAnswer("getstatus", 5000).has_value());
+        QCOMPARE(run({"stop"}).status, 0);
     }
 
     // The servers' life against the real engine: run starts one and waits for its verdict;

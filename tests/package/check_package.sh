@@ -47,6 +47,8 @@ expect "$work/games.cfg|" create --output = "$work/games."
 expect "--output=$work/games.cfg|" create "--output=$work/games."
 expect "q3dm17|" create --game-dir "'$work/game dir'" --map q3
 expect "q3dm17|" create --game-dir = "$(printf %s "$work/game dir" | sed 's/ /\\ /')" --map = q
+expect "q3dm17|" rcon --game-dir "'$work/game dir'" MAP q
+expect "|" rcon say q
 
 icons=0
 for png in "$share"/icons/hicolor/*/apps/*.png; do

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QList>
+
+class StatusSocket;
+
+// The engine's remote console over UDP: a console command goes as one packet, "rcon", the
+// password and the command after the four 0xFF bytes, and its output comes back as print
+// packets of at most 1,008 bytes with no end marker. A second command, echo and a token of
+// its own, sent right after, comes back after the first one's whole reply, so the reply
+// ends there; where that echo is lost, it ends after a silence.
+class RemoteConsole {
+public:
+    struct Reply {
+        enum class Kind {
+            Answered,
+            NoAnswer,    // nothing came, even when asked once more
+            BadPassword, // the server holds another password
+            NoPassword,  // the server holds none, and takes no command
+        };
+        Kind kind = Kind::NoAnswer;
+        QByteArray text; // what the command printed, without the end's echo
+    };
+
+    // The server on port of 127.0.0.1, which holds password.
+    RemoteConsole(quint16 port, QByteArray password);
+
+    // Runs one console command on the server. A command that gets no answer in a second is
+    // sent once more; no more than five packets a second go to the server.
+    Reply run(const QByteArray& command);
+
+private:
+    void send(StatusSocket& socket, const QByteArray& text);
+
+    quint16 m_port;
+    QByteArray m_password;
+    QList<QDeadlineTimer> m_sent; // when each packet of the last second may be forgotten
+};
