@@ -72,8 +72,13 @@ constexpr std::array<OptionUse, 1> kStopOptions{{
 constexpr std::array<OptionUse, 1> kTalkOptions{{
     {"game-dir", "The server of this game directory (default: the only one running)."},
 }};
+constexpr std::array<OptionUse, 2> kPlayersOptions{{
+    {"game-dir", "The server of this game directory (default: the only one running)."},
+    {"json", "Print one JSON object: the map, and each player with slot, name as the game "
+             "shows it and without colours, score, ping or state, address and rate."},
+}};
 
-const std::array<CommandSpec, 8> kCommands{{
+const std::array<CommandSpec, 11> kCommands{{
     {"create", "", "Check the settings and write the config file, as Create Config does.",
      "A setting not given keeps its design text, or with --from the script's value. The same "
      "check as the window's runs, and each problem names its option. create writes only a "
@@ -158,6 +163,20 @@ const std::array<CommandSpec, 8> kCommands{{
      "status 0 when the server answered, 1 when it did not or the command was refused, 3 "
      "when no server runs. Give -- before a command whose words start with -.",
      kTalkOptions, "quorvex-config-creator rcon --game-dir /opt/quake3 status", rconCommand},
+    {"players", "", "List the players on a running server, with their slots.",
+     "From the server's console command status, through the remote console as rcon sends "
+     "it: the map, then each client's slot, name without colours, score, ping (CON while it "
+     "connects, ZMB while it leaves), address and rate. kick takes the slot or the name.",
+     kPlayersOptions, "quorvex-config-creator players --json", playersCommand},
+    {"say", "TEXT...", "Say something to the players of a running server.",
+     "The words go to every player as a message from the server, through the remote console "
+     "as rcon sends it.",
+     kTalkOptions, "quorvex-config-creator say Map change in five minutes", sayCommand},
+    {"kick", "PLAYER", "Kick a player from a running server.",
+     "PLAYER is a slot number, or a name compared without colour codes and in any case, as "
+     "players lists them. A name that fits more than one player is refused, with their "
+     "slots. The player is kicked by slot (clientkick), so that the one meant goes.",
+     kTalkOptions, "quorvex-config-creator kick 3", kickCommand},
     {"help",
      "[COMMAND]",
      "Show the help of a command, or this help.",

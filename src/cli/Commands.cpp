@@ -562,24 +562,23 @@ int stopCommand(const Invocation& invocation)
     return status;
 }
 
-int rconCommand(const Invocation& invocation)
+namespace {
+
+// A server that a command talks to through its remote console, with the passwords of its
+// script, which its replies never show.
+struct Talk {
+    ServerRecord server;
+    RemoteConsole console;
+    QStringList secrets; // the longest first
+};
+
+// The server that the command talks to, or the status to end with, the reason printed.
+std::variant<Talk, int> talkTo(const Invocation& invocation)
 {
-    const QByteArray command = consoleLine(invocation.arguments);
-    if (command.trimmed().isEmpty())
-        return usageError(QStringLiteral("rcon needs the console command to run, such as "
-                                         "rcon status."),
-                          findCommand(QStringLiteral("rcon")));
-    if (invocation.arguments.join(u' ').contains(u'"') ||
-        invocation.arguments.join(u' ').contains(u'\n'))
-        return failed(QStringList(QStringLiteral(
-            "The console command holds a quote or a line end, which the server's console "
-            "cannot take inside a word. Give it without them.")));
     const std::variant<ServerRecord, int> chosen = oneServer(invocation);
     if (const int* status = std::get_if<int>(&chosen))
         return *status;
     const ServerRecord& server = std::get<ServerRecord>(chosen);
-    if (const std::optional<QString> problem = consoleCommandProblem(server.gameDir, command))
-        return failed(QStringList(*problem));
     // The password is the one that the server's own installed copy of its script sets,
     // which only its owner can read; it goes nowhere but into the packets.
     const std::variant<ScriptReading, QString> script = readScriptFile(server.script);
@@ -593,24 +592,33 @@ int rconCommand(const Invocation& invocation)
                            "server takes no command. Set one with create --rcon-password, or "
                            "in the window, then start the server again with run --replace.")
                 .arg(server.script)));
-    RemoteConsole console(server.currentPort(), password.toUtf8());
-    const RemoteConsole::Reply reply = console.run(command);
+    QStringList secrets;
+    for (const SettingsMember member :
+         {&ServerSettings::rconPassword, &ServerSettings::adminPassword,
+          &ServerSettings::reservedPassword, &ServerSettings::connectionPassword})
+        if (const QString value = reading.value(member).value_or(QString()); !value.isEmpty())
+            secrets << value;
+    std::ranges::sort(secrets,
+                      [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    // Every run of the tool keeps to one pace for the server's port.
+    const QString pace = QStringLiteral("%1/pace.%2").arg(stateFolder()).arg(server.currentPort());
+    return Talk{server, RemoteConsole(server.currentPort(), password.toUtf8(), pace), secrets};
+}
+
+// Runs the console command on the server once it passes the check: its reply, colour codes
+// kept and the script's passwords as stars, since the server prints variables' values; or
+// the status to end with, the reason printed.
+std::variant<QString, int> ask(Talk& talk, const QByteArray& command)
+{
+    if (const std::optional<QString> problem = consoleCommandProblem(talk.server.gameDir, command))
+        return failed(QStringList(*problem));
+    const RemoteConsole::Reply reply = talk.console.run(command);
     switch (reply.kind) {
     case RemoteConsole::Reply::Kind::Answered: {
-        // The server prints its variables' values, passwords too: those of its script are
-        // shown as stars, the longest first.
-        QString text = withoutColours(QString::fromUtf8(reply.text));
-        QStringList secrets;
-        for (const SettingsMember member :
-             {&ServerSettings::rconPassword, &ServerSettings::adminPassword,
-              &ServerSettings::reservedPassword, &ServerSettings::connectionPassword})
-            if (const QString value = reading.value(member).value_or(QString()); !value.isEmpty())
-                secrets << value;
-        std::ranges::sort(secrets,
-                          [](const QString& a, const QString& b) { return a.size() > b.size(); });
-        for (const QString& secret : secrets)
+        QString text = QString::fromUtf8(reply.text);
+        for (const QString& secret : talk.secrets)
             text.replace(secret, QStringLiteral("********"));
-        return writeBytesToStandardOutput(text.toUtf8(), QStringLiteral("the server's reply"));
+        return text;
     }
     case RemoteConsole::Reply::Kind::BadPassword:
         return failed(QStringList(
@@ -618,18 +626,164 @@ int rconCommand(const Invocation& invocation)
                 "The server refused the remote console password of its script %1: it holds "
                 "another, set after its start. Nothing was retried, since the server takes few "
                 "wrong passwords a second. Start it again from its script with run --replace.")
-                .arg(server.script)));
+                .arg(talk.server.script)));
     case RemoteConsole::Reply::Kind::NoPassword:
         return failed(QStringList(
             QStringLiteral(
                 "The server holds no remote console password, though its script %1 sets one, so "
                 "it takes no command. Start it again from its script with run --replace.")
-                .arg(server.script)));
+                .arg(talk.server.script)));
     case RemoteConsole::Reply::Kind::NoAnswer:
         break;
     }
     return failed(QStringList(QStringLiteral("The server on UDP port %1 did not answer the "
                                              "command, asked twice. Give status to see whether "
                                              "it runs.")
-                                  .arg(server.currentPort())));
+                                  .arg(talk.server.currentPort())));
+}
+
+// The words as one console line, or why the console cannot take them.
+std::variant<QByteArray, int> wordsAsLine(const Invocation& invocation)
+{
+    const QString joined = invocation.arguments.join(u' ');
+    if (joined.contains(u'"') || joined.contains(u'\n') || joined.contains(u'\r'))
+        return failed(QStringList(
+            QStringLiteral("The words hold a double quote or a line end, which the server's "
+                           "console cannot take inside a word. Give them without.")));
+    return consoleLine(invocation.arguments);
+}
+
+// The clients that the server lists, or the status to end with, the reason printed.
+std::variant<ConsoleStatus, int> askClients(Talk& talk)
+{
+    std::variant<QString, int> reply = ask(talk, "status");
+    if (const int* status = std::get_if<int>(&reply))
+        return *status;
+    if (std::optional<ConsoleStatus> clients =
+            parseConsoleStatus(std::get<QString>(reply).toUtf8()))
+        return *clients;
+    return failed(QStringList(QStringLiteral("The server's reply to status is of no form that "
+                                             "the tool reads:\n%1")
+                                  .arg(withoutColours(std::get<QString>(reply)).trimmed())));
+}
+
+} // namespace
+
+int rconCommand(const Invocation& invocation)
+{
+    const std::variant<QByteArray, int> line = wordsAsLine(invocation);
+    if (const int* status = std::get_if<int>(&line))
+        return *status;
+    std::variant<Talk, int> talk = talkTo(invocation);
+    if (const int* status = std::get_if<int>(&talk))
+        return *status;
+    const std::variant<QString, int> reply = ask(std::get<Talk>(talk), std::get<QByteArray>(line));
+    if (const int* status = std::get_if<int>(&reply))
+        return *status;
+    return writeBytesToStandardOutput(withoutColours(std::get<QString>(reply)).toUtf8(),
+                                      QStringLiteral("the server's reply"));
+}
+
+int sayCommand(const Invocation& invocation)
+{
+    const std::variant<QByteArray, int> line = wordsAsLine(invocation);
+    if (const int* status = std::get_if<int>(&line))
+        return *status;
+    std::variant<Talk, int> talk = talkTo(invocation);
+    if (const int* status = std::get_if<int>(&talk))
+        return *status;
+    const std::variant<QString, int> reply =
+        ask(std::get<Talk>(talk), "say " + std::get<QByteArray>(line));
+    if (const int* status = std::get_if<int>(&reply))
+        return *status;
+    // The server's console echoes what it said, as the players see it.
+    return writeBytesToStandardOutput(withoutColours(std::get<QString>(reply)).toUtf8(),
+                                      QStringLiteral("the server's reply"));
+}
+
+int playersCommand(const Invocation& invocation)
+{
+    std::variant<Talk, int> talk = talkTo(invocation);
+    if (const int* status = std::get_if<int>(&talk))
+        return *status;
+    const std::variant<ConsoleStatus, int> clients = askClients(std::get<Talk>(talk));
+    if (const int* status = std::get_if<int>(&clients))
+        return *status;
+    const ConsoleStatus& status = std::get<ConsoleStatus>(clients);
+    if (invocation.isSet("json")) {
+        QJsonArray players;
+        for (const ConsoleStatus::Client& client : status.clients) {
+            bool isNumber = false;
+            const int ping = client.ping.toInt(&isNumber);
+            players.append(QJsonObject{{"slot", client.slot},
+                                       {"name", client.name},
+                                       {"plainName", withoutColours(client.name)},
+                                       {"score", client.score},
+                                       {"ping", isNumber ? QJsonValue(ping) : QJsonValue()},
+                                       {"state", isNumber ? "active" : client.ping},
+                                       {"address", client.address},
+                                       {"rate", client.rate}});
+        }
+        print(stdout, QString::fromUtf8(
+                          QJsonDocument(QJsonObject{{"map", status.map}, {"players", players}})
+                              .toJson(QJsonDocument::Indented))
+                          .trimmed());
+        return Done;
+    }
+    QStringList lines{QStringLiteral("map: %1").arg(status.map)};
+    for (const ConsoleStatus::Client& client : status.clients)
+        lines << QStringLiteral("%1  %2  score %3  ping %4  %5  rate %6")
+                     .arg(client.slot, 2)
+                     .arg(withoutColours(client.name))
+                     .arg(client.score)
+                     .arg(client.ping, client.address)
+                     .arg(client.rate);
+    if (status.clients.isEmpty())
+        lines << QStringLiteral("No player is on the server.");
+    print(stdout, lines.join(u'\n'));
+    return Done;
+}
+
+int kickCommand(const Invocation& invocation)
+{
+    std::variant<Talk, int> talk = talkTo(invocation);
+    if (const int* status = std::get_if<int>(&talk))
+        return *status;
+    const std::variant<ConsoleStatus, int> clients = askClients(std::get<Talk>(talk));
+    if (const int* status = std::get_if<int>(&clients))
+        return *status;
+    // A slot, or a name without its colours in any case; the player goes by slot, so that
+    // the one meant goes.
+    const QString player = invocation.arguments[0];
+    QList<ConsoleStatus::Client> fitting;
+    for (const ConsoleStatus::Client& client : std::get<ConsoleStatus>(clients).clients) {
+        bool isSlot = false;
+        const int slot = player.toInt(&isSlot);
+        if (isSlot ? client.slot == slot
+                   : withoutColours(client.name).compare(player, Qt::CaseInsensitive) == 0)
+            fitting << client;
+    }
+    if (fitting.size() != 1) {
+        QStringList lines{fitting.isEmpty()
+                              ? QStringLiteral("No player on the server is \"%1\"; give a "
+                                               "slot or a name that players lists.")
+                                    .arg(player)
+                              : QStringLiteral("%1 players are called \"%2\"; give the slot "
+                                               "of the one to kick:")
+                                    .arg(fitting.size())
+                                    .arg(player)};
+        for (const ConsoleStatus::Client& client : fitting)
+            lines << QStringLiteral("  slot %1: %2, %3")
+                         .arg(client.slot)
+                         .arg(withoutColours(client.name), client.address);
+        return failed(QStringList(lines.join(u'\n')));
+    }
+    const std::variant<QString, int> reply =
+        ask(std::get<Talk>(talk), "clientkick " + QByteArray::number(fitting[0].slot));
+    if (const int* status = std::get_if<int>(&reply))
+        return *status;
+    print(stdout, QStringLiteral("Kicked %1 from slot %2.")
+                      .arg(withoutColours(fitting[0].name))
+                      .arg(fitting[0].slot));
+    return Done;
 }

@@ -10,4 +10,7 @@ int runCommand(const Invocation& invocation);
 int statusCommand(const Invocation& invocation);
 int stopCommand(const Invocation& invocation);
 int rconCommand(const Invocation& invocation);
+int sayCommand(const Invocation& invocation);
+int playersCommand(const Invocation& invocation);
+int kickCommand(const Invocation& invocation);
 int helpCommand(const Invocation& invocation);

@@ -2,7 +2,11 @@
 
 #include "StatusSocket.h"
 
+#include <QDateTime>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
@@ -22,8 +26,8 @@ constexpr int kSilenceMs = 300;
 
 } // namespace
 
-RemoteConsole::RemoteConsole(quint16 port, QByteArray password)
-    : m_port(port), m_password(std::move(password))
+RemoteConsole::RemoteConsole(quint16 port, QByteArray password, QString paceFile)
+    : m_port(port), m_password(std::move(password)), m_paceFile(std::move(paceFile))
 {
 }
 
@@ -80,14 +84,40 @@ RemoteConsole::Reply RemoteConsole::run(const QByteArray& command)
 
 void RemoteConsole::send(StatusSocket& socket, const QByteArray& text)
 {
+    // The pace file holds the times of the last packets that any run of the tool sent to the
+    // server; a file that cannot be used leaves this run's own pace.
+    QLockFile lock(m_paceFile + QStringLiteral(".lock"));
+    QFile pace(m_paceFile);
+    const QFileInfo info(m_paceFile);
+    const bool shared = !m_paceFile.isEmpty() && (!info.exists() || info.isFile()) &&
+                        !info.isSymLink() && lock.tryLock(2000) &&
+                        pace.open(QIODevice::ReadWrite) && pace.size() < 4096;
+    if (shared) {
+        m_sent.clear();
+        for (const QByteArray& line : pace.readAll().split('\n'))
+            if (!line.isEmpty())
+                m_sent << line.toLongLong();
+    }
     const auto forget = [this] {
-        m_sent.removeIf([](const QDeadlineTimer& done) { return done.hasExpired(); });
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        m_sent.removeIf([now](qint64 sent) { return sent <= now - 1000 || sent > now; });
     };
     forget();
     if (m_sent.size() >= kPacketsPerSecond) {
-        QThread::msleep(quint64(std::max<qint64>(0, m_sent.first().remainingTime())));
+        std::ranges::sort(m_sent);
+        const qint64 wait =
+            m_sent[m_sent.size() - kPacketsPerSecond] + 1000 - QDateTime::currentMSecsSinceEpoch();
+        QThread::msleep(quint64(std::clamp<qint64>(wait, 0, 1000)));
         forget();
     }
     socket.send(kHeader + text, m_port);
-    m_sent << QDeadlineTimer(1000);
+    m_sent << QDateTime::currentMSecsSinceEpoch();
+    if (shared) {
+        QByteArrayList lines;
+        for (const qint64 sent : m_sent)
+            lines << QByteArray::number(sent);
+        pace.resize(0);
+        pace.seek(0);
+        pace.write(lines.join('\n'));
+    }
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QList>
+#include <QString>
 
 class StatusSocket;
 
@@ -24,8 +24,9 @@ public:
         QByteArray text; // what the command printed, without the end's echo
     };
 
-    // The server on port of 127.0.0.1, which holds password.
-    RemoteConsole(quint16 port, QByteArray password);
+    // The server on port of 127.0.0.1, which holds password. The times of the packets sent
+    // to it go to paceFile, where given, so that every run of the tool keeps to the rate.
+    RemoteConsole(quint16 port, QByteArray password, QString paceFile = {});
 
     // Runs one console command on the server. A command that gets no answer in a second is
     // sent once more; no more than five packets a second go to the server.
@@ -36,5 +37,6 @@ private:
 
     quint16 m_port;
     QByteArray m_password;
-    QList<QDeadlineTimer> m_sent; // when each packet of the last second may be forgotten
+    QString m_paceFile;
+    QList<qint64> m_sent; // the times of the packets of the last second, in ms since the epoch
 };

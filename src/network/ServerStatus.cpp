@@ -3,6 +3,7 @@
 #include "StatusSocket.h"
 
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
 
@@ -87,4 +88,36 @@ QString withoutColours(const QString& name)
             plain += name[i];
     }
     return plain;
+}
+
+std::optional<ConsoleStatus> parseConsoleStatus(const QByteArray& reply)
+{
+    const QStringList lines = QString::fromUtf8(reply).split(u'\n');
+    ConsoleStatus status;
+    qsizetype at = 0;
+    while (at < lines.size() && !lines[at].startsWith(QStringLiteral("map: ")))
+        ++at;
+    if (at + 2 >= lines.size())
+        return std::nullopt;
+    status.map = lines[at].mid(5).trimmed();
+    // The header names the columns in order; their widths vary between engines, and colour
+    // codes in names break the padding, so a row is read by its words: the name runs up to
+    // the colour reset that the engine prints before the address.
+    if (lines[at + 1].split(u' ', Qt::SkipEmptyParts) !=
+        QStringList{"cl", "score", "ping", "name", "address", "rate"})
+        return std::nullopt;
+    static const QRegularExpression row(
+        QStringLiteral("^\\s*(\\d+)\\s+(-?\\d+)\\s+(\\S+) (.*)\\^7(\\S+)\\s+(\\d+)\\s*$"));
+    for (at += 3; at < lines.size() && !lines[at].trimmed().isEmpty(); ++at) {
+        const QRegularExpressionMatch match = row.match(lines[at]);
+        if (!match.hasMatch())
+            return std::nullopt;
+        QString name = match.captured(4);
+        while (name.endsWith(u' '))
+            name.chop(1);
+        status.clients.append({match.captured(1).toInt(), match.captured(2).toInt(),
+                               match.captured(3), name, match.captured(5),
+                               match.captured(6).toInt()});
+    }
+    return status;
 }

@@ -32,3 +32,21 @@ std::optional<ServerStatus> askStatus(quint16 port, int timeoutMs = 1000);
 
 // A name without the engine's colour codes, ^ followed by a letter or digit.
 QString withoutColours(const QString& name);
+
+// The clients that the server's console command status lists, with its map.
+struct ConsoleStatus {
+    struct Client {
+        int slot = 0;
+        int score = 0;
+        QString ping;    // milliseconds, or CON or ZMB while a client connects or leaves
+        QString name;    // as the engine prints it, colour codes included
+        QString address; // such as 127.0.0.1:27960, [::1]:27960, bot or loopback
+        int rate = 0;
+    };
+    QString map;
+    QList<Client> clients;
+};
+
+// The reply to the console's status command, its columns read by its header, or nothing
+// where it is no such reply.
+std::optional<ConsoleStatus> parseConsoleStatus(const QByteArray& reply);

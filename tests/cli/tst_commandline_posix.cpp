@@ -129,6 +129,9 @@ private slots:
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--json]\n"
                                             "  or:  quorvex-config-creator stop [--game-dir DIR]\n"
                                             "  or:  quorvex-config-creator rcon [--game-dir DIR] COMMAND...\n"
+                                            "  or:  quorvex-config-creator players [--game-dir DIR] [--json]\n"
+                                            "  or:  quorvex-config-creator say [--game-dir DIR] TEXT...\n"
+                                            "  or:  quorvex-config-creator kick [--game-dir DIR] PLAYER\n"
                                             "  or:  quorvex-config-creator help [COMMAND]\n") << "";
         QTest::newRow("help of a command") << QStringList{"create", "--help"} << none << 0 << ""
                                            << QByteArray("Usage: quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n\n"
@@ -305,6 +308,12 @@ private slots:
               std::tuple{QStringList{"rcon", "killserver"}, 1, "Give the stop command"},
               std::tuple{QStringList{"rcon", "--game-dir", m_dir.path(), "status"}, 3,
                          "No server that this tool started is running in that game directory"},
+              std::tuple{QStringList{"players"}, 0,
+                         "map: quorvexmap1\nNo player is on the server.\n"},
+              std::tuple{QStringList{"players", "--json"}, 0, "\"players\": [\n    ]"},
+              std::tuple{QStringList{"say", "back", "at // nine"}, 0, "console: back at // nine\n"},
+              std::tuple{QStringList{"kick", "^1Nobody"}, 1,
+                         "No player on the server is \"^1Nobody\""},
               std::tuple{QStringList{"rcon", "seta", "RCONPASSWORD", "other"}, 1,
                          "changes the server's remote console password"}}) {
             ran = run(arguments);
@@ -312,11 +321,10 @@ private slots:
                      qPrintable(arguments.join(u' ') + u'\n' + ran.out + ran.err));
             QVERIFY2(!(ran.out + ran.err).contains("s3cret"), qPrintable(ran.out + ran.err));
         }
+        const QJsonObject record =
+            QJsonDocument::fromJson(run({"status", "--json"}).out).array()[0].toObject();
         // A server that holds another password than its script.
-        const QString script = QJsonDocument::fromJson(run({"status", "--json"}).out)
-                                   .array()[0]
-                                   .toObject()["script"]
-                                   .toString();
+        const QString script = record["script"].toString();
         writeBytes(script, readAll(script).replace("s3cret", "other"));
         ran = run({"rcon", "status"});
         QVERIFY2(ran.status == 1 && ran.err.contains("refused the remote console password"),

@@ -1,4 +1,6 @@
 #include "launch/ServerWatch.h"
+#include "network/RemoteConsole.h"
+#include "network/ServerStatus.h"
 #include "support/Files.h"
 
 #include <QNetworkDatagram>
@@ -142,6 +144,64 @@ private slots:
         if (old)
             QCOMPARE(old->queries, 0);
         QCOMPARE(fresh.queries > 0, !verdict.contains("cannot be confirmed"));
+    }
+
+    // The remote console against a stand-in that answers as the engine does: a reply of two
+    // packets ends at the echo, or where the echo is lost at the silence after it; a wrong
+    // password is told; the console's list of clients is read by its header, colour codes,
+    // names with spaces, a client that connects and an IPv6 address included.
+    void talksThroughTheRemoteConsole()
+    {
+        const QByteArray print = QByteArray(4, '\xff') + "print\n";
+        const QList<QByteArray> status{
+            "map: q3dm17\ncl score ping name            address                                 "
+            "rate \n-- ----- ---- --------------- --------------------------------------- "
+            "-----\n  0    12   48 ^1Red^7Fox         ^7127.0.0.1:27961",
+            "                         25000\n  1    -3  CON A Name with^7 spaces^7[::1]:27962 "
+            "90000\n  2     0  ZMB ^^77seven     ^7bot 0\n 11     5    9 redfox  ^7loopback "
+            "3000\n\n"};
+        bool echoes = true;
+        QUdpSocket server;
+        QVERIFY(server.bind(QHostAddress::LocalHost, 0));
+        connect(&server, &QUdpSocket::readyRead, this, [&] {
+            while (server.hasPendingDatagrams()) {
+                const QNetworkDatagram query = server.receiveDatagram();
+                const QByteArray command = query.data().mid(4);
+                QList<QByteArray> replies{"Bad rconpassword.\n"};
+                if (command == "rcon s3cret status")
+                    replies = status;
+                else if (command.startsWith("rcon s3cret echo "))
+                    replies = {echoes ? command.mid(17) + '\n' : QByteArray()};
+                for (const QByteArray& reply : replies)
+                    if (!reply.isEmpty())
+                        server.writeDatagram(print + reply, query.senderAddress(),
+                                             query.senderPort());
+            }
+        });
+        for (const bool echo : {true, false}) {
+            echoes = echo;
+            const RemoteConsole::Reply reply =
+                RemoteConsole(server.localPort(), "s3cret").run("status");
+            QCOMPARE(reply.kind, RemoteConsole::Reply::Kind::Answered);
+            QCOMPARE(reply.text, status.join(""));
+        }
+        QCOMPARE(RemoteConsole(server.localPort(), "wrong").run("status").kind,
+                 RemoteConsole::Reply::Kind::BadPassword);
+
+        const std::optional<ConsoleStatus> read = parseConsoleStatus(status.join(""));
+        QVERIFY(read);
+        QCOMPARE(read->map, "q3dm17");
+        QStringList clients;
+        for (const ConsoleStatus::Client& client : read->clients)
+            clients << QStringLiteral("%1|%2|%3|%4|%5|%6")
+                           .arg(client.slot)
+                           .arg(client.score)
+                           .arg(client.ping, client.name, client.address)
+                           .arg(client.rate);
+        QCOMPARE(clients, (QStringList{"0|12|48|^1Red^7Fox|127.0.0.1:27961|25000",
+                                       "1|-3|CON|A Name with^7 spaces|[::1]:27962|90000",
+                                       "2|0|ZMB|^^77seven|bot|0", "11|5|9|redfox|loopback|3000"}));
+        QVERIFY(!parseConsoleStatus("map: q3dm17\nslot name\n--\n"));
     }
 };
 
