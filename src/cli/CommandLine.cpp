@@ -210,7 +210,10 @@ int run(const QStringList& arguments)
     parser.addOption(version);
     for (const QString& name : optionNames()) {
         const char* value = valueNameOf(name);
-        parser.addOption(QCommandLineOption(name, {}, value ? QLatin1String(value) : QString()));
+        const char* letter = shortNameOf(name);
+        parser.addOption(QCommandLineOption(letter ? QStringList{QLatin1String(letter), name}
+                                                   : QStringList{name},
+                                            {}, value ? QLatin1String(value) : QString()));
     }
     const CommandSpec* named = commandIn(arguments);
     if (!parser.parse(arguments)) {
@@ -239,7 +242,8 @@ int run(const QStringList& arguments)
     if (!command)
         return usageError(
             QStringLiteral("give a command: %1.").arg(commandNames().join(QStringLiteral(", "))));
-    for (const QString& name : parser.optionNames()) {
+    for (const QString& typed : parser.optionNames()) {
+        const QString name = longNameOf(typed);
         if (!optionsOf(command).contains(name))
             return usageError(QStringLiteral("%1 takes no option --%2").arg(word, name) +
                                   didYouMean(nearest(name, optionsOf(command)), "--"),

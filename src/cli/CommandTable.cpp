@@ -10,14 +10,18 @@ namespace {
 // The options that are no box of the form, with the names of their values.
 struct OwnOption {
     const char* name;
-    const char* valueName; // nullptr for a switch
+    const char* valueName;           // nullptr for a switch
+    const char* shortName = nullptr; // the one letter that also names it, as tail's
 };
-constexpr std::array<OwnOption, 5> kOwnOptions{{
+constexpr std::array<OwnOption, 8> kOwnOptions{{
     {"from", "SCRIPT"},
     {"rotation", "MAP,MAP"},
     {"replace", nullptr},
     {"fresh", nullptr},
     {"json", nullptr},
+    {"lines", "N", "n"},
+    {"follow", nullptr, "f"},
+    {"color", "WHEN"},
 }};
 
 // The eleven settings that a script holds, as create takes them.
@@ -69,16 +73,29 @@ constexpr std::array<OptionUse, 2> kStatusOptions{{
 constexpr std::array<OptionUse, 1> kStopOptions{{
     {"game-dir", "Only the servers of this game directory."},
 }};
-constexpr std::array<OptionUse, 1> kTalkOptions{{
+constexpr std::array<OptionUse, 2> kTalkOptions{{
     {"game-dir", "The server of this game directory (default: the only one running)."},
+    {"color", "Show the game's colour codes as colours: auto (on a terminal, unless NO_COLOR "
+              "is set), always or never."},
 }};
-constexpr std::array<OptionUse, 2> kPlayersOptions{{
+constexpr std::array<OptionUse, 4> kLogOptions{{
     {"game-dir", "The server of this game directory (default: the only one running)."},
+    {"lines", "The last N lines (default: 10); -n N for short."},
+    {"follow", "Go on printing the lines as the server writes them, and the new server's "
+               "after a run --replace, until Ctrl+C or the server stops; -f for short."},
+    {"color", "Show the game's colour codes as colours: auto (on a terminal, unless NO_COLOR "
+              "is set), always or never."},
+}};
+constexpr std::array<OptionUse, 3> kPlayersOptions{{
+    {"game-dir", "The server of this game directory (default: the only one running)."},
+    {"color", "Show the game's colour codes as colours: auto (on a terminal, unless NO_COLOR "
+              "is set), always or never."},
+
     {"json", "Print one JSON object: the map, and each player with slot, name as the game "
              "shows it and without colours, score, ping or state, address and rate."},
 }};
 
-const std::array<CommandSpec, 11> kCommands{{
+const std::array<CommandSpec, 12> kCommands{{
     {"create", "", "Check the settings and write the config file, as Create Config does.",
      "A setting not given keeps its design text, or with --from the script's value. The same "
      "check as the window's runs, and each problem names its option. create writes only a "
@@ -177,6 +194,14 @@ const std::array<CommandSpec, 11> kCommands{{
      "players lists them. A name that fits more than one player is refused, with their "
      "slots. The player is kicked by slot (clientkick), so that the one meant goes.",
      kTalkOptions, "quorvex-config-creator kick 3", kickCommand},
+    {"log", "", "Print the end of a running server's console log, as tail does.",
+     "The log is the server's console, conf<N>.log in the arena folder beside its installed "
+     "script, whose number changes at every start; log finds the one of the running server. "
+     "Colour codes are left out. With --follow, a replace of the server carries on with the "
+     "new server's log, and the command ends with status 0 once no server of the game "
+     "directory has run for 15 seconds, the longest a replace takes. Windows "
+     "servers keep a console window of their own and write no log.",
+     kLogOptions, "quorvex-config-creator log -n 50 -f", logCommand},
     {"help",
      "[COMMAND]",
      "Show the help of a command, or this help.",
@@ -202,8 +227,27 @@ const CommandSpec* findCommand(const QString& name)
     return nullptr;
 }
 
-const char* valueNameOf(const QString& option)
+QString longNameOf(const QString& option)
 {
+    for (const OwnOption& own : kOwnOptions) {
+        if (own.shortName && option == QLatin1String(own.shortName))
+            return QLatin1String(own.name);
+    }
+    return option;
+}
+
+const char* shortNameOf(const QString& option)
+{
+    for (const OwnOption& own : kOwnOptions) {
+        if (option == QLatin1String(own.name))
+            return own.shortName;
+    }
+    return nullptr;
+}
+
+const char* valueNameOf(const QString& typed)
+{
+    const QString option = longNameOf(typed);
     for (const SettingsField& field : kSettingsFields) {
         if (option == QLatin1String(field.option))
             return field.valueName;

@@ -40,7 +40,14 @@ std::span<const CommandSpec> commands();
 
 const CommandSpec* findCommand(const QString& name);
 
-// The name of an option's value, or nullptr for a switch; every option the table uses.
+// The option that a one-letter name stands for, or the name itself.
+QString longNameOf(const QString& option);
+
+// The one-letter name that also names the option, or nullptr.
+const char* shortNameOf(const QString& option);
+
+// The name of an option's value, or nullptr for a switch; every option the table uses, by
+// either of its names.
 const char* valueNameOf(const QString& option);
 
 // Every option that any command takes, each once, in the table's order.

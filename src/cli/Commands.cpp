@@ -15,6 +15,7 @@
 #include "script/ScriptReader.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -22,6 +23,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -31,6 +33,8 @@
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -564,6 +568,34 @@ int stopCommand(const Invocation& invocation)
 
 namespace {
 
+// Whether the server's text keeps its colours on standard output: --color's choice, else
+// where that is a terminal and NO_COLOR is not set; nothing where --color names no choice.
+std::optional<bool> coloursWanted(const Invocation& invocation)
+{
+    const QString when = invocation.isSet("color") ? invocation.value("color") : "auto";
+    if (when == u"always" || when == u"never")
+        return when == u"always";
+    if (when != u"auto")
+        return std::nullopt;
+#ifdef Q_OS_WIN
+    return false; // a console shows escape sequences only when asked to
+#else
+    return qEnvironmentVariable("NO_COLOR").isEmpty() && isatty(STDOUT_FILENO);
+#endif
+}
+
+// The server's text for standard output, its colour codes as coloursWanted says.
+QString shown(const Invocation& invocation, const QString& text)
+{
+    return coloursWanted(invocation).value_or(false) ? withAnsiColours(text) : withoutColours(text);
+}
+
+int wrongColour(const Invocation& invocation)
+{
+    return usageError(QStringLiteral("--color takes auto, always or never, not '%1'.")
+                          .arg(invocation.value("color")));
+}
+
 // A server that a command talks to through its remote console, with the passwords of its
 // script, which its replies never show.
 struct Talk {
@@ -575,6 +607,8 @@ struct Talk {
 // The server that the command talks to, or the status to end with, the reason printed.
 std::variant<Talk, int> talkTo(const Invocation& invocation)
 {
+    if (!coloursWanted(invocation))
+        return wrongColour(invocation);
     const std::variant<ServerRecord, int> chosen = oneServer(invocation);
     if (const int* status = std::get_if<int>(&chosen))
         return *status;
@@ -680,7 +714,7 @@ int rconCommand(const Invocation& invocation)
     const std::variant<QString, int> reply = ask(std::get<Talk>(talk), std::get<QByteArray>(line));
     if (const int* status = std::get_if<int>(&reply))
         return *status;
-    return writeBytesToStandardOutput(withoutColours(std::get<QString>(reply)).toUtf8(),
+    return writeBytesToStandardOutput(shown(invocation, std::get<QString>(reply)).toUtf8(),
                                       QStringLiteral("the server's reply"));
 }
 
@@ -697,7 +731,7 @@ int sayCommand(const Invocation& invocation)
     if (const int* status = std::get_if<int>(&reply))
         return *status;
     // The server's console echoes what it said, as the players see it.
-    return writeBytesToStandardOutput(withoutColours(std::get<QString>(reply)).toUtf8(),
+    return writeBytesToStandardOutput(shown(invocation, std::get<QString>(reply)).toUtf8(),
                                       QStringLiteral("the server's reply"));
 }
 
@@ -734,7 +768,7 @@ int playersCommand(const Invocation& invocation)
     for (const ConsoleStatus::Client& client : status.clients)
         lines << QStringLiteral("%1  %2  score %3  ping %4  %5  rate %6")
                      .arg(client.slot, 2)
-                     .arg(withoutColours(client.name))
+                     .arg(shown(invocation, client.name))
                      .arg(client.score)
                      .arg(client.ping, client.address)
                      .arg(client.rate);
@@ -786,4 +820,111 @@ int kickCommand(const Invocation& invocation)
                       .arg(withoutColours(fitting[0].name))
                       .arg(fitting[0].slot));
     return Done;
+}
+
+int logCommand(const Invocation& invocation)
+{
+    bool isNumber = true;
+    const int count = invocation.isSet("lines") ? invocation.value("lines").toInt(&isNumber) : 10;
+    if (!isNumber || count < 0)
+        return usageError(QStringLiteral("--lines takes a number of lines, such as 50."),
+                          findCommand(QStringLiteral("log")));
+    const std::variant<ServerRecord, int> chosen = oneServer(invocation);
+    if (const int* status = std::get_if<int>(&chosen))
+        return *status;
+    ServerRecord server = std::get<ServerRecord>(chosen);
+    if (server.log.isEmpty())
+        return failed(QStringList(QStringLiteral(
+            "The server keeps a console window of its own, where its output goes, and writes "
+            "no log.")));
+    QFile file;
+    const auto open = [&](const QString& path) -> std::optional<int> {
+        file.close();
+        if (const std::optional<QString> problem = openRegularFile(file, path))
+            return failed(QStringList(QStringLiteral("Could not read the server's log \"%1\": %2.")
+                                          .arg(QDir::toNativeSeparators(path), *problem)));
+        return std::nullopt;
+    };
+    if (!coloursWanted(invocation))
+        return wrongColour(invocation);
+    const auto show = [&](const QByteArray& bytes) {
+        return bytes.isEmpty() ||
+               writeBytesToStandardOutput(shown(invocation, QString::fromUtf8(bytes)).toUtf8(),
+                                          QStringLiteral("the log")) == Done;
+    };
+    if (const std::optional<int> status = open(server.log))
+        return *status;
+    // The last lines, from at most the last MiB.
+    constexpr qint64 kTail = 1024 * 1024;
+    file.seek(std::max<qint64>(0, file.size() - kTail));
+    QByteArray tail = file.readAll();
+    // Back from the end, over the last line's own line end, to the start of the count'th line.
+    qsizetype start = tail.size() - (tail.endsWith('\n') ? 1 : 0);
+    for (int lines = 0; start > 0; --start) {
+        if (tail[start - 1] == '\n' && ++lines == count)
+            break;
+    }
+    if (!show(count == 0 ? QByteArray() : tail.mid(start)))
+        return Failed;
+    if (!invocation.isSet("follow"))
+        return Done;
+
+    // Followed until interrupted or the server stops; a replace moves on to its successor,
+    // the live server of the same game directory, from its log's start.
+    int result = Done;
+    QEventLoop loop;
+    Console::onInterrupt(&loop, [&](int status) {
+        result = status;
+        loop.quit();
+    });
+    QTimer poll;
+    int ticks = 0;
+    constexpr int kReplaceMs = 15000;
+    std::optional<QDeadlineTimer> gone;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (file.size() < file.pos())
+            file.seek(0); // written anew
+        if (!show(file.readAll())) {
+            result = Failed;
+            loop.quit();
+            return;
+        }
+        if (++ticks % 4 != 0)
+            return;
+        const QList<ServerRecord> live = StartedServers::live();
+        const auto isServer = [&](const ServerRecord& each) {
+            return each.pid == server.pid && each.identity == server.identity;
+        };
+        if (std::ranges::any_of(live, isServer))
+            return;
+        const auto successor = std::ranges::find_if(live, [&](const ServerRecord& each) {
+            return QDir::cleanPath(each.gameDir) == QDir::cleanPath(server.gameDir) &&
+                   !each.log.isEmpty();
+        });
+        // A replace stops the server before it starts the next, which may take the start's
+        // whole wait to be recorded.
+        if (successor == live.end()) {
+            if (!gone)
+                gone.emplace(kReplaceMs);
+            if (!gone->hasExpired())
+                return;
+            show(file.readAll());
+            print(stderr, QStringLiteral("The server has stopped."));
+            loop.quit();
+            return;
+        }
+        gone.reset();
+        show(file.readAll());
+        server = *successor;
+        print(stderr, QStringLiteral("The server was replaced; following its successor's log "
+                                     "\"%1\".")
+                          .arg(QDir::toNativeSeparators(server.log)));
+        if (const std::optional<int> status = open(server.log)) {
+            result = *status;
+            loop.quit();
+        }
+    });
+    poll.start(250);
+    loop.exec();
+    return result;
 }

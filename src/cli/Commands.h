@@ -13,4 +13,5 @@ int rconCommand(const Invocation& invocation);
 int sayCommand(const Invocation& invocation);
 int playersCommand(const Invocation& invocation);
 int kickCommand(const Invocation& invocation);
+int logCommand(const Invocation& invocation);
 int helpCommand(const Invocation& invocation);

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
+#include <array>
 
 std::optional<ServerStatus> parseStatus(const QByteArray& answer)
 {
@@ -88,6 +89,29 @@ QString withoutColours(const QString& name)
             plain += name[i];
     }
     return plain;
+}
+
+QString withAnsiColours(const QString& text)
+{
+    // The engine's own table for its terminal: black shows inverse, white as the default.
+    constexpr std::array<int, 8> kAnsi{7, 31, 32, 33, 34, 36, 35, 0};
+    QString shown;
+    bool coloured = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'^' && i + 1 < text.size() && text[i + 1].isLetterOrNumber() &&
+            text[i + 1].unicode() < 0x80) {
+            shown +=
+                QStringLiteral("\x1b[0m\x1b[%1m").arg(kAnsi[(text[i + 1].unicode() - '0') & 7]);
+            coloured = true;
+            ++i;
+        } else if (text[i] == u'\n' && coloured) {
+            shown += QStringLiteral("\x1b[0m\n");
+            coloured = false;
+        } else {
+            shown += text[i];
+        }
+    }
+    return coloured ? shown + QStringLiteral("\x1b[0m") : shown;
 }
 
 std::optional<ConsoleStatus> parseConsoleStatus(const QByteArray& reply)

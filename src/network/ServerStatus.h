@@ -33,6 +33,10 @@ std::optional<ServerStatus> askStatus(quint16 port, int timeoutMs = 1000);
 // A name without the engine's colour codes, ^ followed by a letter or digit.
 QString withoutColours(const QString& name);
 
+// The text with each colour code as the ANSI colour that the engine's own terminal shows
+// for it, reset at each line end and at the end.
+QString withAnsiColours(const QString& text);
+
 // The clients that the server's console command status lists, with its map.
 struct ConsoleStatus {
     struct Client {

@@ -128,10 +128,11 @@ private slots:
                                             "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace] [--fresh]\n"
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--json]\n"
                                             "  or:  quorvex-config-creator stop [--game-dir DIR]\n"
-                                            "  or:  quorvex-config-creator rcon [--game-dir DIR] COMMAND...\n"
-                                            "  or:  quorvex-config-creator players [--game-dir DIR] [--json]\n"
-                                            "  or:  quorvex-config-creator say [--game-dir DIR] TEXT...\n"
-                                            "  or:  quorvex-config-creator kick [--game-dir DIR] PLAYER\n"
+                                            "  or:  quorvex-config-creator rcon [--game-dir DIR] [--color WHEN] COMMAND...\n"
+                                            "  or:  quorvex-config-creator players [--game-dir DIR] [--color WHEN] [--json]\n"
+                                            "  or:  quorvex-config-creator say [--game-dir DIR] [--color WHEN] TEXT...\n"
+                                            "  or:  quorvex-config-creator kick [--game-dir DIR] [--color WHEN] PLAYER\n"
+                                            "  or:  quorvex-config-creator log [--game-dir DIR] [--lines N] [--follow] [--color WHEN]\n"
                                             "  or:  quorvex-config-creator help [COMMAND]\n") << "";
         QTest::newRow("help of a command") << QStringList{"create", "--help"} << none << 0 << ""
                                            << QByteArray("Usage: quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n\n"
@@ -278,7 +279,7 @@ private slots:
     void talkingToTheServer()
     {
         FakeGameTree tree(FakeGameTree::RealEngine);
-        const auto start = [&](const QStringList& settings) {
+        const auto serve = [&](const QStringList& settings) {
             QCOMPARE(run(QStringList{"create", "--server-name", "Talk", "--map", "quorvexmap1",
                                      "--output", tree.outputPath} +
                          settings)
@@ -289,13 +290,13 @@ private slots:
                     .status,
                 0);
         };
-        start({});
+        serve({});
         Ran ran = run({"rcon", "status"});
         QVERIFY2(ran.status == 1 && ran.err.contains("sets no remote console password, so the "
                                                      "server takes no command. Set one with "
                                                      "create --rcon-password"),
                  qPrintable(ran.err));
-        start({"--rcon-password", "s3cret"});
+        serve({"--rcon-password", "s3cret"});
         for (const auto& [arguments, status, said] :
              {std::tuple{QStringList{"rcon", "status"}, 0, "map: quorvexmap1\n"},
               // Six packets of reply.
@@ -308,6 +309,12 @@ private slots:
               std::tuple{QStringList{"rcon", "killserver"}, 1, "Give the stop command"},
               std::tuple{QStringList{"rcon", "--game-dir", m_dir.path(), "status"}, 3,
                          "No server that this tool started is running in that game directory"},
+              // Colours as the engine's terminal shows them, or none.
+              std::tuple{QStringList{"rcon", "--color=always", "echo", "^1red^7white"}, 0,
+                         "\x1b[0m\x1b[31mred\x1b[0m\x1b[0mwhite\x1b[0m\n"},
+              std::tuple{QStringList{"rcon", "echo", "^1red^7white"}, 0, "redwhite\n"},
+              std::tuple{QStringList{"say", "--color", "often", "hi"}, 2,
+                         "--color takes auto, always or never, not 'often'."},
               std::tuple{QStringList{"players"}, 0,
                          "map: quorvexmap1\nNo player is on the server.\n"},
               std::tuple{QStringList{"players", "--json"}, 0, "\"players\": [\n    ]"},
@@ -321,6 +328,27 @@ private slots:
                      qPrintable(arguments.join(u' ') + u'\n' + ran.out + ran.err));
             QVERIFY2(!(ran.out + ran.err).contains("s3cret"), qPrintable(ran.out + ran.err));
         }
+        const QJsonObject first =
+            QJsonDocument::fromJson(run({"status", "--json"}).out).array()[0].toObject();
+        // The log's last lines, and followed across a replace until the server stops.
+        ran = run({"log", "-n", "2"});
+        QCOMPARE(ran.status, 0);
+        QCOMPARE(ran.out, readAll(first["log"].toString()).split('\n').last(3).join('\n'));
+        QProcess follow;
+        start(follow, {"log", "--lines", "0", "-f"});
+        QVERIFY(follow.waitForStarted());
+        serve({"--rcon-password", "s3cret"});
+        QVERIFY(run({"rcon", "echo", "after the replace"}).status == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(follow.peek(1 << 20).contains("Rcon from 127.0.0.1: echo "
+                                                               "after the replace"),
+                                 10000);
+        QVERIFY(follow.readAllStandardOutput().contains("ShutdownGame"));
+        QVERIFY(follow.readAllStandardError().contains("The server was replaced; following"));
+        QCOMPARE(run({"stop"}).status, 0);
+        QVERIFY(follow.waitForFinished(25000));
+        QCOMPARE(follow.exitCode(), 0);
+        QVERIFY(follow.readAllStandardError().endsWith("The server has stopped.\n"));
+        serve({"--rcon-password", "s3cret"});
         const QJsonObject record =
             QJsonDocument::fromJson(run({"status", "--json"}).out).array()[0].toObject();
         // A server that holds another password than its script.
