@@ -95,7 +95,7 @@ constexpr std::array<OptionUse, 3> kPlayersOptions{{
              "shows it and without colours, score, ping or state, address and rate."},
 }};
 
-const std::array<CommandSpec, 12> kCommands{{
+const std::array<CommandSpec, 13> kCommands{{
     {"create", "", "Check the settings and write the config file, as Create Config does.",
      "A setting not given keeps its design text, or with --from the script's value. The same "
      "check as the window's runs, and each problem names its option. create writes only a "
@@ -202,6 +202,13 @@ const std::array<CommandSpec, 12> kCommands{{
      "directory has run for 15 seconds, the longest a replace takes. Windows "
      "servers keep a console window of their own and write no log.",
      kLogOptions, "quorvex-config-creator log -n 50 -f", logCommand},
+    {"console", "", "The live console of a running server: its log, and commands to run.",
+     "The server's log goes by as log --follow shows it, and each line read is run as rcon "
+     "runs it, with the same checks, its reply printed. At a terminal it prompts with ] and "
+     "reads until Ctrl+D or Ctrl+C; otherwise it reads standard input to its end, one command "
+     "a line, so that a script can pipe commands in.",
+     kTalkOptions, "printf 'status\\nsay Back in five\\n' | quorvex-config-creator console",
+     consoleCommand},
     {"help",
      "[COMMAND]",
      "Show the help of a command, or this help.",

@@ -33,7 +33,11 @@
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
+#include <iostream>
+#include <string>
+#include <thread>
 #else
+#include <QSocketNotifier>
 #include <unistd.h>
 #endif
 
@@ -822,17 +826,13 @@ int kickCommand(const Invocation& invocation)
     return Done;
 }
 
-int logCommand(const Invocation& invocation)
+namespace {
+
+// Prints the last count lines of the server's log, and with follow goes on until interrupted
+// or the server stops, while alongside, if given, works in the same loop and may end it.
+int showLog(const Invocation& invocation, ServerRecord server, int count, bool follow,
+            const std::function<void(QEventLoop& loop, int& result)>& alongside = {})
 {
-    bool isNumber = true;
-    const int count = invocation.isSet("lines") ? invocation.value("lines").toInt(&isNumber) : 10;
-    if (!isNumber || count < 0)
-        return usageError(QStringLiteral("--lines takes a number of lines, such as 50."),
-                          findCommand(QStringLiteral("log")));
-    const std::variant<ServerRecord, int> chosen = oneServer(invocation);
-    if (const int* status = std::get_if<int>(&chosen))
-        return *status;
-    ServerRecord server = std::get<ServerRecord>(chosen);
     if (server.log.isEmpty())
         return failed(QStringList(QStringLiteral(
             "The server keeps a console window of its own, where its output goes, and writes "
@@ -866,7 +866,7 @@ int logCommand(const Invocation& invocation)
     }
     if (!show(count == 0 ? QByteArray() : tail.mid(start)))
         return Failed;
-    if (!invocation.isSet("follow"))
+    if (!follow)
         return Done;
 
     // Followed until interrupted or the server stops; a replace moves on to its successor,
@@ -925,6 +925,114 @@ int logCommand(const Invocation& invocation)
         }
     });
     poll.start(250);
+    if (alongside)
+        alongside(loop, result);
     loop.exec();
     return result;
+}
+
+} // namespace
+
+int logCommand(const Invocation& invocation)
+{
+    bool isNumber = true;
+    const int count = invocation.isSet("lines") ? invocation.value("lines").toInt(&isNumber) : 10;
+    if (!isNumber || count < 0)
+        return usageError(QStringLiteral("--lines takes a number of lines, such as 50."),
+                          findCommand(QStringLiteral("log")));
+    const std::variant<ServerRecord, int> chosen = oneServer(invocation);
+    if (const int* status = std::get_if<int>(&chosen))
+        return *status;
+    return showLog(invocation, std::get<ServerRecord>(chosen), count, invocation.isSet("follow"));
+}
+
+int consoleCommand(const Invocation& invocation)
+{
+    std::variant<Talk, int> chosen = talkTo(invocation);
+    if (const int* status = std::get_if<int>(&chosen))
+        return *status;
+    Talk& talk = std::get<Talk>(chosen);
+#ifdef Q_OS_WIN
+    const bool terminal = _isatty(_fileno(stdin));
+#else
+    const bool terminal = isatty(STDIN_FILENO);
+#endif
+    const auto prompt = [terminal] {
+        if (terminal) {
+            std::fputs("] ", stdout);
+            std::fflush(stdout);
+        }
+    };
+    // Each line is run in turn, as it comes; the end of input ends the console.
+    const auto run = [&](const QByteArray& line) {
+        if (const QByteArray command = line.trimmed(); !command.isEmpty()) {
+            const std::variant<QString, int> reply = ask(talk, command);
+            if (const QString* text = std::get_if<QString>(&reply))
+                writeBytesToStandardOutput(shown(invocation, *text).toUtf8(),
+                                           QStringLiteral("the server's reply"));
+        }
+        prompt();
+    };
+    const auto end = [terminal](QEventLoop& loop, int& result) {
+        if (terminal)
+            std::fputs("\n", stdout);
+        result = Done;
+        loop.quit();
+    };
+#ifdef Q_OS_WIN
+    // A console's input cannot be waited on with the others, so a thread of its own reads
+    // it and hands each line over; it is left waiting at the exit.
+    const auto commands = [&](QEventLoop& loop, int& result) {
+        prompt();
+        std::thread([&] {
+            std::string line;
+            while (std::getline(std::cin, line))
+                QMetaObject::invokeMethod(
+                    &loop, [&, line] { run(QByteArray::fromStdString(line)); },
+                    Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(&loop, [&] { end(loop, result); });
+        }).detach();
+    };
+#else
+    QByteArray pending;
+    std::unique_ptr<QSocketNotifier> input;
+    const auto commands = [&](QEventLoop& loop, int& result) {
+        prompt();
+        input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(input.get(), &QSocketNotifier::activated, &loop, [&] {
+            char buffer[4096];
+            const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                return;
+            if (got <= 0) {
+                input->setEnabled(false);
+                if (!pending.isEmpty())
+                    run(std::exchange(pending, {}));
+                end(loop, result);
+                return;
+            }
+            pending.append(buffer, got);
+            // A reply is waited for in a loop of its own, where no more input is read.
+            input->setEnabled(false);
+            for (qsizetype at; (at = pending.indexOf('\n')) >= 0;) {
+                const QByteArray line = pending.left(at);
+                pending.remove(0, at + 1);
+                run(line);
+            }
+            input->setEnabled(true);
+        });
+    };
+#endif
+    if (talk.server.log.isEmpty()) {
+        QEventLoop loop;
+        int result = Done;
+        Console::onInterrupt(&loop, [&](int status) {
+            result = status;
+            loop.quit();
+        });
+        commands(loop, result);
+        loop.exec();
+        return result;
+    }
+    return showLog(invocation, talk.server, 0, true, commands);
 }

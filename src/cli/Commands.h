@@ -14,4 +14,5 @@ int sayCommand(const Invocation& invocation);
 int playersCommand(const Invocation& invocation);
 int kickCommand(const Invocation& invocation);
 int logCommand(const Invocation& invocation);
+int consoleCommand(const Invocation& invocation);
 int helpCommand(const Invocation& invocation);

@@ -133,6 +133,7 @@ private slots:
                                             "  or:  quorvex-config-creator say [--game-dir DIR] [--color WHEN] TEXT...\n"
                                             "  or:  quorvex-config-creator kick [--game-dir DIR] [--color WHEN] PLAYER\n"
                                             "  or:  quorvex-config-creator log [--game-dir DIR] [--lines N] [--follow] [--color WHEN]\n"
+                                            "  or:  quorvex-config-creator console [--game-dir DIR] [--color WHEN]\n"
                                             "  or:  quorvex-config-creator help [COMMAND]\n") << "";
         QTest::newRow("help of a command") << QStringList{"create", "--help"} << none << 0 << ""
                                            << QByteArray("Usage: quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n\n"
@@ -330,6 +331,12 @@ private slots:
         }
         const QJsonObject first =
             QJsonDocument::fromJson(run({"status", "--json"}).out).array()[0].toObject();
+        // Commands piped into the console run in turn, to the end of the input.
+        ran = run({"console"}, "status\n\nsay piped\nquit\nsay after");
+        QVERIFY2(ran.status == 0 && ran.out.contains("map: quorvexmap1\n") &&
+                     ran.out.contains("console: piped\n") && ran.out.contains("console: after") &&
+                     ran.err.contains("Give the stop command"),
+                 qPrintable(ran.out + ran.err));
         // The log's last lines, and followed across a replace until the server stops.
         ran = run({"log", "-n", "2"});
         QCOMPARE(ran.status, 0);
