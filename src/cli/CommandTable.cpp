@@ -172,11 +172,13 @@ const std::array<CommandSpec, 13> kCommands{{
      "for it. The command goes over UDP through the engine's remote console, with the "
      "remote console password that the server's installed script sets, read from that "
      "copy, which only its owner can read: no password is ever on a command line. The "
-     "reply ends at an echo sent right after the command, or after 0.3 seconds of silence; "
-     "a command that gets no answer in a second is sent once more. Before it is sent, a map "
+     "reply ends at an echo sent right after the command, or after 0.3 seconds of silence. "
+     "A command is sent once: where nothing comes in a second, only the echo is asked again, "
+     "to tell a lost answer from a server that answers nothing. Before it is sent, a map "
      "command (map, devmap, spmap, spdevmap) whose map the game tree lacks is refused with "
-     "the nearest names, since the server would drop its level and answer no one; quit and "
-     "killserver are refused, since stop ends a server and keeps the records true. Exit "
+     "the nearest names; quit and killserver are refused, since stop ends a server and keeps "
+     "the records true; and so are changes of rconpassword, vstr, game_restart and "
+     "cvar_restart, whose effects the tool cannot check. Exit "
      "status 0 when the server answered, 1 when it did not or the command was refused, 3 "
      "when no server runs. Give -- before a command whose words start with -.",
      kTalkOptions, "quorvex-config-creator rcon --game-dir /opt/quake3 status", rconCommand},

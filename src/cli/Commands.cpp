@@ -588,9 +588,14 @@ std::optional<bool> coloursWanted(const Invocation& invocation)
 #endif
 }
 
-// The server's text for standard output, its colour codes as coloursWanted says.
-QString shown(const Invocation& invocation, const QString& text)
+// The server's text for standard output, its colour codes as coloursWanted says, and each of
+// the secrets where the engine prints a variable's value, in quotes, as stars: only there,
+// so that the stars never tell a short secret's place in other text.
+QString shown(const Invocation& invocation, QString text, const QStringList& secrets = {})
 {
+    for (const QString& secret : secrets)
+        for (const char* end : {"\"", "^7\""})
+            text.replace(u'"' + secret + QLatin1String(end), QStringLiteral("\"********\""));
     return coloursWanted(invocation).value_or(false) ? withAnsiColours(text) : withoutColours(text);
 }
 
@@ -630,6 +635,18 @@ std::variant<Talk, int> talkTo(const Invocation& invocation)
                            "server takes no command. Set one with create --rcon-password, or "
                            "in the window, then start the server again with run --replace.")
                 .arg(server.script)));
+    // The engine takes the password as the word after rcon: up to a space, a quote or a
+    // character beyond ASCII.
+    if (std::ranges::any_of(password, [](QChar c) {
+            return c.unicode() <= u' ' || c.unicode() >= 0x7f || c == u'"' || c == u';';
+        }))
+        return failed(QStringList(
+            QStringLiteral("The remote console password that the server's script %1 sets holds "
+                           "a space, a quote, a semicolon or a character beyond ASCII, which "
+                           "the engine's remote console cannot take. Set one of letters, digits "
+                           "and plain signs with create --rcon-password, then give run "
+                           "--replace.")
+                .arg(server.script)));
     QStringList secrets;
     for (const SettingsMember member :
          {&ServerSettings::rconPassword, &ServerSettings::adminPassword,
@@ -644,20 +661,22 @@ std::variant<Talk, int> talkTo(const Invocation& invocation)
 }
 
 // Runs the console command on the server once it passes the check: its reply, colour codes
-// kept and the script's passwords as stars, since the server prints variables' values; or
-// the status to end with, the reason printed.
+// kept; or the status to end with, the reason printed.
 std::variant<QString, int> ask(Talk& talk, const QByteArray& command)
 {
     if (const std::optional<QString> problem = consoleCommandProblem(talk.server.gameDir, command))
         return failed(QStringList(*problem));
     const RemoteConsole::Reply reply = talk.console.run(command);
     switch (reply.kind) {
-    case RemoteConsole::Reply::Kind::Answered: {
-        QString text = QString::fromUtf8(reply.text);
-        for (const QString& secret : talk.secrets)
-            text.replace(secret, QStringLiteral("********"));
-        return text;
-    }
+    case RemoteConsole::Reply::Kind::Answered:
+        return QString::fromUtf8(reply.text);
+    case RemoteConsole::Reply::Kind::Lost:
+        return failed(QStringList(
+            QStringLiteral(
+                "The server on UDP port %1 is there, but its answer to the command was lost, and "
+                "the command may or may not have run. It was not sent again, so that it never "
+                "runs twice; see log or players before giving it again.")
+                .arg(talk.server.currentPort())));
     case RemoteConsole::Reply::Kind::BadPassword:
         return failed(QStringList(
             QStringLiteral(
@@ -675,8 +694,8 @@ std::variant<QString, int> ask(Talk& talk, const QByteArray& command)
         break;
     }
     return failed(QStringList(QStringLiteral("The server on UDP port %1 did not answer the "
-                                             "command, asked twice. Give status to see whether "
-                                             "it runs.")
+                                             "command, nor an echo asked once more. Give "
+                                             "status to see whether it runs.")
                                   .arg(talk.server.currentPort())));
 }
 
@@ -718,8 +737,9 @@ int rconCommand(const Invocation& invocation)
     const std::variant<QString, int> reply = ask(std::get<Talk>(talk), std::get<QByteArray>(line));
     if (const int* status = std::get_if<int>(&reply))
         return *status;
-    return writeBytesToStandardOutput(shown(invocation, std::get<QString>(reply)).toUtf8(),
-                                      QStringLiteral("the server's reply"));
+    return writeBytesToStandardOutput(
+        shown(invocation, std::get<QString>(reply), std::get<Talk>(talk).secrets).toUtf8(),
+        QStringLiteral("the server's reply"));
 }
 
 int sayCommand(const Invocation& invocation)
@@ -735,8 +755,9 @@ int sayCommand(const Invocation& invocation)
     if (const int* status = std::get_if<int>(&reply))
         return *status;
     // The server's console echoes what it said, as the players see it.
-    return writeBytesToStandardOutput(shown(invocation, std::get<QString>(reply)).toUtf8(),
-                                      QStringLiteral("the server's reply"));
+    return writeBytesToStandardOutput(
+        shown(invocation, std::get<QString>(reply), std::get<Talk>(talk).secrets).toUtf8(),
+        QStringLiteral("the server's reply"));
 }
 
 int playersCommand(const Invocation& invocation)
@@ -795,10 +816,11 @@ int kickCommand(const Invocation& invocation)
     const QString player = invocation.arguments[0];
     QList<ConsoleStatus::Client> fitting;
     for (const ConsoleStatus::Client& client : std::get<ConsoleStatus>(clients).clients) {
-        bool isSlot = false;
-        const int slot = player.toInt(&isSlot);
-        if (isSlot ? client.slot == slot
-                   : withoutColours(client.name).compare(player, Qt::CaseInsensitive) == 0)
+        const bool isSlot = !player.isEmpty() && std::ranges::all_of(player, [](QChar c) {
+            return c >= u'0' && c <= u'9';
+        });
+        if ((isSlot && client.slot == player.toInt()) ||
+            withoutColours(client.name).compare(player, Qt::CaseInsensitive) == 0)
             fitting << client;
     }
     if (fitting.size() != 1) {
@@ -806,8 +828,8 @@ int kickCommand(const Invocation& invocation)
                               ? QStringLiteral("No player on the server is \"%1\"; give a "
                                                "slot or a name that players lists.")
                                     .arg(player)
-                              : QStringLiteral("%1 players are called \"%2\"; give the slot "
-                                               "of the one to kick:")
+                              : QStringLiteral("%1 players fit \"%2\", by slot or name; give "
+                                               "the slot of the one to kick:")
                                     .arg(fitting.size())
                                     .arg(player)};
         for (const ConsoleStatus::Client& client : fitting)
@@ -968,7 +990,7 @@ int consoleCommand(const Invocation& invocation)
         if (const QByteArray command = line.trimmed(); !command.isEmpty()) {
             const std::variant<QString, int> reply = ask(talk, command);
             if (const QString* text = std::get_if<QString>(&reply))
-                writeBytesToStandardOutput(shown(invocation, *text).toUtf8(),
+                writeBytesToStandardOutput(shown(invocation, *text, talk.secrets).toUtf8(),
                                            QStringLiteral("the server's reply"));
         }
         prompt();

@@ -323,26 +323,43 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
 std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByteArray& command)
 {
     // The words of the command as the engine's console takes one command: apart by white
-    // space, a quoted word whole, // ending the line; a semicolon is part of a word.
+    // space and comments, a quoted word whole, a quote ending a word; // ends the line, and
+    // a semicolon is part of a word.
     QList<QByteArray> words;
     for (qsizetype at = 0; at < command.size() && words.size() < 3;) {
         if (uchar(command[at]) <= ' ') {
             ++at;
         } else if (command.mid(at, 2) == "//") {
             break;
+        } else if (command.mid(at, 2) == "/*") {
+            const qsizetype end = command.indexOf("*/", at + 2);
+            at = end < 0 ? command.size() : end + 2;
         } else if (command[at] == '"') {
             const qsizetype end = command.indexOf('"', at + 1);
             words << command.mid(at + 1, end < 0 ? -1 : end - at - 1);
             at = end < 0 ? command.size() : end + 1;
         } else {
             qsizetype end = at;
-            while (end < command.size() && uchar(command[end]) > ' ' && command.mid(end, 2) != "//")
+            while (end < command.size() && uchar(command[end]) > ' ' && command[end] != '"' &&
+                   command.mid(end, 2) != "//" && command.mid(end, 2) != "/*")
                 ++end;
             words << command.mid(at, end - at);
             at = end;
         }
     }
     const QByteArray name = words.value(0).toLower();
+    // Commands whose effect the tool cannot check or that undo the server's start: vstr runs
+    // any text, and the restarts drop the game or every variable, the password included.
+    if (name == "vstr" || name == "game_restart" || name == "cvar_restart")
+        return QStringLiteral("%1 is not sent: %2. Give the commands themselves, or change the "
+                              "config file and give run --replace.")
+            .arg(QString::fromLatin1(words[0]),
+                 name == "vstr" ? QStringLiteral("it runs a variable's text, which the tool "
+                                                 "cannot check")
+                 : name == "game_restart"
+                     ? QStringLiteral("it shuts the server's game down")
+                     : QStringLiteral("it resets every variable, the remote console password "
+                                      "included"));
     if (name == "quit" || name == "killserver")
         return QStringLiteral("%1 would end the server behind the tool's back, so it was not "
                               "sent. Give the stop command, which ends the server and all that "
@@ -369,8 +386,7 @@ std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByte
     for (const GameTree::Map& each : tree.maps())
         known << each.name;
     return QStringLiteral("The server cannot load the map \"%1\" from the arena or baseq3 "
-                          "folder%2 It would drop its level and answer no one, so the command "
-                          "was not sent.")
+                          "folder%2 The command was not sent.")
         .arg(map, didYouMean(map, known));
 }
 

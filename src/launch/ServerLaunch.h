@@ -56,9 +56,9 @@ struct StartedServer {
 enum class Archived { Kept, Left };
 
 // Why a console command must not reach the running server of gameDir, or nothing: a map
-// command whose map the game tree lacks, which would leave the server with no level and
-// answering nothing; quit or killserver, which end it behind the tool's records; and a
-// change of the remote console password, which the tool reads from the server's script.
+// command whose map the game tree lacks; quit or killserver, which end it behind the tool's
+// records; a change of the remote console password, which the tool reads from the server's
+// script; and vstr, game_restart and cvar_restart, whose effects it cannot check.
 std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByteArray& command);
 
 // What the operator should know before the start of the values that the server will hold

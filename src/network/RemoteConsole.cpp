@@ -18,9 +18,9 @@ const QByteArray kPrint = kHeader + "print\n";
 // The engine's own words for a password that differs, and for none set.
 constexpr char kBadPassword[] = "Bad rconpassword.\n";
 constexpr char kNoPassword[] = "No rconpassword set on the server.\n";
-// The engine takes ten packets a second from one address, and its status queries count;
-// the tool sends half as many.
-constexpr int kPacketsPerSecond = 5;
+// Half the burst of packets that the engine takes from one address, its status queries
+// included.
+constexpr int kBurst = 5;
 constexpr int kAnswerMs = 1000;
 constexpr int kSilenceMs = 300;
 
@@ -40,84 +40,102 @@ RemoteConsole::Reply RemoteConsole::run(const QByteArray& command)
         "quorvex-end-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
     Reply reply;
     bool heard = false;
+    bool echoed = false;
+    // The engine's words for a wrong or missing password, unless the echo follows them, in
+    // which case the command printed them.
+    std::optional<Reply::Kind> refused;
     QEventLoop loop;
     QTimer silence;
     silence.setSingleShot(true);
     QObject::connect(&silence, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &StatusSocket::readyRead, &loop, [&] {
         while (const std::optional<StatusSocket::Datagram> packet = socket.receive()) {
-            if (packet->senderPort != m_port || !packet->data.startsWith(kPrint) ||
-                reply.kind != Reply::Kind::NoAnswer)
+            if (packet->senderPort != m_port || !packet->data.startsWith(kPrint) || echoed)
                 continue;
             const QByteArray text = packet->data.mid(kPrint.size());
             heard = true;
-            if (text == kBadPassword || text == kNoPassword || text == token + '\n') {
-                reply.kind = text == kBadPassword  ? Reply::Kind::BadPassword
-                             : text == kNoPassword ? Reply::Kind::NoPassword
-                                                   : Reply::Kind::Answered;
+            if (text == token + '\n') {
+                echoed = true;
                 loop.quit();
                 continue;
             }
+            if (!refused && reply.text.isEmpty() && (text == kBadPassword || text == kNoPassword))
+                refused = text == kBadPassword ? Reply::Kind::BadPassword : Reply::Kind::NoPassword;
             reply.text += text;
             silence.start(kSilenceMs);
         }
     });
-    // The command, and once more when nothing came in a second: a lost packet is more
-    // likely than a server that is slow to answer, and the echo after it always prints.
     QTimer answer;
     answer.setSingleShot(true);
     QObject::connect(&answer, &QTimer::timeout, &loop, [&] {
         if (!heard)
             loop.quit();
     });
-    for (int attempt = 0; attempt < 2 && !heard; ++attempt) {
-        send(socket, "rcon " + m_password + ' ' + command);
+    send(socket, "rcon " + m_password + ' ' + command);
+    send(socket, "rcon " + m_password + " echo " + token);
+    answer.start(kAnswerMs);
+    loop.exec();
+    if (!heard) {
+        // Nothing came: only the echo is asked again, since the command may have run and
+        // must not run twice. An echo now says that the server is there but the command's
+        // answer was lost.
         send(socket, "rcon " + m_password + " echo " + token);
         answer.start(kAnswerMs);
         loop.exec();
+        reply.kind = echoed ? Reply::Kind::Lost : Reply::Kind::NoAnswer;
+        return reply;
     }
-    // Where the echo was lost, the silence after the reply ended it.
-    if (heard && reply.kind == Reply::Kind::NoAnswer)
-        reply.kind = Reply::Kind::Answered;
+    if (refused && !echoed)
+        reply.kind = *refused;
+    else
+        reply.kind = Reply::Kind::Answered; // where the echo was lost, the silence ended it
     return reply;
 }
 
 void RemoteConsole::send(StatusSocket& socket, const QByteArray& text)
 {
-    // The pace file holds the times of the last packets that any run of the tool sent to the
-    // server; a file that cannot be used leaves this run's own pace.
-    QLockFile lock(m_paceFile + QStringLiteral(".lock"));
-    QFile pace(m_paceFile);
+    // The engine takes a burst of ten packets from one address, then one a second; the tool
+    // keeps to half that burst. The bucket, its level and when it was last drained, is kept
+    // in the pace file, where given, so that every run of the tool keeps to it together; a
+    // file that cannot be used leaves this run's own.
     const QFileInfo info(m_paceFile);
-    const bool shared = !m_paceFile.isEmpty() && (!info.exists() || info.isFile()) &&
-                        !info.isSymLink() && lock.tryLock(2000) &&
-                        pace.open(QIODevice::ReadWrite) && pace.size() < 4096;
-    if (shared) {
-        m_sent.clear();
-        for (const QByteArray& line : pace.readAll().split('\n'))
-            if (!line.isEmpty())
-                m_sent << line.toLongLong();
-    }
-    const auto forget = [this] {
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        m_sent.removeIf([now](qint64 sent) { return sent <= now - 1000 || sent > now; });
+    const QFileInfo lockInfo(m_paceFile + QStringLiteral(".lock"));
+    const auto usable = [](const QFileInfo& file) {
+        return !file.isSymLink() && (!file.exists() || file.isFile());
     };
-    forget();
-    if (m_sent.size() >= kPacketsPerSecond) {
-        std::ranges::sort(m_sent);
-        const qint64 wait =
-            m_sent[m_sent.size() - kPacketsPerSecond] + 1000 - QDateTime::currentMSecsSinceEpoch();
-        QThread::msleep(quint64(std::clamp<qint64>(wait, 0, 1000)));
-        forget();
+    QLockFile lock(lockInfo.filePath());
+    QFile pace(m_paceFile);
+    const bool shared = !m_paceFile.isEmpty() && usable(info) && usable(lockInfo) &&
+                        lock.tryLock(500) && pace.open(QIODevice::ReadWrite) && pace.size() < 64;
+    if (shared) {
+        const QList<QByteArray> fields = pace.readAll().split(' ');
+        if (fields.size() == 2) {
+            m_level = fields[0].toInt();
+            m_drained = fields[1].toLongLong();
+        }
+    }
+    const auto drain = [this] {
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const qint64 interval = now - m_drained;
+        if (interval < 0 || interval / 1000 > m_level) {
+            m_level = 0;
+            m_drained = now;
+        } else {
+            m_level -= int(interval / 1000);
+            m_drained = now - interval % 1000;
+        }
+    };
+    drain();
+    if (m_level >= kBurst) {
+        QThread::msleep(quint64(
+            std::clamp<qint64>(m_drained + 1000 - QDateTime::currentMSecsSinceEpoch(), 0, 1000)));
+        drain();
     }
     socket.send(kHeader + text, m_port);
-    m_sent << QDateTime::currentMSecsSinceEpoch();
+    ++m_level;
     if (shared) {
-        QByteArrayList lines;
-        for (const qint64 sent : m_sent)
-            lines << QByteArray::number(sent);
         pace.resize(0);
         pace.seek(0);
-        pace.write(lines.join('\n'));
+        pace.write(QByteArray::number(m_level) + ' ' + QByteArray::number(m_drained));
     }
 }

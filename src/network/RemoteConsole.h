@@ -16,7 +16,8 @@ public:
     struct Reply {
         enum class Kind {
             Answered,
-            NoAnswer,    // nothing came, even when asked once more
+            NoAnswer,    // nothing came, even when the echo was asked once more
+            Lost,        // the echo came when asked again, but no answer to the command
             BadPassword, // the server holds another password
             NoPassword,  // the server holds none, and takes no command
         };
@@ -28,8 +29,9 @@ public:
     // to it go to paceFile, where given, so that every run of the tool keeps to the rate.
     RemoteConsole(quint16 port, QByteArray password, QString paceFile = {});
 
-    // Runs one console command on the server. A command that gets no answer in a second is
-    // sent once more; no more than five packets a second go to the server.
+    // Runs one console command on the server, once. Where nothing comes in a second, only
+    // the echo is sent again, to tell a lost answer from a server that answers nothing.
+    // Packets keep to half the engine's rate limit.
     Reply run(const QByteArray& command);
 
 private:
@@ -38,5 +40,6 @@ private:
     quint16 m_port;
     QByteArray m_password;
     QString m_paceFile;
-    QList<qint64> m_sent; // the times of the packets of the last second, in ms since the epoch
+    int m_level = 0;      // the engine's bucket for this address, as the tool counts it
+    qint64 m_drained = 0; // when it last drained, in ms since the epoch
 };

@@ -306,8 +306,13 @@ private slots:
               std::tuple{QStringList{"rcon", "print", "g_motd"}, 0, "\"g_motd\" is:\"two words"},
               std::tuple{QStringList{"rcon", "MAP", "quorvexmap2"}, 1,
                          "The server cannot load the map \"quorvexmap2\" from the arena or "
-                         "baseq3 folder; did you mean quorvexmap1? It would drop its level"},
+                         "baseq3 folder; did you mean quorvexmap1? The command was not sent."},
               std::tuple{QStringList{"rcon", "killserver"}, 1, "Give the stop command"},
+              std::tuple{QStringList{"rcon", "quit/**/"}, 1, "Give the stop command"},
+              std::tuple{QStringList{"rcon", "vstr", "rconpassword"}, 1,
+                         "vstr is not sent: it runs a variable's text"},
+              std::tuple{QStringList{"rcon", "echo", "Bad", "rconpassword."}, 0,
+                         "Bad rconpassword.\n"},
               std::tuple{QStringList{"rcon", "--game-dir", m_dir.path(), "status"}, 3,
                          "No server that this tool started is running in that game directory"},
               // Colours as the engine's terminal shows them, or none.
