@@ -73,23 +73,22 @@ constexpr std::array<OptionUse, 2> kStatusOptions{{
 constexpr std::array<OptionUse, 1> kStopOptions{{
     {"game-dir", "Only the servers of this game directory."},
 }};
-constexpr std::array<OptionUse, 2> kTalkOptions{{
-    {"game-dir", "The server of this game directory (default: the only one running)."},
-    {"color", "Show the game's colour codes as colours: auto (on a terminal, unless NO_COLOR "
-              "is set), always or never."},
-}};
+// The options of the commands that talk to one running server.
+constexpr OptionUse kTalkGameDir{"game-dir", "The server of this game directory (default: the "
+                                             "only one running)."};
+constexpr OptionUse kColour{"color", "Show the game's colour codes as colours: auto (on a "
+                                     "terminal, unless NO_COLOR is set), always or never."};
+constexpr std::array<OptionUse, 2> kTalkOptions{{kTalkGameDir, kColour}};
 constexpr std::array<OptionUse, 4> kLogOptions{{
-    {"game-dir", "The server of this game directory (default: the only one running)."},
+    kTalkGameDir,
     {"lines", "The last N lines (default: 10); -n N for short."},
     {"follow", "Go on printing the lines as the server writes them, and the new server's "
                "after a run --replace, until Ctrl+C or the server stops; -f for short."},
-    {"color", "Show the game's colour codes as colours: auto (on a terminal, unless NO_COLOR "
-              "is set), always or never."},
+    kColour,
 }};
 constexpr std::array<OptionUse, 3> kPlayersOptions{{
-    {"game-dir", "The server of this game directory (default: the only one running)."},
-    {"color", "Show the game's colour codes as colours: auto (on a terminal, unless NO_COLOR "
-              "is set), always or never."},
+    kTalkGameDir,
+    kColour,
 
     {"json", "Print one JSON object: the map, and each player with slot, name as the game "
              "shows it and without colours, score, ping or state, address and rate."},

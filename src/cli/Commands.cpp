@@ -622,42 +622,13 @@ std::variant<Talk, int> talkTo(const Invocation& invocation)
     if (const int* status = std::get_if<int>(&chosen))
         return *status;
     const ServerRecord& server = std::get<ServerRecord>(chosen);
-    // The password is the one that the server's own installed copy of its script sets,
-    // which only its owner can read; it goes nowhere but into the packets.
-    const std::variant<ScriptReading, QString> script = readScriptFile(server.script);
-    if (const QString* problem = std::get_if<QString>(&script))
+    const std::variant<ConsoleAccess, QString> access = consoleAccess(server.script);
+    if (const QString* problem = std::get_if<QString>(&access))
         return failed(QStringList(*problem));
-    const ScriptReading& reading = std::get<ScriptReading>(script);
-    const QString password = reading.value(&ServerSettings::rconPassword).value_or(QString());
-    if (password.isEmpty())
-        return failed(QStringList(
-            QStringLiteral("The server's script %1 sets no remote console password, so the "
-                           "server takes no command. Set one with create --rcon-password, or "
-                           "in the window, then start the server again with run --replace.")
-                .arg(server.script)));
-    // The engine takes the password as the word after rcon: up to a space, a quote or a
-    // character beyond ASCII.
-    if (std::ranges::any_of(password, [](QChar c) {
-            return c.unicode() <= u' ' || c.unicode() >= 0x7f || c == u'"' || c == u';';
-        }))
-        return failed(QStringList(
-            QStringLiteral("The remote console password that the server's script %1 sets holds "
-                           "a space, a quote, a semicolon or a character beyond ASCII, which "
-                           "the engine's remote console cannot take. Set one of letters, digits "
-                           "and plain signs with create --rcon-password, then give run "
-                           "--replace.")
-                .arg(server.script)));
-    QStringList secrets;
-    for (const SettingsMember member :
-         {&ServerSettings::rconPassword, &ServerSettings::adminPassword,
-          &ServerSettings::reservedPassword, &ServerSettings::connectionPassword})
-        if (const QString value = reading.value(member).value_or(QString()); !value.isEmpty())
-            secrets << value;
-    std::ranges::sort(secrets,
-                      [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    const auto& [password, secrets] = std::get<ConsoleAccess>(access);
     // Every run of the tool keeps to one pace for the server's port.
     const QString pace = QStringLiteral("%1/pace.%2").arg(stateFolder()).arg(server.currentPort());
-    return Talk{server, RemoteConsole(server.currentPort(), password.toUtf8(), pace), secrets};
+    return Talk{server, RemoteConsole(server.currentPort(), password, pace), secrets};
 }
 
 // Runs the console command on the server once it passes the check: its reply, colour codes
@@ -726,23 +697,10 @@ std::variant<ConsoleStatus, int> askClients(Talk& talk)
 
 } // namespace
 
-int rconCommand(const Invocation& invocation)
-{
-    const std::variant<QByteArray, int> line = wordsAsLine(invocation);
-    if (const int* status = std::get_if<int>(&line))
-        return *status;
-    std::variant<Talk, int> talk = talkTo(invocation);
-    if (const int* status = std::get_if<int>(&talk))
-        return *status;
-    const std::variant<QString, int> reply = ask(std::get<Talk>(talk), std::get<QByteArray>(line));
-    if (const int* status = std::get_if<int>(&reply))
-        return *status;
-    return writeBytesToStandardOutput(
-        shown(invocation, std::get<QString>(reply), std::get<Talk>(talk).secrets).toUtf8(),
-        QStringLiteral("the server's reply"));
-}
+namespace {
 
-int sayCommand(const Invocation& invocation)
+// Sends the words as one console line, after prefix, and prints the server's reply.
+int sendWords(const Invocation& invocation, const QByteArray& prefix)
 {
     const std::variant<QByteArray, int> line = wordsAsLine(invocation);
     if (const int* status = std::get_if<int>(&line))
@@ -751,13 +709,25 @@ int sayCommand(const Invocation& invocation)
     if (const int* status = std::get_if<int>(&talk))
         return *status;
     const std::variant<QString, int> reply =
-        ask(std::get<Talk>(talk), "say " + std::get<QByteArray>(line));
+        ask(std::get<Talk>(talk), prefix + std::get<QByteArray>(line));
     if (const int* status = std::get_if<int>(&reply))
         return *status;
-    // The server's console echoes what it said, as the players see it.
     return writeBytesToStandardOutput(
         shown(invocation, std::get<QString>(reply), std::get<Talk>(talk).secrets).toUtf8(),
         QStringLiteral("the server's reply"));
+}
+
+} // namespace
+
+int rconCommand(const Invocation& invocation)
+{
+    return sendWords(invocation, {});
+}
+
+// The server's console echoes what it said, as the players see it.
+int sayCommand(const Invocation& invocation)
+{
+    return sendWords(invocation, "say ");
 }
 
 int playersCommand(const Invocation& invocation)
@@ -814,15 +784,7 @@ int kickCommand(const Invocation& invocation)
     // A slot, or a name without its colours in any case; the player goes by slot, so that
     // the one meant goes.
     const QString player = invocation.arguments[0];
-    QList<ConsoleStatus::Client> fitting;
-    for (const ConsoleStatus::Client& client : std::get<ConsoleStatus>(clients).clients) {
-        const bool isSlot = !player.isEmpty() && std::ranges::all_of(player, [](QChar c) {
-            return c >= u'0' && c <= u'9';
-        });
-        if ((isSlot && client.slot == player.toInt()) ||
-            withoutColours(client.name).compare(player, Qt::CaseInsensitive) == 0)
-            fitting << client;
-    }
+    const QList<ConsoleStatus::Client> fitting = std::get<ConsoleStatus>(clients).fitting(player);
     if (fitting.size() != 1) {
         QStringList lines{fitting.isEmpty()
                               ? QStringLiteral("No player on the server is \"%1\"; give a "

@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryFile>
+#include <algorithm>
 
 namespace {
 
@@ -388,6 +389,40 @@ std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByte
     return QStringLiteral("The server cannot load the map \"%1\" from the arena or baseq3 "
                           "folder%2 The command was not sent.")
         .arg(map, didYouMean(map, known));
+}
+
+std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScript)
+{
+    const std::variant<ScriptReading, QString> script = readScriptFile(installedScript);
+    if (const QString* problem = std::get_if<QString>(&script))
+        return *problem;
+    const ScriptReading& reading = std::get<ScriptReading>(script);
+    const QString password = reading.value(&ServerSettings::rconPassword).value_or(QString());
+    if (password.isEmpty())
+        return QStringLiteral("The server's script %1 sets no remote console password, so the "
+                              "server takes no command. Set one with create --rcon-password, or "
+                              "in the window, then start the server again with run --replace.")
+            .arg(installedScript);
+    // The engine takes the password as the word after rcon: up to a space, a quote or a
+    // character beyond ASCII.
+    if (std::ranges::any_of(password, [](QChar c) {
+            return c.unicode() <= u' ' || c.unicode() >= 0x7f || c == u'"' || c == u';';
+        }))
+        return QStringLiteral("The remote console password that the server's script %1 sets "
+                              "holds a space, a quote, a semicolon or a character beyond ASCII, "
+                              "which the engine's remote console cannot take. Set one of "
+                              "letters, digits and plain signs with create --rcon-password, then "
+                              "give run --replace.")
+            .arg(installedScript);
+    ConsoleAccess access{password.toUtf8(), {}};
+    for (const SettingsMember member :
+         {&ServerSettings::rconPassword, &ServerSettings::adminPassword,
+          &ServerSettings::reservedPassword, &ServerSettings::connectionPassword})
+        if (const QString value = reading.value(member).value_or(QString()); !value.isEmpty())
+            access.secrets << value;
+    std::ranges::sort(access.secrets,
+                      [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    return access;
 }
 
 std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const QString& outputPath,

@@ -61,6 +61,17 @@ enum class Archived { Kept, Left };
 // script; and vstr, game_restart and cvar_restart, whose effects it cannot check.
 std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByteArray& command);
 
+// What the tool needs to talk to a server through its remote console: the password, and
+// every password of its script, the longest first, which its replies must not show.
+struct ConsoleAccess {
+    QByteArray password;
+    QStringList secrets;
+};
+
+// The access that the server's installed script gives, read from that copy, which only its
+// owner can read; or why it gives none.
+std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScript);
+
 // What the operator should know before the start of the values that the server will hold
 // from its archive: which they are, passwords masked, and the file; nothing without any.
 std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const QString& outputPath,

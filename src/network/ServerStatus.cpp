@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 
 std::optional<ServerStatus> parseStatus(const QByteArray& answer)
@@ -78,12 +79,23 @@ std::optional<ServerStatus> askStatus(quint16 port, int timeoutMs)
     return statuses.contains(port) ? std::optional(statuses[port]) : std::nullopt;
 }
 
+namespace {
+
+// Whether a colour code starts at text[i]: ^ followed by a letter or digit, as the engine's
+// Q_IsColorString has it.
+bool isColourCode(const QString& text, qsizetype i)
+{
+    return text[i] == u'^' && i + 1 < text.size() && text[i + 1].isLetterOrNumber() &&
+           text[i + 1].unicode() < 0x80;
+}
+
+} // namespace
+
 QString withoutColours(const QString& name)
 {
     QString plain;
     for (qsizetype i = 0; i < name.size(); ++i) {
-        if (name[i] == u'^' && i + 1 < name.size() && name[i + 1].isLetterOrNumber() &&
-            name[i + 1].unicode() < 0x80)
+        if (isColourCode(name, i))
             ++i;
         else
             plain += name[i];
@@ -98,8 +110,7 @@ QString withAnsiColours(const QString& text)
     QString shown;
     bool coloured = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'^' && i + 1 < text.size() && text[i + 1].isLetterOrNumber() &&
-            text[i + 1].unicode() < 0x80) {
+        if (isColourCode(text, i)) {
             shown +=
                 QStringLiteral("\x1b[0m\x1b[%1m").arg(kAnsi[(text[i + 1].unicode() - '0') & 7]);
             coloured = true;
@@ -144,4 +155,17 @@ std::optional<ConsoleStatus> parseConsoleStatus(const QByteArray& reply)
                                match.captured(6).toInt()});
     }
     return status;
+}
+
+QList<ConsoleStatus::Client> ConsoleStatus::fitting(const QString& player) const
+{
+    const bool isSlot = !player.isEmpty() &&
+                        std::ranges::all_of(player, [](QChar c) { return c >= u'0' && c <= u'9'; });
+    QList<Client> fit;
+    for (const Client& client : clients) {
+        if ((isSlot && client.slot == player.toInt()) ||
+            withoutColours(client.name).compare(player, Qt::CaseInsensitive) == 0)
+            fit << client;
+    }
+    return fit;
 }

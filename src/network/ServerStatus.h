@@ -49,6 +49,10 @@ struct ConsoleStatus {
     };
     QString map;
     QList<Client> clients;
+
+    // The clients that player names: by slot, where it is a number, or by name without
+    // colours in any case.
+    QList<Client> fitting(const QString& player) const;
 };
 
 // The reply to the console's status command, its columns read by its header, or nothing
