@@ -3,13 +3,16 @@
 // server is confirmed; a replace whose new server fails its start, until the one it stopped
 // answers again; status of one running server against its floor, a bare getstatus round
 // trip plus the command's start (--version); and status of ten servers, half of them never
-// answering. Another build of the program may be given, to set this one's beside it.
+// answering; and rcon status, players and say on one server, through its console input and
+// over UDP. Another build of the program may be given, to set this one's beside it.
 //
 //   bench_servers [runs] [program]
 #include "servers/StartedServers.h"
 #include "support/FakeGameTree.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QUdpSocket>
@@ -93,6 +96,38 @@ double tenServers(int runs)
     return median(times);
 }
 
+// rcon status, players and say on the running server, through its console input, or over
+// UDP with its record as an earlier version kept it, which names no input; each command
+// given after the engine's rate limit has drained, as an operator gives them.
+void talking(int runs, const QString& stateHome, double floor)
+{
+    for (const bool throughInput : {true, false}) {
+        if (!throughInput) {
+            const QString folder = stateHome + QStringLiteral("/quorvex-config-creator/servers");
+            for (const QString& name : QDir(folder).entryList({QStringLiteral("*.json")})) {
+                QJsonObject json = QJsonDocument::fromJson(readAll(folder + u'/' + name)).object();
+                json.remove(QStringLiteral("input"));
+                writeBytes(folder + u'/' + name, QJsonDocument(json).toJson());
+            }
+        }
+        QList<double> status, players, say;
+        for (int i = 0; i < runs; ++i) {
+            for (auto [times, arguments] : {std::pair{&status, QStringList{"rcon", "status"}},
+                                            std::pair{&players, QStringList{"players"}},
+                                            std::pair{&say, QStringList{"say", "hello"}}}) {
+                if (!throughInput)
+                    QThread::msleep(2100);
+                *times << timed(arguments);
+            }
+        }
+        const char* way = throughInput ? "through the console input" : "over UDP";
+        std::printf("rcon status, %-25s %7.2f ms   %.2f x the floor\n", way, median(status),
+                    median(status) / floor);
+        std::printf("players, %-29s %7.2f ms\n", way, median(players));
+        std::printf("say, %-33s %7.2f ms\n", way, median(say));
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -147,6 +182,10 @@ int main(int argc, char* argv[])
     std::printf("--version, start to exit        %7.2f ms\n", median(start));
     std::printf("status of one server            %7.2f ms   %.2f x the floor\n", median(status),
                 median(status) / floor);
+    timed({"create", "--server-name", "Bench", "--rcon-password", "bench", "--output",
+           tree.outputPath});
+    timed(run);
+    talking(std::min(runs, 10), tree.root(), floor);
     timed({"stop"});
     std::printf("status of ten servers, five silent  %7.1f ms\n", tenServers(runs));
 }

@@ -29,6 +29,7 @@ QString bashCompletion()
             command.name == std::string_view("show")   ? QStringLiteral("_quorvex_files")
             : command.name == std::string_view("help") ? QStringLiteral("_quorvex_commands")
             : command.name == std::string_view("rcon") ? QStringLiteral("_quorvex_console")
+            : command.name == std::string_view("kick") ? QStringLiteral("_quorvex_players")
                                                        : QStringLiteral("true");
         cases << QStringLiteral("    %1) _quorvex_options \"%2\" || %3 ;;")
                      .arg(QLatin1String(command.name), options.join(u' '), arguments);
@@ -47,9 +48,10 @@ QString bashCompletion()
                "    COMPREPLY=($(compgen -d -- \"$cur\"))\n"
                "}\n"
                "_quorvex_commands() { COMPREPLY=($(compgen -W \"%1\" -- \"$cur\")); }\n"
-               "# The maps of the game directory given on the line, else of the saved one.\n"
-               "_quorvex_maps() {\n"
-               "    local IFS=$'\\n' dir= i line names=\n"
+               "# The game directory given on the line, as dir.\n"
+               "_quorvex_dir() {\n"
+               "    local i\n"
+               "    dir=\n"
                "    for ((i = 1; i < COMP_CWORD; i++)); do\n"
                "        case ${COMP_WORDS[i]} in\n"
                "        --game-dir)\n"
@@ -60,9 +62,26 @@ QString bashCompletion()
                "    done\n"
                "    # The folder as typed, its quotes and escapes undone where it runs nothing.\n"
                "    [[ $dir == *[\\$\\`\\(\\;\\|\\&\\<\\>]* ]] || eval \"dir=$dir\" 2>/dev/null\n"
+               "}\n"
+               "# The maps of the game directory given on the line, else of the saved one.\n"
+               "_quorvex_maps() {\n"
+               "    local IFS=$'\\n' dir line names=\n"
+               "    _quorvex_dir\n"
                "    while read -r line; do\n"
                "        names+=${line%%  *}$'\\n'\n"
                "    done < <(\"$program\" maps ${dir:+\"--game-dir=$dir\"} 2>/dev/null)\n"
+               "    COMPREPLY=($(compgen -W \"$names\" -- \"$cur\"))\n"
+               "}\n"
+               "# The slots and names of the players on the server of the game directory given,\n"
+               "# else on the only one running.\n"
+               "_quorvex_players() {\n"
+               "    local IFS=$'\\n' dir line names=\n"
+               "    _quorvex_dir\n"
+               "    compopt -o filenames 2>/dev/null\n"
+               "    while read -r line; do\n"
+               "        [[ $line =~ ^\\ *([0-9]+)\\ \\ (.*)\\ \\ score\\  ]] &&\n"
+               "            names+=${BASH_REMATCH[1]}$'\\n'${BASH_REMATCH[2]}$'\\n'\n"
+               "    done < <(\"$program\" players ${dir:+\"--game-dir=$dir\"} 2>/dev/null)\n"
                "    COMPREPLY=($(compgen -W \"$names\" -- \"$cur\"))\n"
                "}\n"
                "# The map of a console command that loads one.\n"

@@ -168,12 +168,17 @@ const std::array<CommandSpec, 13> kCommands{{
      kStopOptions, "quorvex-config-creator stop --game-dir /opt/quake3", stopCommand},
     {"rcon", "COMMAND...", "Run a console command on a running server and print its reply.",
      "The words of COMMAND are one line of the server's console; a word with spaces is quoted "
-     "for it. The command goes over UDP through the engine's remote console, with the "
-     "remote console password that the server's installed script sets, read from that "
-     "copy, which only its owner can read: no password is ever on a command line. The "
-     "reply ends at an echo sent right after the command, or after 0.3 seconds of silence. "
-     "A command is sent once: where nothing comes in a second, only the echo is asked again, "
-     "to tell a lost answer from a server that answers nothing. Before it is sent, a map "
+     "for it. A server that this version started on Linux takes the command on its standard "
+     "input, a FIFO in the tool's state folder that only its owner may write: no password "
+     "is needed and nothing goes over the network. The reply is what the server's log gets "
+     "up to an echo written right after the command, given up after 2 seconds; such a "
+     "command is at most 221 bytes, with no semicolon or /* outside quotes. Otherwise the "
+     "command goes over UDP through the engine's remote console, with the remote console "
+     "password that the server's installed script sets, read from that copy, which only "
+     "its owner can read: no password is ever on a command line. The reply ends at an echo "
+     "sent right after the command, or after 0.3 seconds of silence. A command is sent "
+     "once: where nothing comes in a second, only the echo is asked again, to tell a lost "
+     "answer from a server that answers nothing. Before it is sent, a map "
      "command (map, devmap, spmap, spdevmap) whose map the game tree lacks is refused with "
      "the nearest names; quit and killserver are refused, since stop ends a server and keeps "
      "the records true; and so are changes of rconpassword, vstr, game_restart and "
@@ -182,13 +187,12 @@ const std::array<CommandSpec, 13> kCommands{{
      "when no server runs. Give -- before a command whose words start with -.",
      kTalkOptions, "quorvex-config-creator rcon --game-dir /opt/quake3 status", rconCommand},
     {"players", "", "List the players on a running server, with their slots.",
-     "From the server's console command status, through the remote console as rcon sends "
-     "it: the map, then each client's slot, name without colours, score, ping (CON while it "
+     "From the server's console command status, sent as rcon sends it: the map, then each client's "
+     "slot, name without colours, score, ping (CON while it "
      "connects, ZMB while it leaves), address and rate. kick takes the slot or the name.",
      kPlayersOptions, "quorvex-config-creator players --json", playersCommand},
     {"say", "TEXT...", "Say something to the players of a running server.",
-     "The words go to every player as a message from the server, through the remote console "
-     "as rcon sends it.",
+     "The words go to every player as a message from the server, sent as rcon sends them.",
      kTalkOptions, "quorvex-config-creator say Map change in five minutes", sayCommand},
     {"kick", "PLAYER", "Kick a player from a running server.",
      "PLAYER is a slot number, or a name compared without colour codes and in any case, as "
@@ -205,7 +209,8 @@ const std::array<CommandSpec, 13> kCommands{{
      kLogOptions, "quorvex-config-creator log -n 50 -f", logCommand},
     {"console", "", "The live console of a running server: its log, and commands to run.",
      "The server's log goes by as log --follow shows it, and each line read is run as rcon "
-     "runs it, with the same checks, its reply printed. At a terminal it prompts with ] and "
+     "runs it, with the same checks, its reply printed, or, where it comes through the log, "
+     "shown there. At a terminal it prompts with ] and "
      "reads until Ctrl+D or Ctrl+C; otherwise it reads standard input to its end, one command "
      "a line, so that a script can pipe commands in.",
      kTalkOptions, "printf 'status\\nsay Back in five\\n' | quorvex-config-creator console",

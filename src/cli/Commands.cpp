@@ -10,6 +10,7 @@
 #include "launch/LaunchPlan.h"
 #include "launch/RunConfig.h"
 #include "launch/ServerLaunch.h"
+#include "network/InputConsole.h"
 #include "network/RemoteConsole.h"
 #include "options/SavedPaths.h"
 #include "script/ScriptReader.h"
@@ -605,12 +606,13 @@ int wrongColour(const Invocation& invocation)
                           .arg(invocation.value("color")));
 }
 
-// A server that a command talks to through its remote console, with the passwords of its
-// script, which its replies never show.
+// A server that a command talks to, through its console input or else its remote console,
+// with the passwords of its script, which its replies never show.
 struct Talk {
     ServerRecord server;
-    RemoteConsole console;
+    std::unique_ptr<ServerConsole> console;
     QStringList secrets; // the longest first
+    bool throughInput = false;
 };
 
 // The server that the command talks to, or the status to end with, the reason printed.
@@ -622,13 +624,23 @@ std::variant<Talk, int> talkTo(const Invocation& invocation)
     if (const int* status = std::get_if<int>(&chosen))
         return *status;
     const ServerRecord& server = std::get<ServerRecord>(chosen);
-    const std::variant<ConsoleAccess, QString> access = consoleAccess(server.script);
+    // Its console input while that is still there, or else its remote console.
+    const bool throughInput = !server.input.isEmpty() && !server.log.isEmpty() &&
+                              !QFileInfo(server.input).isSymLink() &&
+                              specialFileKind(server.input).has_value();
+    const std::variant<ConsoleAccess, QString> access = consoleAccess(server.script, !throughInput);
     if (const QString* problem = std::get_if<QString>(&access))
         return failed(QStringList(*problem));
     const auto& [password, secrets] = std::get<ConsoleAccess>(access);
+#ifndef Q_OS_WIN
+    if (throughInput)
+        return Talk{server, std::make_unique<InputConsole>(server.input, server.log), secrets,
+                    true};
+#endif
     // Every run of the tool keeps to one pace for the server's port.
     const QString pace = QStringLiteral("%1/pace.%2").arg(stateFolder()).arg(server.currentPort());
-    return Talk{server, RemoteConsole(server.currentPort(), password, pace), secrets};
+    return Talk{server, std::make_unique<RemoteConsole>(server.currentPort(), password, pace),
+                secrets};
 }
 
 // Runs the console command on the server once it passes the check: its reply, colour codes
@@ -637,33 +649,53 @@ std::variant<QString, int> ask(Talk& talk, const QByteArray& command)
 {
     if (const std::optional<QString> problem = consoleCommandProblem(talk.server.gameDir, command))
         return failed(QStringList(*problem));
-    const RemoteConsole::Reply reply = talk.console.run(command);
+    const ServerConsole::Reply reply = talk.console->run(command);
+    const int seconds = InputConsole::kReplyMs / 1000;
     switch (reply.kind) {
-    case RemoteConsole::Reply::Kind::Answered:
+    case ServerConsole::Reply::Kind::Answered:
         return QString::fromUtf8(reply.text);
-    case RemoteConsole::Reply::Kind::Lost:
+    case ServerConsole::Reply::Kind::Unfit:
+        return failed(QStringList(
+            QStringLiteral("The server's console input takes one command of at most %1 bytes, "
+                           "and a semicolon or /* outside quotes would end it there. Give the "
+                           "command shorter, or quote the words that hold them. It was not "
+                           "sent.")
+                .arg(InputConsole::kLongest)));
+    case ServerConsole::Reply::Kind::Lost:
+        if (talk.throughInput)
+            return failed(QStringList(
+                QStringLiteral("The server read the command from its console input, but had "
+                               "not finished it %1 seconds later. See log for what it did.")
+                    .arg(seconds)));
         return failed(QStringList(
             QStringLiteral(
                 "The server on UDP port %1 is there, but its answer to the command was lost, and "
                 "the command may or may not have run. It was not sent again, so that it never "
                 "runs twice; see log or players before giving it again.")
                 .arg(talk.server.currentPort())));
-    case RemoteConsole::Reply::Kind::BadPassword:
+    case ServerConsole::Reply::Kind::BadPassword:
         return failed(QStringList(
             QStringLiteral(
                 "The server refused the remote console password of its script %1: it holds "
                 "another, set after its start. Nothing was retried, since the server takes few "
                 "wrong passwords a second. Start it again from its script with run --replace.")
                 .arg(talk.server.script)));
-    case RemoteConsole::Reply::Kind::NoPassword:
+    case ServerConsole::Reply::Kind::NoPassword:
         return failed(QStringList(
             QStringLiteral(
                 "The server holds no remote console password, though its script %1 sets one, so "
                 "it takes no command. Start it again from its script with run --replace.")
                 .arg(talk.server.script)));
-    case RemoteConsole::Reply::Kind::NoAnswer:
+    case ServerConsole::Reply::Kind::NoAnswer:
         break;
     }
+    if (talk.throughInput)
+        return failed(QStringList(
+            QStringLiteral("The server has not read the command from its console input in %1 "
+                           "seconds, or the input could not be written. A command written waits "
+                           "there and runs once the server reads on; give status to see whether "
+                           "it answers.")
+                .arg(seconds)));
     return failed(QStringList(QStringLiteral("The server on UDP port %1 did not answer the "
                                              "command, nor an echo asked once more. Give "
                                              "status to see whether it runs.")
@@ -812,10 +844,15 @@ int kickCommand(const Invocation& invocation)
 
 namespace {
 
+// What works alongside a log that is followed, in the same loop: it may end the loop, and
+// may have the log shown up to its end at once.
+using Alongside =
+    std::function<void(QEventLoop& loop, int& result, const std::function<bool()>& catchUp)>;
+
 // Prints the last count lines of the server's log, and with follow goes on until interrupted
-// or the server stops, while alongside, if given, works in the same loop and may end it.
+// or the server stops, while alongside, if given, works in the same loop.
 int showLog(const Invocation& invocation, ServerRecord server, int count, bool follow,
-            const std::function<void(QEventLoop& loop, int& result)>& alongside = {})
+            const Alongside& alongside = {})
 {
     if (server.log.isEmpty())
         return failed(QStringList(QStringLiteral(
@@ -831,9 +868,15 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
     };
     if (!coloursWanted(invocation))
         return wrongColour(invocation);
-    const auto show = [&](const QByteArray& bytes) {
-        return bytes.isEmpty() ||
-               writeBytesToStandardOutput(shown(invocation, QString::fromUtf8(bytes)).toUtf8(),
+    // Whole lines are shown, without the echoes that ended the tool's commands' replies.
+    QByteArray pending;
+    const auto show = [&](const QByteArray& bytes, bool whole = false) {
+        pending += bytes;
+        const qsizetype end = whole ? pending.size() : pending.lastIndexOf('\n') + 1;
+        const QByteArray lines = ServerConsole::withoutEchoes(pending.left(end));
+        pending.remove(0, end);
+        return lines.isEmpty() ||
+               writeBytesToStandardOutput(shown(invocation, QString::fromUtf8(lines)).toUtf8(),
                                           QStringLiteral("the log")) == Done;
     };
     if (const std::optional<int> status = open(server.log))
@@ -841,14 +884,14 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
     // The last lines, from at most the last MiB.
     constexpr qint64 kTail = 1024 * 1024;
     file.seek(std::max<qint64>(0, file.size() - kTail));
-    QByteArray tail = file.readAll();
+    const QByteArray tail = ServerConsole::withoutEchoes(file.readAll());
     // Back from the end, over the last line's own line end, to the start of the count'th line.
     qsizetype start = tail.size() - (tail.endsWith('\n') ? 1 : 0);
     for (int lines = 0; start > 0; --start) {
         if (tail[start - 1] == '\n' && ++lines == count)
             break;
     }
-    if (!show(count == 0 ? QByteArray() : tail.mid(start)))
+    if (!show(count == 0 ? QByteArray() : tail.mid(start), !follow))
         return Failed;
     if (!follow)
         return Done;
@@ -861,19 +904,21 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
         result = status;
         loop.quit();
     });
+    const auto catchUp = [&] {
+        if (file.size() < file.pos())
+            file.seek(0); // written anew
+        if (show(file.readAll()))
+            return true;
+        result = Failed;
+        loop.quit();
+        return false;
+    };
     QTimer poll;
     int ticks = 0;
     constexpr int kReplaceMs = 15000;
     std::optional<QDeadlineTimer> gone;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (file.size() < file.pos())
-            file.seek(0); // written anew
-        if (!show(file.readAll())) {
-            result = Failed;
-            loop.quit();
-            return;
-        }
-        if (++ticks % 4 != 0)
+        if (!catchUp() || ++ticks % 4 != 0)
             return;
         const QList<ServerRecord> live = StartedServers::live();
         const auto isServer = [&](const ServerRecord& each) {
@@ -892,13 +937,13 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
                 gone.emplace(kReplaceMs);
             if (!gone->hasExpired())
                 return;
-            show(file.readAll());
+            show(file.readAll(), true);
             print(stderr, QStringLiteral("The server has stopped."));
             loop.quit();
             return;
         }
         gone.reset();
-        show(file.readAll());
+        show(file.readAll(), true);
         server = *successor;
         print(stderr, QStringLiteral("The server was replaced; following its successor's log "
                                      "\"%1\".")
@@ -910,8 +955,9 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
     });
     poll.start(250);
     if (alongside)
-        alongside(loop, result);
+        alongside(loop, result, catchUp);
     loop.exec();
+    show({}, true);
     return result;
 }
 
@@ -947,11 +993,15 @@ int consoleCommand(const Invocation& invocation)
             std::fflush(stdout);
         }
     };
-    // Each line is run in turn, as it comes; the end of input ends the console.
+    // Each line is run in turn, as it comes; the end of input ends the console. A reply
+    // through the console input is in the log, which is shown up to its end instead.
+    std::function<bool()> catchUp;
     const auto run = [&](const QByteArray& line) {
         if (const QByteArray command = line.trimmed(); !command.isEmpty()) {
             const std::variant<QString, int> reply = ask(talk, command);
-            if (const QString* text = std::get_if<QString>(&reply))
+            if (talk.throughInput && catchUp)
+                catchUp();
+            else if (const QString* text = std::get_if<QString>(&reply))
                 writeBytesToStandardOutput(shown(invocation, *text, talk.secrets).toUtf8(),
                                            QStringLiteral("the server's reply"));
         }
@@ -966,7 +1016,7 @@ int consoleCommand(const Invocation& invocation)
 #ifdef Q_OS_WIN
     // A console's input cannot be waited on with the others, so a thread of its own reads
     // it and hands each line over; it is left waiting at the exit.
-    const auto commands = [&](QEventLoop& loop, int& result) {
+    const auto commands = [&](QEventLoop& loop, int& result, const std::function<bool()>&) {
         prompt();
         std::thread([&] {
             std::string line;
@@ -980,7 +1030,9 @@ int consoleCommand(const Invocation& invocation)
 #else
     QByteArray pending;
     std::unique_ptr<QSocketNotifier> input;
-    const auto commands = [&](QEventLoop& loop, int& result) {
+    const auto commands = [&](QEventLoop& loop, int& result,
+                              const std::function<bool()>& logCaughtUp) {
+        catchUp = logCaughtUp;
         prompt();
         input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
         QObject::connect(input.get(), &QSocketNotifier::activated, &loop, [&] {
@@ -1014,7 +1066,7 @@ int consoleCommand(const Invocation& invocation)
             result = status;
             loop.quit();
         });
-        commands(loop, result);
+        commands(loop, result, {});
         loop.exec();
         return result;
     }

@@ -169,13 +169,16 @@ std::optional<QString> RunConfig::watch(ServerRecord record, StartedServer serve
         record.port = 0;
         record.script = server.installedPath;
         record.log = server.logPath;
+        record.input = server.inputPath;
         record.mark = server.mark;
         record.startedAt = QDateTime::currentDateTime();
         m_record = record;
         // A server that the tool cannot remember, it could neither show nor stop later.
         if (const std::optional<QString> error = StartedServers::remember(m_record)) {
             m_process = nullptr;
-            return *error + u' ' + stopped(*server.process, server.mark);
+            const QString end = stopped(*server.process, server.mark);
+            removeServerInput(server.inputPath);
+            return *error + u' ' + end;
         }
     }
     m_watch = std::make_unique<ServerWatch>(std::move(server));

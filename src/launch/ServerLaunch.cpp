@@ -8,6 +8,7 @@
 #include "gametree/GameTree.h"
 #include "network/StatusSocket.h"
 #include "servers/ProcessControl.h"
+#include "servers/StartedServers.h"
 
 #include <QDir>
 #include <QFile>
@@ -193,9 +194,11 @@ std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, cons
     server.script = std::move(script.first);
     server.unread = std::move(script.second);
     server.mark = newStartMark();
+    if (serverReadsInput())
+        server.inputPath = StartedServers::inputPath(server.mark);
     auto started = startServerProcess({program, settings + serverArguments(scriptNumber),
                                        basePath(gameDir, nativePathStyle()), logPath, appendToLog,
-                                       server.mark});
+                                       server.inputPath, server.mark});
     if (const QString* error = std::get_if<QString>(&started))
         return Problem{nullptr, QStringLiteral("Could not start the game server (%1): %2.")
                                     .arg(serverCommandLine(program, scriptNumber), *error)};
@@ -391,21 +394,22 @@ std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByte
         .arg(map, didYouMean(map, known));
 }
 
-std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScript)
+std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScript,
+                                                   bool remoteConsole)
 {
     const std::variant<ScriptReading, QString> script = readScriptFile(installedScript);
     if (const QString* problem = std::get_if<QString>(&script))
         return *problem;
     const ScriptReading& reading = std::get<ScriptReading>(script);
     const QString password = reading.value(&ServerSettings::rconPassword).value_or(QString());
-    if (password.isEmpty())
+    if (remoteConsole && password.isEmpty())
         return QStringLiteral("The server's script %1 sets no remote console password, so the "
                               "server takes no command. Set one with create --rcon-password, or "
                               "in the window, then start the server again with run --replace.")
             .arg(installedScript);
     // The engine takes the password as the word after rcon: up to a space, a quote or a
     // character beyond ASCII.
-    if (std::ranges::any_of(password, [](QChar c) {
+    if (remoteConsole && std::ranges::any_of(password, [](QChar c) {
             return c.unicode() <= u' ' || c.unicode() >= 0x7f || c == u'"' || c == u';';
         }))
         return QStringLiteral("The remote console password that the server's script %1 sets "

@@ -19,6 +19,8 @@ struct StartedServer {
     QString installedPath;
     // The server's console output; empty where it keeps a console window of its own.
     QString logPath;
+    // The FIFO where it takes console commands; empty for none.
+    QString inputPath;
     // Something else already held the game's port before the start.
     bool portWasTaken = false;
     // What the installed script sets, for telling whether the server runs it.
@@ -61,16 +63,17 @@ enum class Archived { Kept, Left };
 // script; and vstr, game_restart and cvar_restart, whose effects it cannot check.
 std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByteArray& command);
 
-// What the tool needs to talk to a server through its remote console: the password, and
-// every password of its script, the longest first, which its replies must not show.
+// What the tool needs to talk to a server: the remote console's password, and every
+// password of its script, the longest first, which its replies must not show.
 struct ConsoleAccess {
     QByteArray password;
     QStringList secrets;
 };
 
 // The access that the server's installed script gives, read from that copy, which only its
-// owner can read; or why it gives none.
-std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScript);
+// owner can read; or why it gives none, where the remote console is needed.
+std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScript,
+                                                   bool remoteConsole);
 
 // What the operator should know before the start of the values that the server will hold
 // from its archive: which they are, passwords masked, and the file; nothing without any.

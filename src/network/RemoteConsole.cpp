@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
 
@@ -36,8 +35,7 @@ RemoteConsole::Reply RemoteConsole::run(const QByteArray& command)
     StatusSocket socket;
     if (socket.failure())
         return {};
-    const QByteArray token =
-        "quorvex-end-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+    const QByteArray token = endToken();
     Reply reply;
     bool heard = false;
     bool echoed = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServerConsole.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -11,20 +13,8 @@ class StatusSocket;
 // packets of at most 1,008 bytes with no end marker. A second command, echo and a token of
 // its own, sent right after, comes back after the first one's whole reply, so the reply
 // ends there; where that echo is lost, it ends after a silence.
-class RemoteConsole {
+class RemoteConsole : public ServerConsole {
 public:
-    struct Reply {
-        enum class Kind {
-            Answered,
-            NoAnswer,    // nothing came, even when the echo was asked once more
-            Lost,        // the echo came when asked again, but no answer to the command
-            BadPassword, // the server holds another password
-            NoPassword,  // the server holds none, and takes no command
-        };
-        Kind kind = Kind::NoAnswer;
-        QByteArray text; // what the command printed, without the end's echo
-    };
-
     // The server on port of 127.0.0.1, which holds password. The times of the packets sent
     // to it go to paceFile, where given, so that every run of the tool keeps to the rate.
     RemoteConsole(quint16 port, QByteArray password, QString paceFile = {});
@@ -32,7 +22,7 @@ public:
     // Runs one console command on the server, once. Where nothing comes in a second, only
     // the echo is sent again, to tell a lost answer from a server that answers nothing.
     // Packets keep to half the engine's rate limit.
-    Reply run(const QByteArray& command);
+    Reply run(const QByteArray& command) override;
 
 private:
     void send(StatusSocket& socket, const QByteArray& text);

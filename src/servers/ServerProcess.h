@@ -35,6 +35,9 @@ struct ServerStart {
     QString logPath;
     // Whether the output goes after what the log holds, rather than in its place.
     bool appendToLog = false;
+    // A FIFO to make, the user's alone, as the server's standard input, where it takes
+    // console commands; empty for none, and on systems where servers read no input.
+    QString inputPath;
     // The start's mark, given to the server's environment as kStartMarkVariable, on systems
     // where the tool finds a server's processes by it.
     QString mark;
@@ -42,6 +45,13 @@ struct ServerStart {
 
 // Whether this system's servers write their console output to a log file.
 bool serverLogsToFile();
+
+// Whether this system's servers can take console commands from a FIFO as their input.
+bool serverReadsInput();
+
+// Removes a server's input FIFO, and the lock of its writers, once the server has ended;
+// only a FIFO, never a file that has taken its place.
+void removeServerInput(const QString& path);
 
 // The engine's home path on this system, where it looks for the game's files before the
 // game directory, so that a file there shadows the one installed under the same name.

@@ -19,6 +19,21 @@ bool serverLogsToFile()
     return true;
 }
 
+bool serverReadsInput()
+{
+    return true;
+}
+
+void removeServerInput(const QString& path)
+{
+    struct stat status {};
+    if (path.isEmpty() || lstat(QFile::encodeName(path).constData(), &status) != 0 ||
+        !S_ISFIFO(status.st_mode))
+        return;
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral(".lock"));
+}
+
 // The engine keeps its home path in $HOME/.q3a whenever HOME is set, even to nothing, which
 // gives /.q3a; it keeps none when HOME is unset.
 std::optional<QString> engineHomePath()
@@ -208,9 +223,18 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
     if (log < 0)
         return QStringLiteral("Could not create the server's log file \"%1\": %2.")
             .arg(start.logPath, QString::fromLocal8Bit(strerror(errno)));
-    int error = 0;
-    const int input = openAboveStandard("/dev/null", O_RDONLY);
-    if (input < 0)
+    // The server's input: nothing, or a FIFO that it holds open for writing too, so that it
+    // never reads the FIFO's end while no command is being written.
+    const QByteArray inputPath = QFile::encodeName(start.inputPath);
+    const bool fifo = !inputPath.isEmpty();
+    int error = fifo && mkfifo(inputPath.constData(), 0600) != 0 ? errno : 0;
+    const bool made = fifo && error == 0;
+    const int input = error  ? -1
+                      : fifo ? openAboveStandard(inputPath.constData(), O_RDWR | O_NOFOLLOW)
+                             : openAboveStandard("/dev/null", O_RDONLY);
+    if (input >= 0 && fifo)
+        fchmod(input, 0600);
+    if (error == 0 && input < 0)
         error = errno;
 
     pid_t server = -1;
@@ -224,8 +248,14 @@ std::variant<std::unique_ptr<ServerProcess>, QString> startServerProcess(const S
     if (input >= 0)
         close(input);
     close(log);
-    if (error != 0)
-        return QString::fromLocal8Bit(strerror(error));
+    if (error != 0) {
+        if (made)
+            removeServerInput(start.inputPath);
+        return fifo && !made
+                   ? QStringLiteral("Could not make the server's console input \"%1\": %2")
+                         .arg(start.inputPath, QString::fromLocal8Bit(strerror(error)))
+                   : QString::fromLocal8Bit(strerror(error));
+    }
 
     auto ending = std::make_shared<Ending>();
     waitInTheBackground(server, ending);

@@ -12,6 +12,13 @@ bool serverLogsToFile()
     return false;
 }
 
+bool serverReadsInput()
+{
+    return false;
+}
+
+void removeServerInput(const QString&) {}
+
 // ioquake3 keeps its home path in the user's roaming application data, as Quake3; the
 // original quake3.exe keeps none apart from the game directory.
 std::optional<QString> engineHomePath()

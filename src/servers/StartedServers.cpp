@@ -2,9 +2,9 @@
 
 #include "ServerProcess.h"
 #include "config/ConfigFile.h"
-#include "script/ScriptReader.h"
 #include "launch/LaunchPlan.h"
 #include "network/StatusSocket.h"
+#include "script/ScriptReader.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QThread>
+#include <filesystem>
 
 namespace {
 
@@ -67,6 +68,7 @@ QJsonObject toJson(const ServerRecord& server)
             {"port", server.port},
             {"script", server.script},
             {"log", server.log},
+            {"input", server.input},
             {"startedAt", server.startedAt.toString(Qt::ISODateWithMs)},
             {"group", server.group},
             {"configFile", server.configFile},
@@ -75,12 +77,26 @@ QJsonObject toJson(const ServerRecord& server)
             {"mark", server.mark}};
 }
 
-// Why a record or its folder is not surely the user's own, or nothing.
+// Whether the entry of the records folder is named as a server's console input.
+bool namedAsInput(const QFileInfo& entry)
+{
+    return entry.fileName().startsWith(QLatin1String("input.")) &&
+           !entry.fileName().endsWith(QLatin1String(".lock"));
+}
+
+// Why a record or its folder, or a server's console input, is not surely the user's own, or
+// nothing.
 std::optional<QString> foreign(const QFileInfo& entry, bool folder)
 {
     if (entry.isSymLink())
         return QStringLiteral("it is a link");
-    if (folder ? !entry.isDir() : specialFileKind(entry.filePath()).has_value() || !entry.isFile())
+    if (!folder && namedAsInput(entry)) {
+        std::error_code error;
+        if (std::filesystem::symlink_status(entry.filesystemFilePath(), error).type() !=
+            std::filesystem::file_type::fifo)
+            return QStringLiteral("it is no named pipe (FIFO)");
+    } else if (folder ? !entry.isDir()
+                      : specialFileKind(entry.filePath()).has_value() || !entry.isFile())
         return folder ? QStringLiteral("it is no folder") : QStringLiteral("it is no regular file");
     if (!ownedByUser(entry.filePath()))
         return QStringLiteral("it belongs to another user");
@@ -103,6 +119,7 @@ std::optional<ServerRecord> fromJson(const QByteArray& bytes)
         .port = quint16(json["port"].toInt()),
         .script = json["script"].toString(),
         .log = json["log"].toString(),
+        .input = json["input"].toString(),
         .startedAt = QDateTime::fromString(json["startedAt"].toString(), Qt::ISODateWithMs),
         .configFile = json["configFile"].toString(),
         .configDigest = QByteArray::fromHex(json["configDigest"].toString().toLatin1()),
@@ -357,9 +374,18 @@ bool installedFile(const QString& path, const QString& gameDir)
 
 } // namespace
 
+QString inputPath(const QString& mark)
+{
+    if (!makeRecordsFolder())
+        return {};
+    return recordsFolder() + QStringLiteral("/input.") + mark;
+}
+
 void retire(const ServerRecord& server)
 {
     forget(server);
+    if (QFileInfo(server.input).absolutePath() == QFileInfo(recordsFolder()).absoluteFilePath())
+        removeServerInput(server.input);
     QJsonArray ended = endedServers();
     ended.append(
         QJsonObject{{"gameDir", server.gameDir}, {"script", server.script}, {"log", server.log}});
@@ -368,6 +394,14 @@ void retire(const ServerRecord& server)
 
 QStringList pruneEnded(const QStringList& inUse)
 {
+    QSet<QString> inputs;
+    for (const ServerRecord& server : records(true) + records(false))
+        inputs << QFileInfo(server.input).fileName();
+    for (const QFileInfo& entry :
+         QDir(recordsFolder()).entryInfoList({QStringLiteral("input.*")}, QDir::System)) {
+        if (namedAsInput(entry) && !inputs.contains(entry.fileName()))
+            removeServerInput(entry.filePath());
+    }
     const QJsonArray ended = endedServers();
     QHash<QString, int> laterOfTheirGame;
     QJsonArray kept;

@@ -26,6 +26,7 @@ struct ServerRecord {
     quint16 port = 0; // the port it opened, once known
     QString script;   // the installed script
     QString log;      // empty where the server keeps a console of its own
+    QString input;    // the FIFO where it takes console commands; empty for none
     QDateTime startedAt;
     // The config file that was installed as its script, and its bytes' digest then.
     QString configFile;
@@ -79,6 +80,10 @@ QStringList takeEnded();
 // stay taken until then.
 QList<ServerRecord> untold();
 
+// Where the server of the start's mark takes console commands, in the records' own folder;
+// empty when that folder cannot be made.
+QString inputPath(const QString& mark);
+
 // Keeps the record, in place of an earlier one of the same process; on failure, why.
 std::optional<QString> remember(const ServerRecord& server);
 
@@ -94,8 +99,10 @@ inline constexpr int kKeptEnded = 10;
 
 // Removes the scripts and logs of the ended servers of each game directory but the last
 // kKeptEnded, and only files that the tool installed in its arena folder, never one of inUse
-// or a link; returns the files kept, which a new start passes over. Called while the script
-// numbers are held, so that no new server takes such a file meanwhile.
+// or a link; returns the files kept, which a new start passes over. Removes too the console
+// inputs that no record names, left by a run that ended before it kept its server's record.
+// Called while the script numbers are held, so that no new server takes such a file, nor
+// starts with an input not yet named, meanwhile.
 QStringList pruneEnded(const QStringList& inUse);
 
 // Whether a stop of the tool's, from another run, has ended or is ending the server that

@@ -2,18 +2,23 @@
 #include "network/StatusSocket.h"
 #include "servers/StartedServers.h"
 #include "support/FakeGameTree.h"
+#include "support/StandInConsole.h"
 #include "support/TestSettings.h"
 #include "support/ZipWriter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QUdpSocket>
 #include <csignal>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 // The real program run as a shell runs it on a server: no display, no platform named, its
@@ -274,103 +279,249 @@ private slots:
         QCOMPARE(readAll(m_dir.filePath("VELDORIQUE.conf")), store);
     }
 
-    // Talking to a running server through the engine's remote console, the password read
+    // Talking to a running server, through its console input and then, as one that an
+    // earlier version started, through the engine's remote console with the password read
     // from the server's own script: each reply whole, and the commands that would empty the
     // server or end it behind the records refused before they are sent.
     void talkingToTheServer()
     {
         FakeGameTree tree(FakeGameTree::RealEngine);
-        const auto serve = [&](const QStringList& settings) {
-            QCOMPARE(run(QStringList{"create", "--server-name", "Talk", "--map", "quorvexmap1",
-                                     "--output", tree.outputPath} +
-                         settings)
-                         .status,
-                     0);
-            QCOMPARE(
+        const auto serve = [&](const QStringList& settings, bool throughInput) {
+            if (run(QStringList{"create", "--server-name", "Talk", "--map", "quorvexmap1",
+                                "--output", tree.outputPath} +
+                    settings)
+                        .status != 0 ||
                 run({"run", "--replace", "--game-dir", tree.gameDir, "--output", tree.outputPath})
-                    .status,
-                0);
+                        .status != 0)
+                qFatal("the server did not start");
+            const QJsonObject server =
+                QJsonDocument::fromJson(run({"status", "--json"}).out).array()[0].toObject();
+            const QString record =
+                m_dir.filePath(".local/state/quorvex-config-creator/servers/%1.json")
+                    .arg(server["pid"].toInteger());
+            QJsonObject json = QJsonDocument::fromJson(readAll(record)).object();
+            if (!QFileInfo::exists(json["input"].toString()))
+                qFatal("the server has no console input");
+            if (!throughInput) {
+                json.remove("input");
+                writeBytes(record, QJsonDocument(json).toJson());
+            }
+            return server;
         };
-        serve({});
+        serve({}, true);
+        QVERIFY(run({"rcon", "status"}).out.contains("map: quorvexmap1\n"));
+        serve({}, false);
         Ran ran = run({"rcon", "status"});
         QVERIFY2(ran.status == 1 && ran.err.contains("sets no remote console password, so the "
                                                      "server takes no command. Set one with "
                                                      "create --rcon-password"),
                  qPrintable(ran.err));
-        serve({"--rcon-password", "s3cret"});
-        for (const auto& [arguments, status, said] :
-             {std::tuple{QStringList{"rcon", "status"}, 0, "map: quorvexmap1\n"},
-              // Six packets of reply.
-              std::tuple{QStringList{"rcon", "cvarlist"}, 0, " total cvars\n"},
-              std::tuple{QStringList{"rcon", "set", "g_motd", "two words"}, 0, ""},
-              std::tuple{QStringList{"rcon", "print", "g_motd"}, 0, "\"g_motd\" is:\"two words"},
-              std::tuple{QStringList{"rcon", "MAP", "quorvexmap2"}, 1,
-                         "The server cannot load the map \"quorvexmap2\" from the arena or "
-                         "baseq3 folder; did you mean quorvexmap1? The command was not sent."},
-              std::tuple{QStringList{"rcon", "killserver"}, 1, "Give the stop command"},
-              std::tuple{QStringList{"rcon", "quit/**/"}, 1, "Give the stop command"},
-              std::tuple{QStringList{"rcon", "vstr", "rconpassword"}, 1,
-                         "vstr is not sent: it runs a variable's text"},
-              std::tuple{QStringList{"rcon", "echo", "Bad", "rconpassword."}, 0,
-                         "Bad rconpassword.\n"},
-              std::tuple{QStringList{"rcon", "--game-dir", m_dir.path(), "status"}, 3,
-                         "No server that this tool started is running in that game directory"},
-              // Colours as the engine's terminal shows them, or none.
-              std::tuple{QStringList{"rcon", "--color=always", "echo", "^1red^7white"}, 0,
-                         "\x1b[0m\x1b[31mred\x1b[0m\x1b[0mwhite\x1b[0m\n"},
-              std::tuple{QStringList{"rcon", "echo", "^1red^7white"}, 0, "redwhite\n"},
-              std::tuple{QStringList{"say", "--color", "often", "hi"}, 2,
-                         "--color takes auto, always or never, not 'often'."},
-              std::tuple{QStringList{"players"}, 0,
-                         "map: quorvexmap1\nNo player is on the server.\n"},
-              std::tuple{QStringList{"players", "--json"}, 0, "\"players\": [\n    ]"},
-              std::tuple{QStringList{"say", "back", "at // nine"}, 0, "console: back at // nine\n"},
-              std::tuple{QStringList{"kick", "^1Nobody"}, 1,
-                         "No player on the server is \"^1Nobody\""},
-              std::tuple{QStringList{"rcon", "seta", "RCONPASSWORD", "other"}, 1,
-                         "changes the server's remote console password"}}) {
-            ran = run(arguments);
-            QVERIFY2(ran.status == status && (status ? ran.err : ran.out).contains(said),
-                     qPrintable(arguments.join(u' ') + u'\n' + ran.out + ran.err));
-            QVERIFY2(!(ran.out + ran.err).contains("s3cret"), qPrintable(ran.out + ran.err));
+        const QString longEcho = QString(230, u'x');
+        for (const bool throughInput : {true, false}) {
+            const QJsonObject server = serve({"--rcon-password", "s3cret"}, throughInput);
+            for (const auto& [arguments, status, said] :
+                 {std::tuple{QStringList{"rcon", "status"}, 0, "map: quorvexmap1\n"},
+                  // Six packets of reply.
+                  std::tuple{QStringList{"rcon", "cvarlist"}, 0, " total cvars\n"},
+                  std::tuple{QStringList{"rcon", "set", "g_motd", "two words"}, 0, ""},
+                  std::tuple{QStringList{"rcon", "print", "g_motd"}, 0,
+                             "\"g_motd\" is:\"two words"},
+                  std::tuple{QStringList{"rcon", "MAP", "quorvexmap2"}, 1,
+                             "The server cannot load the map \"quorvexmap2\" from the arena or "
+                             "baseq3 folder; did you mean quorvexmap1? The command was not sent."},
+                  std::tuple{QStringList{"rcon", "killserver"}, 1, "Give the stop command"},
+                  std::tuple{QStringList{"rcon", "quit/**/"}, 1, "Give the stop command"},
+                  std::tuple{QStringList{"rcon", "vstr", "rconpassword"}, 1,
+                             "vstr is not sent: it runs a variable's text"},
+                  std::tuple{QStringList{"rcon", "echo", "Bad", "rconpassword."}, 0,
+                             "Bad rconpassword.\n"},
+                  std::tuple{QStringList{"rcon", "--game-dir", m_dir.path(), "status"}, 3,
+                             "No server that this tool started is running in that game "
+                             "directory"},
+                  // Colours as the engine's terminal shows them, or none.
+                  std::tuple{QStringList{"rcon", "--color=always", "echo", "^1red^7white"}, 0,
+                             "\x1b[0m\x1b[31mred\x1b[0m\x1b[0mwhite\x1b[0m\n"},
+                  std::tuple{QStringList{"rcon", "echo", "^1red^7white"}, 0, "redwhite\n"},
+                  std::tuple{QStringList{"say", "--color", "often", "hi"}, 2,
+                             "--color takes auto, always or never, not 'often'."},
+                  std::tuple{QStringList{"players"}, 0,
+                             "map: quorvexmap1\nNo player is on the server.\n"},
+                  std::tuple{QStringList{"players", "--json"}, 0, "\"players\": [\n    ]"},
+                  std::tuple{QStringList{"say", "back", "at // nine"}, 0,
+                             "console: back at // nine\n"},
+                  std::tuple{QStringList{"kick", "^1Nobody"}, 1,
+                             "No player on the server is \"^1Nobody\""},
+                  std::tuple{QStringList{"rcon", "seta", "RCONPASSWORD", "other"}, 1,
+                             "changes the server's remote console password"},
+                  // The console input takes what one read of the engine's takes.
+                  std::tuple{QStringList{"rcon", "echo", longEcho}, throughInput ? 1 : 0,
+                             throughInput ? "takes one command of at most 221 bytes"
+                                          : "xxxxxxxxxx\n"}}) {
+                ran = run(arguments);
+                QVERIFY2(ran.status == status && (status ? ran.err : ran.out).contains(said),
+                         qPrintable(arguments.join(u' ') + u'\n' + ran.out + ran.err));
+                QVERIFY2(!(ran.out + ran.err).contains("s3cret"), qPrintable(ran.out + ran.err));
+            }
+            // Commands piped into the console run in turn, to the end of the input; through
+            // the console input, a line that the engine would run as two is not written.
+            ran = run({"console"}, "status\n\nsay piped\nquit\nsay a; quit\nsay after");
+            QVERIFY2(ran.status == 0 && ran.out.contains("map: quorvexmap1\n") &&
+                         ran.out.contains("console: piped\n") &&
+                         ran.out.contains("console: after") &&
+                         ran.err.contains("Give the stop command") &&
+                         ran.out.contains("console: a; quit") != throughInput &&
+                         !ran.out.contains("quorvex-end-"),
+                     qPrintable(ran.out + ran.err));
+            // A server that reads nothing: the tool's own arguments and environment hold no
+            // password while it waits, and it gives up.
+            kill(pid_t(server["pid"].toInteger()), SIGSTOP);
+            QProcess waiting;
+            start(waiting, {"rcon", "status"});
+            QVERIFY(waiting.waitForStarted());
+            QTest::qWait(500);
+            for (const char* file : {"cmdline", "environ"})
+                QVERIFY(!readAll(QStringLiteral("/proc/%1/%2").arg(waiting.processId()).arg(file))
+                             .contains("s3cret"));
+            QVERIFY(waiting.waitForFinished(10000));
+            kill(pid_t(server["pid"].toInteger()), SIGCONT);
+            QCOMPARE(waiting.exitCode(), 1);
+            QVERIFY(waiting.readAllStandardError().contains(
+                throughInput ? "has not read the command from its console input"
+                             : "did not answer the command"));
         }
+        // The console at a terminal: its prompt, a command and its reply, and Ctrl+D.
+        serve({"--rcon-password", "s3cret"}, true);
+        int terminal = -1;
+        int side = -1;
+        QCOMPARE(openpty(&terminal, &side, nullptr, nullptr, nullptr), 0);
+        QProcess console;
+        console.setStandardInputFile(QString::fromLocal8Bit(ttyname(side)));
+        start(console, {"console"});
+        QVERIFY(console.waitForStarted());
+        QTRY_COMPARE(console.peek(2), "] ");
+        QCOMPARE(write(terminal, "status\n", 7), 7);
+        QTRY_VERIFY(console.peek(1 << 20).contains("map: quorvexmap1\n"));
+        QCOMPARE(write(terminal, "\x04", 1), 1);
+        QVERIFY(console.waitForFinished(10000));
+        QCOMPARE(console.exitCode(), 0);
+        QVERIFY(console.readAllStandardOutput().endsWith("] \n"));
+        close(side);
+        close(terminal);
+        // The log's last lines, and followed across a replace until the server stops.
         const QJsonObject first =
             QJsonDocument::fromJson(run({"status", "--json"}).out).array()[0].toObject();
-        // Commands piped into the console run in turn, to the end of the input.
-        ran = run({"console"}, "status\n\nsay piped\nquit\nsay after");
-        QVERIFY2(ran.status == 0 && ran.out.contains("map: quorvexmap1\n") &&
-                     ran.out.contains("console: piped\n") && ran.out.contains("console: after") &&
-                     ran.err.contains("Give the stop command"),
-                 qPrintable(ran.out + ran.err));
-        // The log's last lines, and followed across a replace until the server stops.
         ran = run({"log", "-n", "2"});
         QCOMPARE(ran.status, 0);
-        QCOMPARE(ran.out, readAll(first["log"].toString()).split('\n').last(3).join('\n'));
+        QList<QByteArray> logged = readAll(first["log"].toString()).split('\n');
+        logged.removeIf([](const QByteArray& line) { return line.startsWith("quorvex-end-"); });
+        QCOMPARE(ran.out, logged.last(3).join('\n'));
         QProcess follow;
         start(follow, {"log", "--lines", "0", "-f"});
         QVERIFY(follow.waitForStarted());
-        serve({"--rcon-password", "s3cret"});
+        serve({"--rcon-password", "s3cret"}, true);
         QVERIFY(run({"rcon", "echo", "after the replace"}).status == 0);
-        QTRY_VERIFY_WITH_TIMEOUT(follow.peek(1 << 20).contains("Rcon from 127.0.0.1: echo "
-                                                               "after the replace"),
-                                 10000);
-        QVERIFY(follow.readAllStandardOutput().contains("ShutdownGame"));
+        QTRY_VERIFY_WITH_TIMEOUT(follow.peek(1 << 20).contains("\nafter the replace\n"), 10000);
+        const QByteArray followed = follow.readAllStandardOutput();
+        QVERIFY(followed.contains("ShutdownGame") && !followed.contains("quorvex-end-"));
         QVERIFY(follow.readAllStandardError().contains("The server was replaced; following"));
         QCOMPARE(run({"stop"}).status, 0);
         QVERIFY(follow.waitForFinished(25000));
         QCOMPARE(follow.exitCode(), 0);
         QVERIFY(follow.readAllStandardError().endsWith("The server has stopped.\n"));
-        serve({"--rcon-password", "s3cret"});
-        const QJsonObject record =
-            QJsonDocument::fromJson(run({"status", "--json"}).out).array()[0].toObject();
         // A server that holds another password than its script.
-        const QString script = record["script"].toString();
+        const QString script = serve({"--rcon-password", "s3cret"}, false)["script"].toString();
         writeBytes(script, readAll(script).replace("s3cret", "other"));
         ran = run({"rcon", "status"});
         QVERIFY2(ran.status == 1 && ran.err.contains("refused the remote console password"),
                  qPrintable(ran.err));
         QVERIFY(waitForAnswer("getstatus", 5000).has_value());
+        // No console input is left behind by the servers that ended, nor by those whose
+        // records came to name none.
+        serve({}, true);
         QCOMPARE(run({"stop"}).status, 0);
+        QCOMPARE(QDir(m_dir.filePath(".local/state/quorvex-config-creator/servers"))
+                     .entryList({"input.*"}, QDir::System),
+                 QStringList());
+    }
+
+    // players and kick against a stand-in, a process of the test's remembered as a started
+    // server, whose remote console a thread of the test answers with four clients.
+    void talkingToAStandIn()
+    {
+        m_stateHome = m_dir.filePath("state-standin");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_stateHome));
+        QProcess standIn;
+        standIn.start("sleep", {"60"});
+        QVERIFY(standIn.waitForStarted());
+        std::atomic<quint16> port = 0;
+        std::atomic<bool> done = false;
+        QByteArrayList commands;
+        std::thread answering([&] {
+            QUdpSocket server;
+            server.bind(QHostAddress::LocalHost, 0);
+            port = server.localPort();
+            const QByteArray rcon = "\xff\xff\xff\xffrcon s3cret ";
+            while (!done) {
+                if (!server.waitForReadyRead(20))
+                    continue;
+                const QNetworkDatagram query = server.receiveDatagram();
+                commands << query.data().mid(rcon.size());
+                const QByteArray command = commands.last();
+                const QList<QByteArray> replies = command == "status" ? standInStatus()
+                                                  : command.startsWith("echo ")
+                                                      ? QList{command.mid(5) + '\n'}
+                                                      : QList<QByteArray>();
+                for (const QByteArray& reply : replies)
+                    server.writeDatagram(query.makeReply("\xff\xff\xff\xffprint\n" + reply));
+            }
+        });
+        QTRY_VERIFY(port != 0);
+        ServerRecord record;
+        record.gameDir = m_dir.filePath("game");
+        record.pid = record.group = standIn.processId();
+        record.identity = *processIdentity(record.pid);
+        record.port = port;
+        record.script = m_dir.filePath("standin.cfg");
+        record.startedAt = QDateTime::currentDateTime();
+        writeBytes(record.script, "set rconPassword \"s3cret\"\n");
+        QVERIFY(!StartedServers::remember(record));
+        QStringList players;
+        for (const QJsonValue player :
+             QJsonDocument::fromJson(run({"players", "--json"}).out)["players"].toArray())
+            players << QStringLiteral("%1|%2|%3|%4|%5|%6")
+                           .arg(player["slot"].toInt())
+                           .arg(player["name"].toString(), player["plainName"].toString(),
+                                player["state"].toString(),
+                                QString::number(player["ping"].toInt(-1)),
+                                player["address"].toString());
+        QCOMPARE(
+            players,
+            (QStringList{"0|^1Red^7Fox|RedFox|active|48|127.0.0.1:27961",
+                         "1|A Name with^7 spaces|A Name with spaces|CNCT|-1|[::1]:27962",
+                         "2|^^77seven|^7seven|ZMB|-1|bot", "11|redfox|redfox|active|9|loopback"}));
+        for (const auto& [arguments, status, said] :
+             {std::tuple{QStringList{"players"}, 0,
+                         "map: q3dm17\n 0  RedFox  score 12  ping 48  127.0.0.1:27961  rate "
+                         "25000\n 1  A Name with spaces  score -3  ping CNCT  [::1]:27962  rate "
+                         "90000\n"},
+              std::tuple{QStringList{"kick", "REDFOX"}, 1,
+                         "2 players fit \"REDFOX\", by slot or name; give the slot of the one "
+                         "to kick:\n  slot 0: RedFox, 127.0.0.1:27961\n  slot 11: redfox, "
+                         "loopback"},
+              std::tuple{QStringList{"kick", "a name WITH spaces"}, 0,
+                         "Kicked A Name with spaces from slot 1."},
+              std::tuple{QStringList{"kick", "11"}, 0, "Kicked redfox from slot 11."}}) {
+            const Ran ran = run(arguments);
+            QVERIFY2(ran.status == status && (status ? ran.err : ran.out).contains(said),
+                     qPrintable(ran.out + ran.err));
+        }
+        done = true;
+        answering.join();
+        QVERIFY(commands.contains("clientkick 1") && commands.contains("clientkick 11") &&
+                !commands.contains("clientkick 0"));
+        standIn.kill();
+        standIn.waitForFinished();
+        qunsetenv("XDG_STATE_HOME");
     }
 
     // The servers' life against the real engine: run starts one and waits for its verdict;
@@ -750,6 +901,8 @@ private slots:
         QTest::newRow("a record that links to a pipe") << "fifo" << "/1.json" << "it is a link";
         QTest::newRow("a folder that is a link") << "link" << "" << "it is a link";
         QTest::newRow("a record of another user (root)") << "owner" << "/2.json" << "it belongs";
+        QTest::newRow("a console input that is a file") << "input" << "/input.1" << "it is no named pipe";
+        QTest::newRow("a console input that is a link") << "input-link" << "/input.2" << "it is a link";
         // clang-format on
     }
 
@@ -767,6 +920,11 @@ private slots:
         if (fault == "fifo") {
             QCOMPARE(mkfifo(QFile::encodeName(state + "/pipe"), 0600), 0);
             QVERIFY(QFile::link(state + "/pipe", records + "/1.json"));
+        } else if (fault == "input") {
+            writeBytes(records + entry, "");
+        } else if (fault == "input-link") {
+            QCOMPARE(mkfifo(QFile::encodeName(state + "/pipe"), 0600), 0);
+            QVERIFY(QFile::link(state + "/pipe", records + entry));
         } else if (fault == "link") {
             QVERIFY(QDir(records).removeRecursively());
             QVERIFY(QFile::link(state, records));

@@ -5,11 +5,13 @@
 // and commandline.<pid>: its command line exactly as Windows passed it. With a file named
 // silent in the records folder, it then runs on for a minute without answering, as a server
 // that never comes up; with one named answer, it answers getstatus on UDP port 27960 of
-// 127.0.0.1 with what the script it was started with sets, and quits on the remote console's
-// quit, writing quit.<pid>, for up to a minute; with one named child, it first starts a copy
+// 127.0.0.1 with what the script it was started with sets, answers the remote console's
+// status with four clients and its echo as the engine does, and quits on its quit, writing
+// quit.<pid>, for up to a minute; with one named child, it first starts a copy
 // of itself that runs on for a minute, as a start script's engine; and with one named fail,
 // it takes that file away and ends at once with status 3, as a server that cannot start.
 #include "script/ScriptReader.h"
+#include "support/StandInConsole.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,6 +48,7 @@ int answer(const QString& script, const QString& quitRecord)
                               settings.serverName.toLatin1() + "\\sv_maxclients\\" +
                               settings.maxClients.toLatin1() + "\\mapname\\" +
                               settings.initialMap.toLatin1() + "\n";
+    const QByteArray rcon = start + "rcon " + settings.rconPassword.toLatin1() + ' ';
     char buffer[1400];
     sockaddr_in from{};
     int size = sizeof from;
@@ -53,11 +56,21 @@ int answer(const QString& script, const QString& quitRecord)
                                   reinterpret_cast<sockaddr*>(&from), &size)) > 0;
          size = sizeof from) {
         const QByteArray query(buffer, got);
+        QList<QByteArray> replies;
         if (query == start + "getstatus")
-            sendto(socket, status.constData(), int(status.size()), 0,
-                   reinterpret_cast<sockaddr*>(&from), size);
-        else if (query == start + "rcon " + settings.rconPassword.toLatin1() + " quit")
+            replies = {status};
+        else if (query == rcon + "quit")
             break;
+        else if (query == rcon + "status")
+            replies = standInStatus();
+        else if (query.startsWith(rcon + "echo "))
+            replies = {query.mid(rcon.size() + 5) + '\n'};
+        for (QByteArray& reply : replies) {
+            if (!reply.startsWith(start))
+                reply.prepend(start + "print\n");
+            sendto(socket, reply.constData(), int(reply.size()), 0,
+                   reinterpret_cast<sockaddr*>(&from), size);
+        }
     }
     closesocket(socket);
     QFile quit(quitRecord);

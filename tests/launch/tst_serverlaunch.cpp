@@ -67,8 +67,12 @@ QString refusal(const std::variant<StartedServer, Problem>& launched)
 class TestServerLaunch : public QObject {
     Q_OBJECT
 
+    // The state folder of the tests' own, where a start makes its server's console input.
+    const QTemporaryDir m_state;
+
 private slots:
     void initTestCase() { adoptOrphans(); }
+    void init() { qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path())); }
     void cleanupTestCase() { checkNothingLeftRunning(); }
 
     // The server runs as the tool's user, so the copy of a script that sets a password the
@@ -650,7 +654,11 @@ private slots:
         QTRY_VERIFY(readAll(QStringLiteral("/proc/%1/cmdline").arg(pid)).startsWith("sleep"));
         const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
         QCOMPARE(entries(fds), (QStringList{"0", "1", "2"}));
-        QCOMPARE(QFile::symLinkTarget(fds + "0"), "/dev/null");
+        // Its input is its console input, a FIFO that only its owner may use.
+        QCOMPARE(QFile::symLinkTarget(fds + "0"), server.inputPath);
+        struct stat input {};
+        QCOMPARE(lstat(QFile::encodeName(server.inputPath), &input), 0);
+        QCOMPARE(input.st_mode, mode_t(S_IFIFO | 0600));
         QCOMPARE(QFile::symLinkTarget(fds + "1"), server.logPath);
         QCOMPARE(QFile::symLinkTarget(fds + "2"), server.logPath);
         close(display[0]);

@@ -2,6 +2,7 @@
 #include "network/RemoteConsole.h"
 #include "network/ServerStatus.h"
 #include "support/Files.h"
+#include "support/StandInConsole.h"
 
 #include <QNetworkDatagram>
 #include <QSignalSpy>
@@ -149,17 +150,11 @@ private slots:
     // The remote console against a stand-in that answers as the engine does: a reply of two
     // packets ends at the echo, or where the echo is lost at the silence after it; a wrong
     // password is told; the console's list of clients is read by its header, colour codes,
-    // names with spaces, a client that connects and an IPv6 address included.
+    // names with spaces, clients that connect and leave, and an IPv6 address included.
     void talksThroughTheRemoteConsole()
     {
         const QByteArray print = QByteArray(4, '\xff') + "print\n";
-        const QList<QByteArray> status{
-            "map: q3dm17\ncl score ping name            address                                 "
-            "rate \n-- ----- ---- --------------- --------------------------------------- "
-            "-----\n  0    12   48 ^1Red^7Fox         ^7127.0.0.1:27961",
-            "                         25000\n  1    -3  CON A Name with^7 spaces^7[::1]:27962 "
-            "90000\n  2     0  ZMB ^^77seven     ^7bot 0\n 11     5    9 redfox  ^7loopback "
-            "3000\n\n"};
+        const QList<QByteArray> status = standInStatus();
         bool echoes = true;
         QUdpSocket server;
         QVERIFY(server.bind(QHostAddress::LocalHost, 0));
@@ -199,7 +194,7 @@ private slots:
                            .arg(client.ping, client.name, client.address)
                            .arg(client.rate);
         QCOMPARE(clients, (QStringList{"0|12|48|^1Red^7Fox|127.0.0.1:27961|25000",
-                                       "1|-3|CON|A Name with^7 spaces|[::1]:27962|90000",
+                                       "1|-3|CNCT|A Name with^7 spaces|[::1]:27962|90000",
                                        "2|0|ZMB|^^77seven|bot|0", "11|5|9|redfox|loopback|3000"}));
         QVERIFY(!parseConsoleStatus("map: q3dm17\nslot name\n--\n"));
     }

@@ -32,7 +32,7 @@ expect() {
     shift
     said=$(HOME="$work" XDG_CONFIG_HOME="$work" bash -c '. "$1"; program=$2; shift 2; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
                     _quorvex_config_creator "$program"; printf "%s|" "${COMPREPLY[@]}"' sh \
-        "$completion" "$work/root/usr/bin/quorvex-config-creator" quorvex-config-creator "$@")
+        "$completion" "${program:-$work/root/usr/bin/quorvex-config-creator}" quorvex-config-creator "$@")
     [ "$said" = "$want" ] || { echo "'$*' completes as '$said', not '$want'" >&2; exit 1; }
 }
 mkdir -p "$work/games" "$work/game dir/baseq3/maps"
@@ -49,6 +49,13 @@ expect "q3dm17|" create --game-dir "'$work/game dir'" --map q3
 expect "q3dm17|" create --game-dir = "$(printf %s "$work/game dir" | sed 's/ /\\ /')" --map = q
 expect "q3dm17|" rcon --game-dir "'$work/game dir'" MAP q
 expect "|" rcon say q
+# kick completes the slots and names that players lists, here from a stand-in.
+printf '#!/bin/sh\n[ "$1 $2" = "players --game-dir=%s" ] && printf "%s"\n' "$work/games" \
+    'map: q3dm17\n 0  RedFox  score 12  ping 48  127.0.0.1:1  rate 1\n11  A Name  score -3  ping CNCT  [::1]:2  rate 9\n' \
+    >"$work/players"
+chmod +x "$work/players"
+program="$work/players" expect "0|RedFox|11|A Name|" kick --game-dir "$work/games" ""
+program="$work/players" expect "A Name|" kick --game-dir "$work/games" A
 
 icons=0
 for png in "$share"/icons/hicolor/*/apps/*.png; do

@@ -208,6 +208,14 @@ printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
     printf '%s\n' "$said" | grep -qF ', runs again and answers as before.' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 1' || fail "a replace that failed said: $said"
 companion status | grep -qxF '  name: Zip Arena' || fail "the replaced server was not brought back"
+# Its remote console over UDP, the password read from its script: a reply of two packets,
+# and the players read from it.
+said=$(companion rcon status)
+printf '%s\n' "$said" | grep -qF ' 11     5    9 redfox  loopback 3000' &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "rcon status said: $said"
+said=$(companion players)
+printf '%s\n' "$said" | grep -qxF ' 1  A Name with spaces  score -3  ping CNCT  [::1]:27962  rate 90000' ||
+    fail "players said: $said"
 said=$(companion stop)
 printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop said: $said"

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+
+// A running server's console, reached one way or another: a command goes in, and its reply
+// ends where an echo of a token of the tool's own, given right after it, comes out.
+class ServerConsole {
+public:
+    struct Reply {
+        enum class Kind {
+            Answered,
+            NoAnswer,    // nothing came, even when the echo was asked once more
+            Lost,        // the echo came when asked again, but no answer to the command
+            BadPassword, // the server holds another password
+            NoPassword,  // the server holds none, and takes no command
+            Unfit,       // the way in cannot take the text as that one command
+        };
+        Kind kind = Kind::NoAnswer;
+        QByteArray text; // what the command printed, without the end's echo
+    };
+
+    virtual ~ServerConsole() = default;
+
+    // Runs one console command on the server, once.
+    virtual Reply run(const QByteArray& command) = 0;
+
+    // The text without the lines that echo the tokens that end replies, or that log them as
+    // remote console commands: a log's, or a reply's that holds the echo of an earlier one
+    // that came too late.
+    static QByteArray withoutEchoes(QByteArray text);
+
+protected:
+    // A token for the echo that ends a reply, unlike any other, of kTokenSize bytes.
+    static QByteArray endToken();
+    static constexpr int kTokenSize = 28;
+};
