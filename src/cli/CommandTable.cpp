@@ -182,7 +182,8 @@ const std::array<CommandSpec, 13> kCommands{{
      "command (map, devmap, spmap, spdevmap) whose map the game tree lacks is refused with "
      "the nearest names; quit and killserver are refused, since stop ends a server and keeps "
      "the records true; and so are changes of rconpassword, vstr, game_restart and "
-     "cvar_restart, whose effects the tool cannot check. Exit "
+     "cvar_restart, whose effects the tool cannot check, and wait, which holds up the "
+     "server's command buffer. Exit "
      "status 0 when the server answered, 1 when it did not or the command was refused, 3 "
      "when no server runs. Give -- before a command whose words start with -.",
      kTalkOptions, "quorvex-config-creator rcon --game-dir /opt/quake3 status", rconCommand},

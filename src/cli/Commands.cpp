@@ -645,8 +645,9 @@ std::variant<Talk, int> talkTo(const Invocation& invocation)
 
 // Runs the console command on the server once it passes the check: its reply, colour codes
 // kept; or the status to end with, the reason printed.
-std::variant<QString, int> ask(Talk& talk, const QByteArray& command)
+std::variant<QString, int> ask(Talk& talk, const QByteArray& given)
 {
+    const QByteArray command = ServerConsole::asTheEngineReads(given);
     if (const std::optional<QString> problem = consoleCommandProblem(talk.server.gameDir, command))
         return failed(QStringList(*problem));
     const ServerConsole::Reply reply = talk.console->run(command);
@@ -661,6 +662,12 @@ std::variant<QString, int> ask(Talk& talk, const QByteArray& command)
                            "command shorter, or quote the words that hold them. It was not "
                            "sent.")
                 .arg(InputConsole::kLongest)));
+    case ServerConsole::Reply::Kind::Unwritten:
+        return failed(QStringList(
+            QStringLiteral("Nothing was written to the server's console input: an earlier "
+                           "command still waits there unread, or the server no longer reads it. "
+                           "Give status to see whether it runs and answers; stop or run "
+                           "--replace ends a server that hangs.")));
     case ServerConsole::Reply::Kind::Lost:
         if (talk.throughInput)
             return failed(QStringList(
@@ -692,9 +699,9 @@ std::variant<QString, int> ask(Talk& talk, const QByteArray& command)
     if (talk.throughInput)
         return failed(QStringList(
             QStringLiteral("The server has not read the command from its console input in %1 "
-                           "seconds, or the input could not be written. A command written waits "
-                           "there and runs once the server reads on; give status to see whether "
-                           "it answers.")
+                           "seconds. The command waits there and runs if the server reads on; "
+                           "until then no other is written. Give status to see whether it "
+                           "answers.")
                 .arg(seconds)));
     return failed(QStringList(QStringLiteral("The server on UDP port %1 did not answer the "
                                              "command, nor an echo asked once more. Give "
@@ -844,6 +851,15 @@ int kickCommand(const Invocation& invocation)
 
 namespace {
 
+// The passwords of the server's script, which what it prints never shows; none where the
+// script cannot be read.
+QStringList secretsOf(const ServerRecord& server)
+{
+    const std::variant<ConsoleAccess, QString> access = consoleAccess(server.script, false);
+    const ConsoleAccess* read = std::get_if<ConsoleAccess>(&access);
+    return read ? read->secrets : QStringList();
+}
+
 // What works alongside a log that is followed, in the same loop: it may end the loop, and
 // may have the log shown up to its end at once.
 using Alongside =
@@ -868,16 +884,18 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
     };
     if (!coloursWanted(invocation))
         return wrongColour(invocation);
-    // Whole lines are shown, without the echoes that ended the tool's commands' replies.
+    // Whole lines are shown, without the echoes that ended the tool's commands' replies, and
+    // with the passwords as replies show them.
+    QStringList secrets = secretsOf(server);
     QByteArray pending;
     const auto show = [&](const QByteArray& bytes, bool whole = false) {
         pending += bytes;
         const qsizetype end = whole ? pending.size() : pending.lastIndexOf('\n') + 1;
         const QByteArray lines = ServerConsole::withoutEchoes(pending.left(end));
         pending.remove(0, end);
-        return lines.isEmpty() ||
-               writeBytesToStandardOutput(shown(invocation, QString::fromUtf8(lines)).toUtf8(),
-                                          QStringLiteral("the log")) == Done;
+        return lines.isEmpty() || writeBytesToStandardOutput(
+                                      shown(invocation, QString::fromUtf8(lines), secrets).toUtf8(),
+                                      QStringLiteral("the log")) == Done;
     };
     if (const std::optional<int> status = open(server.log))
         return *status;
@@ -945,6 +963,7 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
         gone.reset();
         show(file.readAll(), true);
         server = *successor;
+        secrets = secretsOf(server);
         print(stderr, QStringLiteral("The server was replaced; following its successor's log "
                                      "\"%1\".")
                           .arg(QDir::toNativeSeparators(server.log)));

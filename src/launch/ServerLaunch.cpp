@@ -364,6 +364,9 @@ std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByte
                      ? QStringLiteral("it shuts the server's game down")
                      : QStringLiteral("it resets every variable, the remote console password "
                                       "included"));
+    if (name == "wait")
+        return QStringLiteral("wait is not sent: it holds up the server's command buffer, and "
+                              "with it the server's own scripts and the tool's commands.");
     if (name == "quit" || name == "killserver")
         return QStringLiteral("%1 would end the server behind the tool's back, so it was not "
                               "sent. Give the stop command, which ends the server and all that "

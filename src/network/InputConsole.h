@@ -15,10 +15,13 @@ class InputConsole : public ServerConsole {
 public:
     InputConsole(QString input, QString log);
 
-    // Runs one console command on the server, once. A reply that has not ended after two
-    // seconds is given up: NoAnswer while the server has not read the command, which then
-    // stays in the FIFO until it does, and Lost once it has read it. A command that the
-    // engine would read as more than one, or that is longer than kLongest, is Unfit.
+    // Runs one console command on the server, once, as the engine reads it from a packet. A
+    // reply that has not ended after two seconds is given up: NoAnswer while the server has
+    // not read the command, which then stays in the FIFO until it does, and Lost once it has
+    // read it. A command that the engine would read as more than one, or that is longer than
+    // kLongest, is Unfit. Nothing is written while an earlier command waits unread, so that
+    // no read of the engine's ever takes more than one, nor where the server no longer reads
+    // the FIFO: Unwritten.
     Reply run(const QByteArray& command) override;
 
     static constexpr int kReplyMs = 2000;

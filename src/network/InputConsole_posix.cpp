@@ -54,8 +54,9 @@ InputConsole::InputConsole(QString input, QString log)
 {
 }
 
-ServerConsole::Reply InputConsole::run(const QByteArray& command)
+ServerConsole::Reply InputConsole::run(const QByteArray& given)
 {
+    const QByteArray command = asTheEngineReads(given);
     if (command.size() > kLongest || !oneCommand(command))
         return {Reply::Kind::Unfit, {}};
     const QByteArray token = endToken();
@@ -63,14 +64,18 @@ ServerConsole::Reply InputConsole::run(const QByteArray& command)
     QLockFile lock(m_input + QStringLiteral(".lock"));
     QFile log;
     if (!lock.tryLock(2 * kReplyMs) || openRegularFile(log, m_log))
-        return {};
+        return {Reply::Kind::Unwritten, {}};
     log.seek(log.size());
     const int input = openInput(m_input);
     if (input < 0)
-        return {};
-    if (write(input, text.constData(), size_t(text.size())) != text.size()) {
+        return {Reply::Kind::Unwritten, {}};
+    const auto unread = [input] {
+        int bytes = 0;
+        return ioctl(input, FIONREAD, &bytes) == 0 ? bytes : -1;
+    };
+    if (unread() != 0 || write(input, text.constData(), size_t(text.size())) != text.size()) {
         close(input);
-        return {};
+        return {Reply::Kind::Unwritten, {}};
     }
     // The log is read as it grows, until the echo's line comes or the time is out.
     const QByteArray end = token + '\n';
@@ -87,8 +92,7 @@ ServerConsole::Reply InputConsole::run(const QByteArray& command)
     QTimer::singleShot(kReplyMs, &loop, &QEventLoop::quit);
     poll.start(5);
     loop.exec();
-    int unread = 0;
-    const bool read = ioctl(input, FIONREAD, &unread) == 0 && unread == 0;
+    const bool read = unread() == 0;
     close(input);
     if (at < 0)
         return {read ? Reply::Kind::Lost : Reply::Kind::NoAnswer, {}};

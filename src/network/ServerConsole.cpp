@@ -13,6 +13,15 @@ QByteArray ServerConsole::endToken()
            QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0');
 }
 
+QByteArray ServerConsole::asTheEngineReads(QByteArray command)
+{
+    for (char& c : command) {
+        if (c == '%' || uchar(c) > 127)
+            c = '.';
+    }
+    return command;
+}
+
 QByteArray ServerConsole::withoutEchoes(QByteArray text)
 {
     static const QRegularExpression late(

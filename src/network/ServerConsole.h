@@ -14,6 +14,7 @@ public:
             BadPassword, // the server holds another password
             NoPassword,  // the server holds none, and takes no command
             Unfit,       // the way in cannot take the text as that one command
+            Unwritten,   // the way in was not free to take a command
         };
         Kind kind = Kind::NoAnswer;
         QByteArray text; // what the command printed, without the end's echo
@@ -23,6 +24,10 @@ public:
 
     // Runs one console command on the server, once.
     virtual Reply run(const QByteArray& command) = 0;
+
+    // The command as the engine reads a packet's text, '%' and every byte beyond ASCII made
+    // a dot, so that a command runs alike whichever way it comes in and is checked as it runs.
+    static QByteArray asTheEngineReads(QByteArray command);
 
     // The text without the lines that echo the tokens that end replies, or that log them as
     // remote console commands: a log's, or a reply's that holds the echo of an earlier one

@@ -331,6 +331,10 @@ private slots:
                              "baseq3 folder; did you mean quorvexmap1? The command was not sent."},
                   std::tuple{QStringList{"rcon", "killserver"}, 1, "Give the stop command"},
                   std::tuple{QStringList{"rcon", "quit/**/"}, 1, "Give the stop command"},
+                  // Read as the engine reads a packet, whichever way in: not as killserver,
+                  // but as a word that the game says to the players.
+                  std::tuple{QStringList{"rcon", "\u00e9killserver"}, 0, "server: ..killserver"},
+                  std::tuple{QStringList{"rcon", "wait", "100000"}, 1, "wait is not sent"},
                   std::tuple{QStringList{"rcon", "vstr", "rconpassword"}, 1,
                              "vstr is not sent: it runs a variable's text"},
                   std::tuple{QStringList{"rcon", "echo", "Bad", "rconpassword."}, 0,
@@ -364,9 +368,11 @@ private slots:
             }
             // Commands piped into the console run in turn, to the end of the input; through
             // the console input, a line that the engine would run as two is not written.
-            ran = run({"console"}, "status\n\nsay piped\nquit\nsay a; quit\nsay after");
+            ran = run({"console"},
+                      "status\n\nsay piped\nquit\nsay a; quit\ncvarlist rconp\nsay after");
             QVERIFY2(ran.status == 0 && ran.out.contains("map: quorvexmap1\n") &&
-                         ran.out.contains("console: piped\n") &&
+                         ran.out.contains("rconPassword \"********\"") &&
+                         !ran.out.contains("s3cret") && ran.out.contains("console: piped\n") &&
                          ran.out.contains("console: after") &&
                          ran.err.contains("Give the stop command") &&
                          ran.out.contains("console: a; quit") != throughInput &&
@@ -383,11 +389,14 @@ private slots:
                 QVERIFY(!readAll(QStringLiteral("/proc/%1/%2").arg(waiting.processId()).arg(file))
                              .contains("s3cret"));
             QVERIFY(waiting.waitForFinished(10000));
-            kill(pid_t(server["pid"].toInteger()), SIGCONT);
             QCOMPARE(waiting.exitCode(), 1);
             QVERIFY(waiting.readAllStandardError().contains(
                 throughInput ? "has not read the command from its console input"
                              : "did not answer the command"));
+            // Through the input, nothing more is written while that command waits unread.
+            QVERIFY(run({"rcon", "status"})
+                        .err.contains(throughInput ? "Nothing was written" : "did not answer"));
+            kill(pid_t(server["pid"].toInteger()), SIGCONT);
         }
         // The console at a terminal: its prompt, a command and its reply, and Ctrl+D.
         serve({"--rcon-password", "s3cret"}, true);
