@@ -205,21 +205,6 @@ std::variant<ServerRecord, int> oneServer(const Invocation& invocation)
     return failed(QStringList(lines.join(u'\n')));
 }
 
-// A console line of the words, each as the engine's console reads it back: in quotes where
-// it holds white space, a semicolon or a comment's start, or is empty.
-QByteArray consoleLine(const QStringList& words)
-{
-    QByteArrayList line;
-    for (const QString& word : words) {
-        const QByteArray bytes = word.toUtf8();
-        const bool plain = !bytes.isEmpty() && !bytes.contains("//") && !bytes.contains(';') &&
-                           std::none_of(bytes.begin(), bytes.end(),
-                                        [](char c) { return uchar(c) <= ' ' || c == '"'; });
-        line << (plain ? bytes : '"' + bytes + '"');
-    }
-    return line.join(' ');
-}
-
 } // namespace
 
 int createCommand(const Invocation& invocation)
@@ -589,15 +574,13 @@ std::optional<bool> coloursWanted(const Invocation& invocation)
 #endif
 }
 
-// The server's text for standard output, its colour codes as coloursWanted says, and each of
-// the secrets where the engine prints a variable's value, in quotes, as stars: only there,
-// so that the stars never tell a short secret's place in other text.
-QString shown(const Invocation& invocation, QString text, const QStringList& secrets = {})
+// The server's text for standard output, its colour codes as coloursWanted says, and the
+// secrets masked.
+QString shown(const Invocation& invocation, const QString& text, const QStringList& secrets = {})
 {
-    for (const QString& secret : secrets)
-        for (const char* end : {"\"", "^7\""})
-            text.replace(u'"' + secret + QLatin1String(end), QStringLiteral("\"********\""));
-    return coloursWanted(invocation).value_or(false) ? withAnsiColours(text) : withoutColours(text);
+    const QString masked = ServerConsole::masked(text, secrets);
+    return coloursWanted(invocation).value_or(false) ? withAnsiColours(masked)
+                                                     : withoutColours(masked);
 }
 
 int wrongColour(const Invocation& invocation)
@@ -717,7 +700,7 @@ std::variant<QByteArray, int> wordsAsLine(const Invocation& invocation)
         return failed(QStringList(
             QStringLiteral("The words hold a double quote or a line end, which the server's "
                            "console cannot take inside a word. Give them without.")));
-    return consoleLine(invocation.arguments);
+    return ServerConsole::lineOf(invocation.arguments);
 }
 
 // The clients that the server lists, or the status to end with, the reason printed.
@@ -779,23 +762,9 @@ int playersCommand(const Invocation& invocation)
         return *status;
     const ConsoleStatus& status = std::get<ConsoleStatus>(clients);
     if (invocation.isSet("json")) {
-        QJsonArray players;
-        for (const ConsoleStatus::Client& client : status.clients) {
-            bool isNumber = false;
-            const int ping = client.ping.toInt(&isNumber);
-            players.append(QJsonObject{{"slot", client.slot},
-                                       {"name", client.name},
-                                       {"plainName", withoutColours(client.name)},
-                                       {"score", client.score},
-                                       {"ping", isNumber ? QJsonValue(ping) : QJsonValue()},
-                                       {"state", isNumber ? "active" : client.ping},
-                                       {"address", client.address},
-                                       {"rate", client.rate}});
-        }
-        print(stdout, QString::fromUtf8(
-                          QJsonDocument(QJsonObject{{"map", status.map}, {"players", players}})
-                              .toJson(QJsonDocument::Indented))
-                          .trimmed());
+        print(stdout,
+              QString::fromUtf8(QJsonDocument(status.toJson()).toJson(QJsonDocument::Indented))
+                  .trimmed());
         return Done;
     }
     QStringList lines{QStringLiteral("map: %1").arg(status.map)};

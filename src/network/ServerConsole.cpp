@@ -22,6 +22,27 @@ QByteArray ServerConsole::asTheEngineReads(QByteArray command)
     return command;
 }
 
+QByteArray ServerConsole::lineOf(const QStringList& words)
+{
+    QByteArrayList line;
+    for (const QString& word : words) {
+        const QByteArray bytes = word.toUtf8();
+        const bool plain = !bytes.isEmpty() && !bytes.contains("//") && !bytes.contains(';') &&
+                           std::none_of(bytes.begin(), bytes.end(),
+                                        [](char c) { return uchar(c) <= ' ' || c == '"'; });
+        line << (plain ? bytes : '"' + bytes + '"');
+    }
+    return line.join(' ');
+}
+
+QString ServerConsole::masked(QString text, const QStringList& secrets)
+{
+    for (const QString& secret : secrets)
+        for (const char* end : {"\"", "^7\""})
+            text.replace(u'"' + secret + QLatin1String(end), QStringLiteral("\"********\""));
+    return text;
+}
+
 QByteArray ServerConsole::withoutEchoes(QByteArray text)
 {
     static const QRegularExpression late(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringList>
 
 // A running server's console, reached one way or another: a command goes in, and its reply
 // ends where an echo of a token of the tool's own, given right after it, comes out.
@@ -28,6 +29,14 @@ public:
     // The command as the engine reads a packet's text, '%' and every byte beyond ASCII made
     // a dot, so that a command runs alike whichever way it comes in and is checked as it runs.
     static QByteArray asTheEngineReads(QByteArray command);
+
+    // A console line of the words, each as the engine's console reads it back: in quotes where
+    // it holds white space, a semicolon or a comment's start, or is empty.
+    static QByteArray lineOf(const QStringList& words);
+
+    // The text with each of the secrets where the engine prints a variable's value, in quotes,
+    // as stars: only there, so that the stars never tell a short secret's place in other text.
+    static QString masked(QString text, const QStringList& secrets);
 
     // The text without the lines that echo the tokens that end replies, or that log them as
     // remote console commands: a log's, or a reply's that holds the echo of an earlier one

@@ -3,6 +3,7 @@
 #include "StatusSocket.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
@@ -168,4 +169,22 @@ QList<ConsoleStatus::Client> ConsoleStatus::fitting(const QString& player) const
             fit << client;
     }
     return fit;
+}
+
+QJsonObject ConsoleStatus::toJson() const
+{
+    QJsonArray players;
+    for (const Client& client : clients) {
+        bool isNumber = false;
+        const int ping = client.ping.toInt(&isNumber);
+        players.append(QJsonObject{{"slot", client.slot},
+                                   {"name", client.name},
+                                   {"plainName", withoutColours(client.name)},
+                                   {"score", client.score},
+                                   {"ping", isNumber ? QJsonValue(ping) : QJsonValue()},
+                                   {"state", isNumber ? "active" : client.ping},
+                                   {"address", client.address},
+                                   {"rate", client.rate}});
+    }
+    return QJsonObject{{"map", map}, {"players", players}};
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -53,6 +54,10 @@ struct ConsoleStatus {
     // The clients that player names: by slot, where it is a number, or by name without
     // colours in any case.
     QList<Client> fitting(const QString& player) const;
+
+    // The map and the clients, each name raw and without colours, the ping a number or null,
+    // and the state active or the engine's word for it.
+    QJsonObject toJson() const;
 };
 
 // The reply to the console's status command, its columns read by its header, or nothing
