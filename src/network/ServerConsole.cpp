@@ -27,7 +27,8 @@ QByteArray ServerConsole::lineOf(const QStringList& words)
     QByteArrayList line;
     for (const QString& word : words) {
         const QByteArray bytes = word.toUtf8();
-        const bool plain = !bytes.isEmpty() && !bytes.contains("//") && !bytes.contains(';') &&
+        const bool plain = !bytes.isEmpty() && !bytes.contains("//") && !bytes.contains("/*") &&
+                           !bytes.contains(';') &&
                            std::none_of(bytes.begin(), bytes.end(),
                                         [](char c) { return uchar(c) <= ' ' || c == '"'; });
         line << (plain ? bytes : '"' + bytes + '"');

@@ -330,7 +330,7 @@ private slots:
                              "The server cannot load the map \"quorvexmap2\" from the arena or "
                              "baseq3 folder; did you mean quorvexmap1? The command was not sent."},
                   std::tuple{QStringList{"rcon", "killserver"}, 1, "Give the stop command"},
-                  std::tuple{QStringList{"rcon", "quit/**/"}, 1, "Give the stop command"},
+                  std::tuple{QStringList{"rcon", "quit", "/**/"}, 1, "Give the stop command"},
                   // Read as the engine reads a packet, whichever way in: not as killserver,
                   // but as a word that the game says to the players.
                   std::tuple{QStringList{"rcon", "\u00e9killserver"}, 0, "server: ..killserver"},
@@ -351,6 +351,7 @@ private slots:
                   std::tuple{QStringList{"players"}, 0,
                              "map: quorvexmap1\nNo player is on the server.\n"},
                   std::tuple{QStringList{"players", "--json"}, 0, "\"players\": [\n    ]"},
+                  std::tuple{QStringList{"say", "a/*b"}, 0, "console: a/*b\n"},
                   std::tuple{QStringList{"say", "back", "at // nine"}, 0,
                              "console: back at // nine\n"},
                   std::tuple{QStringList{"kick", "^1Nobody"}, 1,
@@ -369,7 +370,7 @@ private slots:
             // Commands piped into the console run in turn, to the end of the input; through
             // the console input, a line that the engine would run as two is not written.
             ran = run({"console"},
-                      "status\n\nsay piped\nquit\nsay a; quit\ncvarlist rconp\nsay after");
+                      "status\n\nsay piped\nquit/**/\nsay a; quit\ncvarlist rconp\nsay after");
             QVERIFY2(ran.status == 0 && ran.out.contains("map: quorvexmap1\n") &&
                          ran.out.contains("rconPassword \"********\"") &&
                          !ran.out.contains("s3cret") && ran.out.contains("console: piped\n") &&
