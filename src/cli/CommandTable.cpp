@@ -13,11 +13,12 @@ struct OwnOption {
     const char* valueName;           // nullptr for a switch
     const char* shortName = nullptr; // the one letter that also names it, as tail's
 };
-constexpr std::array<OwnOption, 8> kOwnOptions{{
+constexpr std::array<OwnOption, 9> kOwnOptions{{
     {"from", "SCRIPT"},
     {"rotation", "MAP,MAP"},
     {"replace", nullptr},
     {"fresh", nullptr},
+    {"wait", nullptr},
     {"json", nullptr},
     {"lines", "N", "n"},
     {"follow", nullptr, "f"},
@@ -58,13 +59,18 @@ constexpr std::array<OptionUse, 2> kMapsOptions{{
     {"json", "Print one JSON object: the maps, each with its name, source and whether clients "
              "can download it, and the files that the server passes over."},
 }};
-constexpr std::array<OptionUse, 4> kRunOptions{{
+constexpr std::array<OptionUse, 5> kRunOptions{{
     {"game-dir", "The game directory (default: the one the window saved)."},
     {"output", "The config file to install (default: the one the window saved)."},
     {"replace", "Stop the server that this tool started on the game's port first."},
     {"fresh", "Start without the values that earlier servers left in the engine's archive, "
               "q3config_server.cfg: each that the config file does not set is given the "
               "engine's own on the server's command line. The archive stays as it is."},
+    {"wait", "Stay in the foreground, as the server's parent, until it ends, for systemd, Docker "
+             "and the like: its console lines go to standard output as they come; SIGTERM, "
+             "SIGINT or SIGHUP stop it as stop does, and run then exits with 0, as it does when "
+             "a stop given elsewhere ends it; a server that ends by itself gives its own exit "
+             "status."},
 }};
 constexpr std::array<OptionUse, 2> kStatusOptions{{
     {"game-dir", "Only the servers of this game directory."},

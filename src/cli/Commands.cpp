@@ -29,6 +29,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <span>
 
 #ifdef Q_OS_WIN
@@ -381,6 +382,10 @@ int mapsCommand(const Invocation& invocation)
 }
 
 // Run Config: starts the server and waits for the watch's verdict.
+namespace {
+int waitForServer(const Invocation& invocation, const ServerRecord& server, ServerProcess& process);
+}
+
 int runCommand(const Invocation& invocation)
 {
     const SavedPaths saved = loadSavedPaths();
@@ -440,6 +445,8 @@ int runCommand(const Invocation& invocation)
         print(stderr, QStringLiteral("Interrupted. ") + *interrupted);
         return *interruptedStatus;
     }
+    if (*status == Done && invocation.isSet("wait"))
+        return waitForServer(invocation, run.record(), *run.process());
     return *status;
 }
 
@@ -945,8 +952,49 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
     if (alongside)
         alongside(loop, result, catchUp);
     loop.exec();
-    show({}, true);
+    show(file.readAll(), true);
     return result;
+}
+
+// Stays with the server that run started until it ends, its log shown as it grows, and
+// stops it when interrupted; a server that ends by itself gives its exit status, one that a
+// stop given elsewhere ends 0.
+int waitForServer(const Invocation& invocation, const ServerRecord& server, ServerProcess& process)
+{
+    std::optional<int> ended;
+    const auto alongside = [&](QEventLoop& loop, int&, const std::function<bool()>&) {
+        auto* poll = new QTimer(&loop);
+        QObject::connect(poll, &QTimer::timeout, &loop, [&] {
+            const std::optional<StartedServers::Ending> ending =
+                StartedServers::ending(server, process);
+            if (!ending)
+                return;
+            if (!ending->how.isEmpty())
+                print(stderr, QStringLiteral("The server %1.").arg(ending->how));
+            ended = ending->status;
+            loop.quit();
+        });
+        poll->start(100);
+    };
+    int result = Done;
+    if (server.log.isEmpty()) {
+        QEventLoop loop;
+        Console::onInterrupt(&loop, [&](int) { loop.quit(); });
+        alongside(loop, result, {});
+        loop.exec();
+    } else {
+        result = showLog(invocation, server, std::numeric_limits<int>::max(), true, alongside);
+    }
+    if (ended)
+        return *ended;
+    if (result == Failed)
+        return Failed;
+    // Interrupted: the server is stopped as stop stops it.
+    const QString described = server.described(askStatus(server.currentPort(), 500));
+    if (const std::optional<Problem> problem = StartedServers::stop(server))
+        return failed(Problems{*problem});
+    print(stderr, QStringLiteral("Stopped %1.").arg(described));
+    return Done;
 }
 
 } // namespace

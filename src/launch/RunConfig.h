@@ -40,6 +40,11 @@ public:
     // it ends at once.
     std::optional<QString> cancel();
 
+    // The server that the run started and saw answer, once finished has said so; owned by
+    // the run.
+    ServerProcess* process() const { return m_process; }
+    const ServerRecord& record() const { return m_record; }
+
 signals:
     // What the operator should know that the run found on its way, said once: a server
     // that the tool started and that ended by itself since, with the last lines of its log,

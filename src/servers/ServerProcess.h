@@ -15,6 +15,10 @@ public:
     // How the server ended, such as "exited with status 1"; nothing while it runs.
     virtual std::optional<QString> ended() = 0;
 
+    // The status that a shell gives for how the server ended: its exit status, or 128 and
+    // the number of the signal that ended it; nothing while it runs.
+    virtual std::optional<int> exitStatus() = 0;
+
     // The system's number for the process; 0 where it has none, as a Unix program that
     // Wine starts has no Windows process.
     virtual qint64 pid() const = 0;

@@ -60,6 +60,7 @@ QString describeStatus(int status)
 struct Ending {
     std::atomic<bool> known{false};
     QString description; // written before known is set
+    int status = 1;      // likewise
 };
 
 class PosixServerProcess : public ServerProcess {
@@ -74,6 +75,13 @@ public:
         if (!m_ending->known.load(std::memory_order_acquire))
             return std::nullopt;
         return m_ending->description;
+    }
+
+    std::optional<int> exitStatus() override
+    {
+        if (!m_ending->known.load(std::memory_order_acquire))
+            return std::nullopt;
+        return m_ending->status;
     }
 
     qint64 pid() const override { return m_pid; }
@@ -112,6 +120,10 @@ void waitInTheBackground(pid_t server, std::shared_ptr<Ending> ending)
         } while (waited < 0 && errno == EINTR);
         ending->description = waited == server ? describeStatus(status)
                                                : QStringLiteral("ended, how could not be told");
+        if (waited == server && WIFEXITED(status))
+            ending->status = WEXITSTATUS(status);
+        else if (waited == server && WIFSIGNALED(status))
+            ending->status = 128 + WTERMSIG(status);
         ending->known.store(true, std::memory_order_release);
     }).detach();
 }

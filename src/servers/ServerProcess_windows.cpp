@@ -47,11 +47,19 @@ public:
 
     std::optional<QString> ended() override
     {
+        const std::optional<int> status = exitStatus();
+        if (!status)
+            return std::nullopt;
+        return QStringLiteral("exited with status %1").arg(DWORD(*status));
+    }
+
+    std::optional<int> exitStatus() override
+    {
         DWORD code = STILL_ACTIVE;
         if (!m_process || WaitForSingleObject(m_process, 0) != WAIT_OBJECT_0 ||
             !GetExitCodeProcess(m_process, &code))
             return std::nullopt;
-        return QStringLiteral("exited with status %1").arg(code);
+        return int(code);
     }
 
     qint64 pid() const override { return m_process ? qint64(GetProcessId(m_process)) : 0; }

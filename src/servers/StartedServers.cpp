@@ -439,6 +439,22 @@ void forget(const ServerRecord& server)
         QFile::remove(recordPath(server.pid));
 }
 
+std::optional<Ending> ending(const ServerRecord& server, ServerProcess& process)
+{
+    if (stoppedElsewhere(server))
+        return Ending{};
+    std::optional<Ending> ended;
+    if (process.pid() == server.pid && process.exitStatus())
+        ended = Ending{*process.exitStatus(), *process.ended()};
+    else if (std::ranges::none_of(live(), [&](const ServerRecord& each) {
+                 return each.pid == server.pid && each.identity == server.identity;
+             }))
+        ended = Ending{1, QStringLiteral("has ended by itself")};
+    if (ended)
+        retire(server);
+    return ended;
+}
+
 std::optional<ServerRecord> holdingGamePort()
 {
     for (const ServerRecord& server : live()) {

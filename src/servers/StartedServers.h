@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProcessControl.h"
+#include "ServerProcess.h"
 #include "config/ServerSettings.h"
 #include "network/ServerStatus.h"
 
@@ -115,6 +116,15 @@ bool stoppedElsewhere(const ServerRecord& server);
 // keepWaiting, asked about every tenth of a second, says to; nothing when it says not to.
 std::variant<std::unique_ptr<QLockFile>, Problem>
 holdNumbers(const std::function<bool()>& keepWaiting);
+
+// How a server that this run started has ended, when it has: status 0 when a stop of the
+// tool's ended it; else its exit status, or 1 where it is not the process started, and how
+// it ended, its record retired as told.
+struct Ending {
+    int status = 0;
+    QString how; // such as "exited with status 2"; empty after a stop of the tool's
+};
+std::optional<Ending> ending(const ServerRecord& server, ServerProcess& process);
 
 // The live server that holds the game's port, so that a new one would move to another.
 std::optional<ServerRecord> holdingGamePort();

@@ -130,7 +130,7 @@ private slots:
                                             "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n"
                                             "  or:  quorvex-config-creator show [--json] SCRIPT\n"
                                             "  or:  quorvex-config-creator maps [--game-dir DIR] [--json]\n"
-                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace] [--fresh]\n"
+                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace] [--fresh] [--wait]\n"
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--json]\n"
                                             "  or:  quorvex-config-creator stop [--game-dir DIR]\n"
                                             "  or:  quorvex-config-creator rcon [--game-dir DIR] [--color WHEN] COMMAND...\n"
@@ -452,6 +452,36 @@ private slots:
         QCOMPARE(QDir(m_dir.filePath(".local/state/quorvex-config-creator/servers"))
                      .entryList({"input.*"}, QDir::System),
                  QStringList());
+    }
+
+    // run --wait stays with its server, whose console lines it prints as they come, until it
+    // ends: stopped by SIGTERM, or by a stop given elsewhere, with 0; after a crash, with the
+    // server's own status, which the engine makes 2.
+    void runWaitsForItsServer()
+    {
+        FakeGameTree tree(FakeGameTree::RealEngine);
+        QCOMPARE(run({"create", "--map", "quorvexmap1", "--output", tree.outputPath}).status, 0);
+        for (const auto& [end, status] : {std::pair{"SIGTERM", 0}, {"stop", 0}, {"SIGSEGV", 2}}) {
+            QProcess waiting;
+            start(waiting,
+                  {"run", "--wait", "--game-dir", tree.gameDir, "--output", tree.outputPath});
+            QTRY_VERIFY_WITH_TIMEOUT(
+                waiting.peek(1 << 20).contains("--- Common Initialization Complete ---"), 15000);
+            const pid_t server = pid_t(QJsonDocument::fromJson(run({"status", "--json"}).out)
+                                           .array()[0]
+                                           .toObject()["pid"]
+                                           .toInteger());
+            if (end == std::string_view("stop"))
+                QCOMPARE(run({"stop"}).status, 0);
+            else
+                kill(end == std::string_view("SIGTERM") ? pid_t(waiting.processId()) : server,
+                     end == std::string_view("SIGTERM") ? SIGTERM : SIGSEGV);
+            QVERIFY(waiting.waitForFinished(15000));
+            QVERIFY2(waiting.exitCode() == status, waiting.readAllStandardError().constData());
+            QCOMPARE(run({"status"}).status, 3);
+            QVERIFY(kill(server, 0) != 0);
+        }
+        QVERIFY(!udpPortTaken(kServerPort));
     }
 
     // players and kick against a stand-in, a process of the test's remembered as a started

@@ -20,6 +20,7 @@ namespace {
 // A server whose process runs throughout the watch.
 struct RunningServer : ServerProcess {
     std::optional<QString> ended() override { return std::nullopt; }
+    std::optional<int> exitStatus() override { return std::nullopt; }
     bool stop() override { return true; }
     qint64 pid() const override { return 0; }
 };
