@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -383,7 +384,8 @@ int mapsCommand(const Invocation& invocation)
 
 // Run Config: starts the server and waits for the watch's verdict.
 namespace {
-int waitForServer(const Invocation& invocation, const ServerRecord& server, ServerProcess& process);
+int waitForServer(const Invocation& invocation, const ServerRecord& server, ServerProcess& process,
+                  const std::optional<int>& interruptedSince);
 }
 
 int runCommand(const Invocation& invocation)
@@ -401,7 +403,11 @@ int runCommand(const Invocation& invocation)
     std::optional<QString> interrupted;
     std::optional<int> interruptedStatus;
     std::optional<int> status;
+    // An interruption once the start has ended is for the wait, if any.
+    std::optional<int> interruptedSince;
     Console::onInterrupt(&loop, [&](int signalled) {
+        if (status)
+            interruptedSince = signalled;
         if (status || interrupted)
             return;
         interruptedStatus = interruptedStatus.value_or(signalled);
@@ -446,7 +452,7 @@ int runCommand(const Invocation& invocation)
         return *interruptedStatus;
     }
     if (*status == Done && invocation.isSet("wait"))
-        return waitForServer(invocation, run.record(), *run.process());
+        return waitForServer(invocation, run.record(), *run.process(), interruptedSince);
     return *status;
 }
 
@@ -957,44 +963,64 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
 }
 
 // Stays with the server that run started until it ends, its log shown as it grows, and
-// stops it when interrupted; a server that ends by itself gives its exit status, one that a
-// stop given elsewhere ends 0.
-int waitForServer(const Invocation& invocation, const ServerRecord& server, ServerProcess& process)
+// stops it when interrupted, or when its log cannot be shown: nothing that it started is
+// left behind. A server that ends by itself gives its exit status; one that a stop, given
+// here or elsewhere, ends gives 0.
+int waitForServer(const Invocation& invocation, const ServerRecord& server, ServerProcess& process,
+                  const std::optional<int>& interruptedSince)
 {
+#ifndef Q_OS_WIN
+    std::signal(SIGPIPE, SIG_IGN); // an output that is gone fails its write, and is told
+#endif
     std::optional<int> ended;
-    const auto alongside = [&](QEventLoop& loop, int&, const std::function<bool()>&) {
+    const auto stop = [&] {
+        const QString described = server.described(askStatus(server.currentPort(), 500));
+        if (const std::optional<Problem> problem = StartedServers::stop(server))
+            return failed(Problems{*problem});
+        print(stderr, QStringLiteral("Stopped %1.").arg(described));
+        return int(Done);
+    };
+    const auto alongside = [&](QEventLoop& loop, int&, const std::function<bool()>& catchUp) {
+        // The server's last lines, of its shutdown, are shown before the wait ends.
+        const auto end = [&ended, &loop, catchUp](int status) {
+            ended = status;
+            if (catchUp)
+                catchUp();
+            loop.quit();
+        };
+        Console::onInterrupt(&loop, [&, end](int) {
+            if (!ended)
+                end(stop());
+        });
         auto* poll = new QTimer(&loop);
-        QObject::connect(poll, &QTimer::timeout, &loop, [&] {
+        QObject::connect(poll, &QTimer::timeout, &loop, [&, end] {
+            if (ended)
+                return;
+            if (interruptedSince)
+                return end(stop());
             const std::optional<StartedServers::Ending> ending =
                 StartedServers::ending(server, process);
-            if (!ending)
-                return;
-            if (!ending->how.isEmpty())
+            if (ending && !ending->how.isEmpty())
                 print(stderr, QStringLiteral("The server %1.").arg(ending->how));
-            ended = ending->status;
-            loop.quit();
+            if (ending)
+                end(ending->status);
         });
         poll->start(100);
     };
-    int result = Done;
     if (server.log.isEmpty()) {
         QEventLoop loop;
-        Console::onInterrupt(&loop, [&](int) { loop.quit(); });
+        int result = Done;
         alongside(loop, result, {});
         loop.exec();
     } else {
-        result = showLog(invocation, server, std::numeric_limits<int>::max(), true, alongside);
+        showLog(invocation, server, std::numeric_limits<int>::max(), true, alongside);
     }
-    if (ended)
-        return *ended;
-    if (result == Failed)
+    // Otherwise the log could not be shown.
+    if (!ended) {
+        stop();
         return Failed;
-    // Interrupted: the server is stopped as stop stops it.
-    const QString described = server.described(askStatus(server.currentPort(), 500));
-    if (const std::optional<Problem> problem = StartedServers::stop(server))
-        return failed(Problems{*problem});
-    print(stderr, QStringLiteral("Stopped %1.").arg(described));
-    return Done;
+    }
+    return *ended;
 }
 
 } // namespace

@@ -386,9 +386,15 @@ void retire(const ServerRecord& server)
     forget(server);
     if (QFileInfo(server.input).absolutePath() == QFileInfo(recordsFolder()).absoluteFilePath())
         removeServerInput(server.input);
+    // With the process and whether a stop of the tool's ended it, for the run that waits on
+    // the server to tell.
     QJsonArray ended = endedServers();
-    ended.append(
-        QJsonObject{{"gameDir", server.gameDir}, {"script", server.script}, {"log", server.log}});
+    ended.append(QJsonObject{{"gameDir", server.gameDir},
+                             {"script", server.script},
+                             {"log", server.log},
+                             {"pid", server.pid},
+                             {"startTime", server.identity.startTime},
+                             {"stopped", server.stopping}});
     keepEnded(ended);
 }
 
@@ -441,18 +447,24 @@ void forget(const ServerRecord& server)
 
 std::optional<Ending> ending(const ServerRecord& server, ServerProcess& process)
 {
-    if (stoppedElsewhere(server))
+    const bool child = process.pid() == server.pid;
+    const std::optional<ServerRecord> kept = readRecord(recordPath(server.pid));
+    const bool recorded = kept && kept->identity == server.identity;
+    if (child ? !process.exitStatus() : recorded && stillRuns(*kept))
+        return std::nullopt;
+    // A stop of the tool's marks the record, and lists the end as its own once done.
+    const QJsonArray ended = endedServers();
+    if ((recorded && kept->stopping) || std::ranges::any_of(ended, [&](const QJsonValue& each) {
+            return each["pid"].toInteger() == server.pid &&
+                   each["startTime"].toString() == server.identity.startTime &&
+                   each["stopped"].toBool();
+        }))
         return Ending{};
-    std::optional<Ending> ended;
-    if (process.pid() == server.pid && process.exitStatus())
-        ended = Ending{*process.exitStatus(), *process.ended()};
-    else if (std::ranges::none_of(live(), [&](const ServerRecord& each) {
-                 return each.pid == server.pid && each.identity == server.identity;
-             }))
-        ended = Ending{1, QStringLiteral("has ended by itself")};
-    if (ended)
+    if (recorded)
         retire(server);
-    return ended;
+    if (!child)
+        return Ending{1, QStringLiteral("has ended by itself")};
+    return Ending{*process.exitStatus(), *process.ended()};
 }
 
 std::optional<ServerRecord> holdingGamePort()

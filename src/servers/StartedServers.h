@@ -118,8 +118,8 @@ std::variant<std::unique_ptr<QLockFile>, Problem>
 holdNumbers(const std::function<bool()>& keepWaiting);
 
 // How a server that this run started has ended, when it has: status 0 when a stop of the
-// tool's ended it; else its exit status, or 1 where it is not the process started, and how
-// it ended, its record retired as told.
+// tool's, from any run, ended it; else its exit status, or 1 where it is not the process
+// started, and how it ended, its record retired as told where no other run has told it.
 struct Ending {
     int status = 0;
     QString how; // such as "exited with status 2"; empty after a stop of the tool's

@@ -455,31 +455,55 @@ private slots:
     }
 
     // run --wait stays with its server, whose console lines it prints as they come, until it
-    // ends: stopped by SIGTERM, or by a stop given elsewhere, with 0; after a crash, with the
-    // server's own status, which the engine makes 2.
+    // ends: stopped by SIGTERM, its shutdown shown, or by a stop given elsewhere, with 0; after
+    // a crash, even one that status told first, with the server's own status, which the
+    // engine makes 2. An output that takes nothing stops the server.
     void runWaitsForItsServer()
     {
         FakeGameTree tree(FakeGameTree::RealEngine);
         QCOMPARE(run({"create", "--map", "quorvexmap1", "--output", tree.outputPath}).status, 0);
-        for (const auto& [end, status] : {std::pair{"SIGTERM", 0}, {"stop", 0}, {"SIGSEGV", 2}}) {
+        for (const auto& [end, status] : {std::pair{"SIGTERM", 0},
+                                          {"stop", 0},
+                                          {"SIGSEGV", 2},
+                                          {"SIGSEGV told by status", 2},
+                                          {"full output", 1}}) {
+            const std::string_view how = end;
             QProcess waiting;
+            if (how == "full output")
+                waiting.setStandardOutputFile("/dev/full");
             start(waiting,
                   {"run", "--wait", "--game-dir", tree.gameDir, "--output", tree.outputPath});
-            QTRY_VERIFY_WITH_TIMEOUT(
-                waiting.peek(1 << 20).contains("--- Common Initialization Complete ---"), 15000);
-            const pid_t server = pid_t(QJsonDocument::fromJson(run({"status", "--json"}).out)
-                                           .array()[0]
-                                           .toObject()["pid"]
-                                           .toInteger());
-            if (end == std::string_view("stop"))
+            QTRY_VERIFY_WITH_TIMEOUT(how == "full output" ||
+                                         waiting.peek(1 << 20).contains("Common Initialization"),
+                                     15000);
+            QTRY_VERIFY_WITH_TIMEOUT(how == "full output" ||
+                                         waiting.peek(1 << 20).contains("answers as its script"),
+                                     15000);
+            const QJsonArray servers =
+                QJsonDocument::fromJson(run({"status", "--json"}).out).array();
+            const pid_t server = pid_t(servers[0].toObject()["pid"].toInteger());
+            if (how == "stop") {
                 QCOMPARE(run({"stop"}).status, 0);
-            else
-                kill(end == std::string_view("SIGTERM") ? pid_t(waiting.processId()) : server,
-                     end == std::string_view("SIGTERM") ? SIGTERM : SIGSEGV);
+            } else if (how == "SIGTERM") {
+                kill(pid_t(waiting.processId()), SIGTERM);
+            } else if (how.starts_with("SIGSEGV")) {
+                if (how != "SIGSEGV")
+                    kill(pid_t(waiting.processId()), SIGSTOP);
+                kill(server, SIGSEGV);
+                if (how != "SIGSEGV") {
+                    QString told;
+                    QTRY_VERIFY((told += run({"status"}).err).contains("has ended by itself"));
+                    kill(pid_t(waiting.processId()), SIGCONT);
+                }
+            }
             QVERIFY(waiting.waitForFinished(15000));
-            QVERIFY2(waiting.exitCode() == status, waiting.readAllStandardError().constData());
+            QVERIFY2(waiting.exitCode() == status,
+                     qPrintable(QString::number(waiting.exitCode()) + u' ' + end + u' ' +
+                                waiting.readAllStandardError()));
+            QCOMPARE(waiting.readAllStandardOutput().contains("----- Server Shutdown"),
+                     how != "full output");
             QCOMPARE(run({"status"}).status, 3);
-            QVERIFY(kill(server, 0) != 0);
+            QVERIFY(processGone(server));
         }
         QVERIFY(!udpPortTaken(kServerPort));
     }
