@@ -11,7 +11,6 @@
 #include "launch/RunConfig.h"
 #include "launch/ServerLaunch.h"
 #include "network/InputConsole.h"
-#include "network/RemoteConsole.h"
 #include "options/SavedPaths.h"
 #include "script/ScriptReader.h"
 
@@ -602,13 +601,9 @@ int wrongColour(const Invocation& invocation)
                           .arg(invocation.value("color")));
 }
 
-// A server that a command talks to, through its console input or else its remote console,
-// with the passwords of its script, which its replies never show.
-struct Talk {
+// A server that a command talks to, and the way in.
+struct Talk : ServerLine {
     ServerRecord server;
-    std::unique_ptr<ServerConsole> console;
-    QStringList secrets; // the longest first
-    bool throughInput = false;
 };
 
 // The server that the command talks to, or the status to end with, the reason printed.
@@ -619,24 +614,10 @@ std::variant<Talk, int> talkTo(const Invocation& invocation)
     const std::variant<ServerRecord, int> chosen = oneServer(invocation);
     if (const int* status = std::get_if<int>(&chosen))
         return *status;
-    const ServerRecord& server = std::get<ServerRecord>(chosen);
-    // Its console input while that is still there, or else its remote console.
-    const bool throughInput = !server.input.isEmpty() && !server.log.isEmpty() &&
-                              !QFileInfo(server.input).isSymLink() &&
-                              specialFileKind(server.input).has_value();
-    const std::variant<ConsoleAccess, QString> access = consoleAccess(server.script, !throughInput);
-    if (const QString* problem = std::get_if<QString>(&access))
+    std::variant<ServerLine, QString> line = serverLine(std::get<ServerRecord>(chosen));
+    if (const QString* problem = std::get_if<QString>(&line))
         return failed(QStringList(*problem));
-    const auto& [password, secrets] = std::get<ConsoleAccess>(access);
-#ifndef Q_OS_WIN
-    if (throughInput)
-        return Talk{server, std::make_unique<InputConsole>(server.input, server.log), secrets,
-                    true};
-#endif
-    // Every run of the tool keeps to one pace for the server's port.
-    const QString pace = QStringLiteral("%1/pace.%2").arg(stateFolder()).arg(server.currentPort());
-    return Talk{server, std::make_unique<RemoteConsole>(server.currentPort(), password, pace),
-                secrets};
+    return Talk{std::move(std::get<ServerLine>(line)), std::get<ServerRecord>(chosen)};
 }
 
 // Runs the console command on the server once it passes the check: its reply, colour codes

@@ -6,6 +6,8 @@
 #include "config/ServerSettings.h"
 #include "config/SettingsCheck.h"
 #include "gametree/GameTree.h"
+#include "network/InputConsole.h"
+#include "network/RemoteConsole.h"
 #include "network/StatusSocket.h"
 #include "servers/ProcessControl.h"
 #include "servers/StartedServers.h"
@@ -430,6 +432,26 @@ std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScrip
     std::ranges::sort(access.secrets,
                       [](const QString& a, const QString& b) { return a.size() > b.size(); });
     return access;
+}
+
+std::variant<ServerLine, QString> serverLine(const ServerRecord& server)
+{
+    // Its console input while that is still there, or else its remote console.
+    const bool throughInput = !server.input.isEmpty() && !server.log.isEmpty() &&
+                              !QFileInfo(server.input).isSymLink() &&
+                              specialFileKind(server.input).has_value();
+    const std::variant<ConsoleAccess, QString> access = consoleAccess(server.script, !throughInput);
+    if (const QString* problem = std::get_if<QString>(&access))
+        return *problem;
+    const auto& [password, secrets] = std::get<ConsoleAccess>(access);
+#ifndef Q_OS_WIN
+    if (throughInput)
+        return ServerLine{std::make_unique<InputConsole>(server.input, server.log), secrets, true};
+#endif
+    // Every run of the tool keeps to one pace for the server's port.
+    const QString pace = QStringLiteral("%1/pace.%2").arg(stateFolder()).arg(server.currentPort());
+    return ServerLine{std::make_unique<RemoteConsole>(server.currentPort(), password, pace),
+                      secrets};
 }
 
 std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const QString& outputPath,

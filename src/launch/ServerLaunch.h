@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ServerSettings.h"
+#include "network/ServerConsole.h"
 #include "script/ScriptReader.h"
 #include "servers/ScriptNumbers.h"
 #include "servers/ServerProcess.h"
@@ -9,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <variant>
+
+struct ServerRecord;
 
 // A server that "Run Config" started, with what is needed to watch its start.
 struct StartedServer {
@@ -75,6 +78,16 @@ struct ConsoleAccess {
 // owner can read; or why it gives none, where the remote console is needed.
 std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScript,
                                                    bool remoteConsole);
+
+// The way in to a running server of the tool's: its console input while it has one, or else
+// its remote console with the password of its script; with every password of the script,
+// the longest first, which what it prints must not show.
+struct ServerLine {
+    std::unique_ptr<ServerConsole> console;
+    QStringList secrets;
+    bool throughInput = false;
+};
+std::variant<ServerLine, QString> serverLine(const ServerRecord& server);
 
 // What the operator should know before the start of the values that the server will hold
 // from its archive: which they are, passwords masked, and the file; nothing without any.
