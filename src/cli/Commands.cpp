@@ -549,6 +549,20 @@ int statusCommand(const Invocation& invocation)
     return !allWell ? Failed : servers.isEmpty() ? NotRunning : Done;
 }
 
+namespace {
+
+// Stops the server as stop does, and says so on stream, or why not; the status to end with.
+int stopAndSay(const ServerRecord& server, FILE* stream)
+{
+    const QString described = server.described(askStatus(server.currentPort(), 500));
+    if (const std::optional<Problem> problem = StartedServers::stop(server))
+        return failed(Problems{*problem});
+    print(stream, QStringLiteral("Stopped %1.").arg(described));
+    return Done;
+}
+
+} // namespace
+
 int stopCommand(const Invocation& invocation)
 {
     const std::variant<QList<ServerRecord>, Problem> chosen = chosenServers(invocation);
@@ -559,11 +573,8 @@ int stopCommand(const Invocation& invocation)
         print(stdout, QStringLiteral("No server that this tool started is running."));
     int status = Done;
     for (const ServerRecord& server : servers) {
-        const QString described = server.described(askStatus(server.currentPort(), 500));
-        if (const std::optional<Problem> problem = StartedServers::stop(server))
-            status = failed(Problems{*problem});
-        else
-            print(stdout, QStringLiteral("Stopped %1.").arg(described));
+        if (stopAndSay(server, stdout) != Done)
+            status = Failed;
     }
     return status;
 }
@@ -954,13 +965,7 @@ int waitForServer(const Invocation& invocation, const ServerRecord& server, Serv
     std::signal(SIGPIPE, SIG_IGN); // an output that is gone fails its write, and is told
 #endif
     std::optional<int> ended;
-    const auto stop = [&] {
-        const QString described = server.described(askStatus(server.currentPort(), 500));
-        if (const std::optional<Problem> problem = StartedServers::stop(server))
-            return failed(Problems{*problem});
-        print(stderr, QStringLiteral("Stopped %1.").arg(described));
-        return int(Done);
-    };
+    const auto stop = [&] { return stopAndSay(server, stderr); };
     const auto alongside = [&](QEventLoop& loop, int&, const std::function<bool()>& catchUp) {
         // The server's last lines, of its shutdown, are shown before the wait ends.
         const auto end = [&ended, &loop, catchUp](int status) {

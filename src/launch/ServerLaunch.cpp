@@ -437,9 +437,7 @@ std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScrip
 std::variant<ServerLine, QString> serverLine(const ServerRecord& server)
 {
     // Its console input while that is still there, or else its remote console.
-    const bool throughInput = !server.input.isEmpty() && !server.log.isEmpty() &&
-                              !QFileInfo(server.input).isSymLink() &&
-                              specialFileKind(server.input).has_value();
+    const bool throughInput = !server.log.isEmpty() && isServerInput(server.input);
     const std::variant<ConsoleAccess, QString> access = consoleAccess(server.script, !throughInput);
     if (const QString* problem = std::get_if<QString>(&access))
         return *problem;

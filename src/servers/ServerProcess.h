@@ -53,6 +53,9 @@ bool serverLogsToFile();
 // Whether this system's servers can take console commands from a FIFO as their input.
 bool serverReadsInput();
 
+// Whether path is a FIFO itself, not a link to one: a server's console input.
+bool isServerInput(const QString& path);
+
 // Removes a server's input FIFO, and the lock of its writers, once the server has ended;
 // only a FIFO, never a file that has taken its place.
 void removeServerInput(const QString& path);

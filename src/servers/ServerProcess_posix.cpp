@@ -24,11 +24,16 @@ bool serverReadsInput()
     return true;
 }
 
-void removeServerInput(const QString& path)
+bool isServerInput(const QString& path)
 {
     struct stat status {};
-    if (path.isEmpty() || lstat(QFile::encodeName(path).constData(), &status) != 0 ||
-        !S_ISFIFO(status.st_mode))
+    return !path.isEmpty() && lstat(QFile::encodeName(path).constData(), &status) == 0 &&
+           S_ISFIFO(status.st_mode);
+}
+
+void removeServerInput(const QString& path)
+{
+    if (!isServerInput(path))
         return;
     QFile::remove(path);
     QFile::remove(path + QStringLiteral(".lock"));

@@ -17,6 +17,11 @@ bool serverReadsInput()
     return false;
 }
 
+bool isServerInput(const QString&)
+{
+    return false;
+}
+
 void removeServerInput(const QString&) {}
 
 // ioquake3 keeps its home path in the user's roaming application data, as Quake3; the

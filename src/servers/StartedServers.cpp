@@ -18,7 +18,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QThread>
-#include <filesystem>
 
 namespace {
 
@@ -91,9 +90,7 @@ std::optional<QString> foreign(const QFileInfo& entry, bool folder)
     if (entry.isSymLink())
         return QStringLiteral("it is a link");
     if (!folder && namedAsInput(entry)) {
-        std::error_code error;
-        if (std::filesystem::symlink_status(entry.filesystemFilePath(), error).type() !=
-            std::filesystem::file_type::fifo)
+        if (!isServerInput(entry.filePath()))
             return QStringLiteral("it is no named pipe (FIFO)");
     } else if (folder ? !entry.isDir()
                       : specialFileKind(entry.filePath()).has_value() || !entry.isFile())
