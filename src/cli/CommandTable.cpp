@@ -13,12 +13,13 @@ struct OwnOption {
     const char* valueName;           // nullptr for a switch
     const char* shortName = nullptr; // the one letter that also names it, as tail's
 };
-constexpr std::array<OwnOption, 9> kOwnOptions{{
+constexpr std::array<OwnOption, 10> kOwnOptions{{
     {"from", "SCRIPT"},
     {"rotation", "MAP,MAP"},
     {"replace", nullptr},
     {"fresh", nullptr},
     {"wait", nullptr},
+    {"port", "N"},
     {"json", nullptr},
     {"lines", "N", "n"},
     {"follow", nullptr, "f"},
@@ -59,9 +60,15 @@ constexpr std::array<OptionUse, 2> kMapsOptions{{
     {"json", "Print one JSON object: the maps, each with its name, source and whether clients "
              "can download it, and the files that the server passes over."},
 }};
-constexpr std::array<OptionUse, 5> kRunOptions{{
+constexpr std::array<OptionUse, 6> kRunOptions{{
     {"game-dir", "The game directory (default: the one the window saved)."},
     {"output", "The config file to install (default: the one the window saved)."},
+    {"port", "Start the server on UDP port N, from 1024 to 65535, in place of 27960, which must "
+             "be free but for a server of this tool's that --replace stops. A server on any "
+             "other port than 27960 keeps its home path apart from the engine's, in ~/.q3a-N "
+             "(on Windows, Quake3-N beside Quake3 in the Application Data), so that no two "
+             "servers share the engine's archive: it does not see the maps and files put in "
+             "~/.q3a, and looks for them in its own home path and in the game directory."},
     {"replace", "Stop the server that this tool started on the game's port first."},
     {"fresh", "Start without the values that earlier servers left in the engine's archive, "
               "q3config_server.cfg: each that the config file does not set is given the "
@@ -72,28 +79,35 @@ constexpr std::array<OptionUse, 5> kRunOptions{{
              "a stop given elsewhere ends it; a server that ends by itself gives its own exit "
              "status."},
 }};
-constexpr std::array<OptionUse, 2> kStatusOptions{{
+constexpr OptionUse kOnePort{"port", "Only the server on this UDP port."};
+constexpr std::array<OptionUse, 3> kStatusOptions{{
     {"game-dir", "Only the servers of this game directory."},
+    kOnePort,
     {"json", "Print a JSON array of the servers."},
 }};
-constexpr std::array<OptionUse, 1> kStopOptions{{
+constexpr std::array<OptionUse, 2> kStopOptions{{
     {"game-dir", "Only the servers of this game directory."},
+    kOnePort,
 }};
 // The options of the commands that talk to one running server.
 constexpr OptionUse kTalkGameDir{"game-dir", "The server of this game directory (default: the "
                                              "only one running)."};
+constexpr OptionUse kTalkPort{"port", "The server on this UDP port (default: the only one "
+                                      "running)."};
 constexpr OptionUse kColour{"color", "Show the game's colour codes as colours: auto (on a "
                                      "terminal, unless NO_COLOR is set), always or never."};
-constexpr std::array<OptionUse, 2> kTalkOptions{{kTalkGameDir, kColour}};
-constexpr std::array<OptionUse, 4> kLogOptions{{
+constexpr std::array<OptionUse, 3> kTalkOptions{{kTalkGameDir, kTalkPort, kColour}};
+constexpr std::array<OptionUse, 5> kLogOptions{{
     kTalkGameDir,
+    kTalkPort,
     {"lines", "The last N lines (default: 10); -n N for short."},
     {"follow", "Go on printing the lines as the server writes them, and the new server's "
                "after a run --replace, until Ctrl+C or the server stops; -f for short."},
     kColour,
 }};
-constexpr std::array<OptionUse, 3> kPlayersOptions{{
+constexpr std::array<OptionUse, 4> kPlayersOptions{{
     kTalkGameDir,
+    kTalkPort,
     kColour,
 
     {"json", "Print one JSON object: the map, and each player with slot, name as the game "

@@ -151,24 +151,43 @@ std::variant<ScriptReading, QString> readSource(const QString& path)
     return readScriptText(scriptName(path), bytes);
 }
 
-// The servers that the tool started and that still run, from --game-dir alone if given,
-// or why that names no folder or the records cannot be trusted.
-std::variant<QList<ServerRecord>, Problem> chosenServers(const Invocation& invocation)
+// The port that --port names, nothing without it, or the status of the usage error.
+std::variant<std::optional<quint16>, int> chosenPort(const Invocation& invocation)
 {
+    if (!invocation.isSet("port"))
+        return std::nullopt;
+    const uint port = invocation.value("port").toUInt();
+    if (port < 1024 || port > 65535)
+        return usageError(QStringLiteral("--port takes a UDP port from 1024 to 65535, such as "
+                                         "27961, not '%1'.")
+                              .arg(invocation.value("port")));
+    return std::optional<quint16>(quint16(port));
+}
+
+// The servers that the tool started and that still run, of --game-dir and on --port alone
+// where given; or the status that the command ends with, where those name no folder or port
+// or the records cannot be trusted, the reason printed.
+std::variant<QList<ServerRecord>, int> chosenServers(const Invocation& invocation)
+{
+    const std::variant<std::optional<quint16>, int> port = chosenPort(invocation);
+    if (const int* status = std::get_if<int>(&port))
+        return *status;
     if (const std::optional<QString> narrowed = StartedServers::narrowFolders())
         print(stderr, *narrowed);
     if (const std::optional<Problem> problem = StartedServers::untrusted())
-        return *problem;
+        return failed(Problems{*problem});
     QList<ServerRecord> servers = StartedServers::live();
+    if (const std::optional<quint16> chosen = std::get<std::optional<quint16>>(port))
+        servers.removeIf([&](const ServerRecord& server) { return server.port != *chosen; });
     if (!invocation.isSet("game-dir"))
         return servers;
     const QString chosen = absoluteGameDir(invocation.value("game-dir"), nativePathStyle());
     if (!QFileInfo(chosen).isDir())
-        return Problem{&ServerSettings::gameDir,
-                       QStringLiteral("\"%1\" is no folder, so no server is of it; nothing was "
-                                      "stopped. Give the game directory as it is now, or no "
-                                      "--game-dir for every server.")
-                           .arg(chosen)};
+        return failed(Problems{{&ServerSettings::gameDir,
+                                QStringLiteral("\"%1\" is no folder, so no server is of it; "
+                                               "nothing was stopped. Give the game directory as "
+                                               "it is now, or no --game-dir for every server.")
+                                    .arg(chosen)}});
     // One folder by its cleaned path, or where both exist, by the path links lead to.
     const auto same = [](const QString& a, const QString& b) {
         const QString canonical = QFileInfo(a).canonicalFilePath();
@@ -183,26 +202,28 @@ std::variant<QList<ServerRecord>, Problem> chosenServers(const Invocation& invoc
 // else the status the command ends with, the reason printed.
 std::variant<ServerRecord, int> oneServer(const Invocation& invocation)
 {
-    const std::variant<QList<ServerRecord>, Problem> chosen = chosenServers(invocation);
-    if (const Problem* problem = std::get_if<Problem>(&chosen))
-        return failed(Problems{*problem});
+    const std::variant<QList<ServerRecord>, int> chosen = chosenServers(invocation);
+    if (const int* status = std::get_if<int>(&chosen))
+        return *status;
     const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
     if (servers.size() == 1)
         return servers[0];
     if (servers.isEmpty()) {
         print(stderr,
-              QStringLiteral("No server that this tool started is running%1.")
+              QStringLiteral("No server that this tool started is running%1%2.")
                   .arg(invocation.isSet("game-dir") ? QStringLiteral(" in that game directory")
-                                                    : QString()));
+                                                    : QString(),
+                       invocation.isSet("port") ? QStringLiteral(" on that port") : QString()));
         return NotRunning;
     }
     QStringList lines{QStringLiteral("%1 servers that this tool started are running; give "
-                                     "--game-dir to choose one:")
+                                     "--game-dir and --port to choose one:")
                           .arg(servers.size())};
     for (const ServerRecord& server : servers)
-        lines << QStringLiteral("  --game-dir %1: %2")
-                     .arg(shellQuoted(server.gameDir),
-                          server.described(askStatus(server.currentPort(), 500)));
+        lines << QStringLiteral("  --game-dir %1 --port %2: %3")
+                     .arg(shellQuoted(server.gameDir))
+                     .arg(server.port)
+                     .arg(server.described(askStatus(server.currentPort(), 500)));
     return failed(QStringList(lines.join(u'\n')));
 }
 
@@ -394,8 +415,12 @@ int runCommand(const Invocation& invocation)
     settings.gameDir = saved.gameDir;
     settings.outputPath = saved.outputPath;
     applyOptions(invocation, settings);
+    const std::variant<std::optional<quint16>, int> port = chosenPort(invocation);
+    if (const int* status = std::get_if<int>(&port))
+        return *status;
     RunConfig run(settings.gameDir, settings.outputPath,
-                  invocation.isSet("fresh") ? Archived::Left : Archived::Kept);
+                  invocation.isSet("fresh") ? Archived::Left : Archived::Kept,
+                  std::get<std::optional<quint16>>(port));
     // Interrupting the command stops the server it started, once a replace has brought back
     // the server it stopped; interrupting it again ends it at once.
     QEventLoop loop;
@@ -457,9 +482,9 @@ int runCommand(const Invocation& invocation)
 
 int statusCommand(const Invocation& invocation)
 {
-    const std::variant<QList<ServerRecord>, Problem> chosen = chosenServers(invocation);
-    if (const Problem* problem = std::get_if<Problem>(&chosen))
-        return failed(Problems{*problem});
+    const std::variant<QList<ServerRecord>, int> chosen = chosenServers(invocation);
+    if (const int* status = std::get_if<int>(&chosen))
+        return *status;
     const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
     const QStringList ended = StartedServers::takeEnded();
     for (const QString& text : ended)
@@ -565,9 +590,9 @@ int stopAndSay(const ServerRecord& server, FILE* stream)
 
 int stopCommand(const Invocation& invocation)
 {
-    const std::variant<QList<ServerRecord>, Problem> chosen = chosenServers(invocation);
-    if (const Problem* problem = std::get_if<Problem>(&chosen))
-        return failed(Problems{*problem});
+    const std::variant<QList<ServerRecord>, int> chosen = chosenServers(invocation);
+    if (const int* status = std::get_if<int>(&chosen))
+        return *status;
     const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
     if (servers.isEmpty())
         print(stdout, QStringLiteral("No server that this tool started is running."));
@@ -920,7 +945,7 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
             return;
         const auto successor = std::ranges::find_if(live, [&](const ServerRecord& each) {
             return QDir::cleanPath(each.gameDir) == QDir::cleanPath(server.gameDir) &&
-                   !each.log.isEmpty();
+                   each.port == server.port && !each.log.isEmpty();
         });
         // A replace stops the server before it starts the next, which may take the start's
         // whole wait to be recorded.

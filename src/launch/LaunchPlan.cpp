@@ -60,16 +60,20 @@ QString serverProgram(const QString& gameDir, PathStyle style, const QString& na
     return basePath(gameDir, style) + name;
 }
 
-QStringList serverArguments(int scriptNumber)
+QStringList serverArguments(int scriptNumber, quint16 port, const QString& homePath)
 {
-    return QStringLiteral("+set fs_game arena +set sv_pure 0 +set bot_enable 0 +set dedicated 2 "
-                          "+set net_port %1 +exec conf%2")
-        .arg(kServerPort)
-        .arg(scriptNumber)
-        .split(u' ');
+    QStringList arguments =
+        QStringLiteral("+set fs_game arena +set sv_pure 0 +set bot_enable 0 +set dedicated 2 "
+                       "+set net_port %1")
+            .arg(port)
+            .split(u' ');
+    if (port != kServerPort)
+        arguments << QStringLiteral("+set") << QStringLiteral("fs_homepath") << homePath;
+    return arguments << QStringLiteral("+exec") << QStringLiteral("conf%1").arg(scriptNumber);
 }
 
-QString serverCommandLine(const QString& program, int scriptNumber)
+QString serverCommandLine(const QString& program, int scriptNumber, quint16 port,
+                          const QString& homePath)
 {
-    return program + u' ' + serverArguments(scriptNumber).join(u' ');
+    return program + u' ' + serverArguments(scriptNumber, port, homePath).join(u' ');
 }

@@ -39,8 +39,12 @@ QString serverProgram(const QString& gameDir, PathStyle style,
 // The UDP port the dedicated server is started on.
 inline constexpr quint16 kServerPort = 27960;
 
-// The dedicated server's options; the script is named without its .cfg extension.
-QStringList serverArguments(int scriptNumber);
+// The dedicated server's options; the script is named without its .cfg extension. A server
+// on another port than the game's own is given homePath, the home path of its own where the
+// engine keeps its archive.
+QStringList serverArguments(int scriptNumber, quint16 port = kServerPort,
+                            const QString& homePath = {});
 
 // The whole command line as one string, for messages.
-QString serverCommandLine(const QString& program, int scriptNumber);
+QString serverCommandLine(const QString& program, int scriptNumber, quint16 port = kServerPort,
+                          const QString& homePath = {});

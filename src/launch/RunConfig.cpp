@@ -10,9 +10,10 @@
 #include <QPointer>
 #include <QTimer>
 
-RunConfig::RunConfig(QString typedGameDir, QString outputPath, Archived archived, QObject* parent)
+RunConfig::RunConfig(QString typedGameDir, QString outputPath, Archived archived,
+                     std::optional<quint16> port, QObject* parent)
     : QObject(parent), m_typedGameDir(std::move(typedGameDir)), m_outputPath(std::move(outputPath)),
-      m_archived(archived)
+      m_archived(archived), m_chosenPort(port), m_port(port.value_or(kServerPort))
 {
 }
 
@@ -59,12 +60,15 @@ Problems RunConfig::check()
     for (const QString& text : StartedServers::takeEnded())
         emit notice(text);
     // The refused run still draws its number, as every run does.
-    Problems problems = checkBeforeStart(m_typedGameDir, m_outputPath, engineHomePath());
+    Problems problems = checkBeforeStart(m_typedGameDir, m_outputPath, homePathOf(m_port));
     if (const std::optional<Problem> problem = StartedServers::untrusted())
+        problems << *problem;
+    if (const std::optional<Problem> problem =
+            m_chosenPort && problems.isEmpty() ? chosenPortProblem(m_port) : std::nullopt)
         problems << *problem;
     if (const std::optional<QString> archived =
             problems.isEmpty() && m_archived == Archived::Kept
-                ? archivedValuesNotice(m_typedGameDir, m_outputPath, engineHomePath())
+                ? archivedValuesNotice(m_typedGameDir, m_outputPath, homePathOf(m_port))
                 : std::nullopt)
         emit notice(*archived);
     if (!problems.isEmpty())
@@ -106,10 +110,10 @@ void RunConfig::start(InTheWay inTheWay)
         liveFiles << server.script << server.log;
     liveFiles << StartedServers::pruneEnded(liveFiles);
     const std::variant<int, Problem> number =
-        drawScriptNumber(processScriptNumbers(), m_typedGameDir, engineHomePath(), liveFiles);
+        drawScriptNumber(processScriptNumbers(), m_typedGameDir, homePathOf(m_port), liveFiles);
     if (const Problem* problem = std::get_if<Problem>(&number))
         return fail(*problem);
-    if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort()) {
+    if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort(m_port)) {
         const QString described = running->described(askStatus(running->currentPort()));
         // Asking it took a moment, in which the run may have been interrupted.
         if (!goesOn())
@@ -119,7 +123,7 @@ void RunConfig::start(InTheWay inTheWay)
                          QStringLiteral("A server that this tool started already holds UDP port "
                                         "%1, so a new one would take another port, where players "
                                         "do not look: %2. Nothing was started.")
-                             .arg(kServerPort)
+                             .arg(m_port)
                              .arg(described),
                          Retry::Replace});
         // It is started again from its script should the new one fail, so that script must be
@@ -140,7 +144,7 @@ void RunConfig::start(InTheWay inTheWay)
             return;
     }
     std::variant<StartedServer, Problem> launched =
-        launchServer(m_typedGameDir, m_outputPath, std::get<int>(number), m_archived);
+        launchServer(m_typedGameDir, m_outputPath, std::get<int>(number), m_archived, m_port);
     if (const Problem* problem = std::get_if<Problem>(&launched))
         return notStarted({*problem});
     StartedServer& server = std::get<StartedServer>(launched);
@@ -271,7 +275,8 @@ void RunConfig::bringBack(Problems problems)
     };
     const QString couldNot = QStringLiteral("could not be started again: ");
     std::variant<StartedServer, Problem> again =
-        relaunchServer(earlier.gameDir, earlier.program, earlier.script, earlier.log);
+        relaunchServer(earlier.gameDir, earlier.program, earlier.script, earlier.log,
+                       earlier.port ? earlier.port : kServerPort);
     if (const Problem* problem = std::get_if<Problem>(&again))
         return said(problems, couldNot + problem->text);
     // The watch that reported is the sender, and goes once the event loop has it back.

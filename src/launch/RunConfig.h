@@ -20,8 +20,10 @@ public:
     // one could not open it.
     enum class InTheWay { Refuse, Replace };
 
+    // The server opens the chosen port, which must be free but for a server of the tool's
+    // in the way; without one, the game's own, which it leaves for the next where taken.
     RunConfig(QString typedGameDir, QString outputPath, Archived archived = Archived::Kept,
-              QObject* parent = nullptr);
+              std::optional<quint16> port = std::nullopt, QObject* parent = nullptr);
     ~RunConfig() override;
 
     // What keeps the run from starting a server, found before a running server is asked
@@ -78,6 +80,8 @@ private:
     QString m_typedGameDir;
     QString m_outputPath;
     Archived m_archived;
+    std::optional<quint16> m_chosenPort;
+    quint16 m_port;
     ServerProcess* m_process = nullptr; // owned by the watch
     std::unique_ptr<ServerWatch> m_watch;
     ServerRecord m_record;

@@ -184,7 +184,7 @@ std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, cons
                                                     int scriptNumber, const QString& installed,
                                                     const QString& logPath,
                                                     std::pair<ScriptReading, QStringList> script,
-                                                    bool appendToLog,
+                                                    bool appendToLog, quint16 port,
                                                     const QStringList& settings = {})
 {
     StartedServer server;
@@ -192,18 +192,22 @@ std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, cons
     server.scriptNumber = scriptNumber;
     server.installedPath = installed;
     server.logPath = logPath;
-    server.portWasTaken = udpPortTaken(kServerPort);
+    server.port = port;
+    server.portWasTaken = udpPortTaken(port);
     server.script = std::move(script.first);
     server.unread = std::move(script.second);
     server.mark = newStartMark();
     if (serverReadsInput())
         server.inputPath = StartedServers::inputPath(server.mark);
-    auto started = startServerProcess({program, settings + serverArguments(scriptNumber),
-                                       basePath(gameDir, nativePathStyle()), logPath, appendToLog,
-                                       server.inputPath, server.mark});
+    const QString home = port == kServerPort ? QString() : homePathOf(port).value_or(QString());
+    auto started =
+        startServerProcess({program, settings + serverArguments(scriptNumber, port, home),
+                            basePath(gameDir, nativePathStyle()), logPath, appendToLog,
+                            server.inputPath, server.mark});
     if (const QString* error = std::get_if<QString>(&started))
-        return Problem{nullptr, QStringLiteral("Could not start the game server (%1): %2.")
-                                    .arg(serverCommandLine(program, scriptNumber), *error)};
+        return Problem{nullptr,
+                       QStringLiteral("Could not start the game server (%1): %2.")
+                           .arg(serverCommandLine(program, scriptNumber, port, home), *error)};
     server.process = std::move(std::get<std::unique_ptr<ServerProcess>>(started));
     return server;
 }
@@ -466,9 +470,51 @@ std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const Q
                           QDir::toNativeSeparators(archive->first.source));
 }
 
+std::optional<QString> homePathOf(quint16 port)
+{
+    const std::optional<QString> engines = engineHomePath();
+    if (port == kServerPort || !engines)
+        return engines;
+    if (engines->isEmpty())
+        return std::nullopt;
+    return QStringLiteral("%1-%2").arg(*engines).arg(port);
+}
+
+std::optional<Problem> chosenPortProblem(quint16 port)
+{
+    const std::optional<QString> home = homePathOf(port);
+    if (!home)
+        return Problem{
+            nullptr, QStringLiteral("The game server on UDP port %1 needs a home folder of its "
+                                    "own, beside the engine's, and the engine's cannot be "
+                                    "found%2. Nothing was started.")
+                         .arg(port)
+                         .arg(engineHomePath() ? QStringLiteral(": HOME is not set") : QString())};
+    // The engine splits its command line at + and reads " and // as the shell of its
+    // console does; only a path with a space in it reaches it quoted.
+    static const QRegularExpression unfit(QStringLiteral("[\\x00-\\x1f\"+]|//|/\\*"));
+    if (home->contains(unfit))
+        return Problem{nullptr, QStringLiteral("The game server on UDP port %1 would keep its "
+                                               "files in \"%2\", which its command line cannot "
+                                               "carry, as it holds a quotation mark, a +, a "
+                                               "control character, // or /*. Nothing was "
+                                               "started.")
+                                    .arg(port)
+                                    .arg(*home)};
+    if (!udpPortTaken(port) || StartedServers::holdingGamePort(port))
+        return std::nullopt;
+    return Problem{nullptr,
+                   QStringLiteral("UDP port %1 is held by %2, so a server started there would "
+                                  "take another port, where players do not look. Nothing was "
+                                  "started. Stop that program, or choose another --port.")
+                       .arg(port)
+                       .arg(udpPortHolder(port).value_or(
+                           QStringLiteral("another program, which the system does not name")))};
+}
+
 std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
                                                   const QString& outputPath, int scriptNumber,
-                                                  Archived archived)
+                                                  Archived archived, quint16 port)
 {
     const PathStyle style = nativePathStyle();
     const QString gameDir = absoluteGameDir(typedGameDir, style);
@@ -479,7 +525,7 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
     if (const Problem* problem = std::get_if<Problem>(&read))
         return *problem;
     const QByteArray& script = std::get<QByteArray>(read);
-    const GameTree tree(gameDir, engineHomePath().value_or(QString()));
+    const GameTree tree(gameDir, homePathOf(port).value_or(QString()));
     QStringList unread;
     ScriptReading reading = readScript(script, surroundingsIn(tree, &unread));
     // The archive is the user's; a loose one that holds a password is narrowed to its owner,
@@ -491,6 +537,15 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
         QFile::setPermissions(archive->first.source,
                               QFile::permissions(archive->first.source) & kOwner);
 
+    // Another port's home path is made the user's alone, as the archive that the engine
+    // writes there may hold passwords.
+    if (const QString home = homePathOf(port).value_or(QString());
+        port != kServerPort && !QFileInfo::exists(home) &&
+        !QDir().mkdir(home, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return Problem{nullptr, QStringLiteral("Could not make the game server's home folder "
+                                               "\"%1\" for UDP port %2.")
+                                    .arg(home)
+                                    .arg(port)};
     // The server runs as the same user, so a copy that holds passwords is its owner's alone.
     const QString installed = installedScriptPath(gameDir, scriptNumber, style);
     const QString logPath =
@@ -524,12 +579,12 @@ std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
         }());
     return startInstalled(gameDir, QDir::toNativeSeparators(std::get<QFileInfo>(found).filePath()),
                           scriptNumber, installed, logPath, {std::move(reading), unread}, false,
-                          settings);
+                          port, settings);
 }
 
 std::variant<StartedServer, Problem> relaunchServer(const QString& gameDir, const QString& program,
                                                     const QString& installedPath,
-                                                    const QString& logPath)
+                                                    const QString& logPath, quint16 port)
 {
     static const QRegularExpression name(QStringLiteral("conf(\\d+)\\.cfg$"));
     const QRegularExpressionMatch number = name.match(installedPath);
@@ -541,11 +596,11 @@ std::variant<StartedServer, Problem> relaunchServer(const QString& gameDir, cons
             nullptr,
             QStringLiteral("\"%1\" is no script that the tool installed.").arg(installedPath)};
     // Read in its tree, as its first start read it.
-    const GameTree tree(gameDir, engineHomePath().value_or(QString()));
+    const GameTree tree(gameDir, homePathOf(port).value_or(QString()));
     QStringList unread;
     ScriptReading reading = readScript(std::get<QByteArray>(bytes), surroundingsIn(tree, &unread));
     return startInstalled(gameDir, program, number.captured(1).toInt(), installedPath, logPath,
-                          {std::move(reading), unread}, true);
+                          {std::move(reading), unread}, true, port);
 }
 
 std::variant<int, Problem> drawScriptNumber(ScriptNumberSequence& numbers,

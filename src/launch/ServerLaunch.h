@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LaunchPlan.h"
 #include "config/ServerSettings.h"
 #include "network/ServerConsole.h"
 #include "script/ScriptReader.h"
@@ -24,7 +25,8 @@ struct StartedServer {
     QString logPath;
     // The FIFO where it takes console commands; empty for none.
     QString inputPath;
-    // Something else already held the game's port before the start.
+    // The port that it was started on, and whether something else already held it then.
+    quint16 port = kServerPort;
     bool portWasTaken = false;
     // What the installed script sets, for telling whether the server runs it.
     ScriptReading script;
@@ -34,6 +36,17 @@ struct StartedServer {
     // The mark that the server and all that it starts carry.
     QString mark;
 };
+
+// The home path of the server on port: the engine's own on the game's port; on any other, one
+// of that port's own beside it, such as ~/.q3a-27961, so that two servers never share the
+// engine's archive. Nothing where the engine's own cannot be known, or where it keeps none
+// and another port's server would have none of its own.
+std::optional<QString> homePathOf(quint16 port);
+
+// Why no server can start on port, chosen by the operator, or nothing: it has no home path
+// of its own, or one that the server's command line cannot carry, or a program other than a
+// server of the tool's, which a replace would stop, holds it.
+std::optional<Problem> chosenPortProblem(quint16 port);
 
 // The script number for a "Run Config" click: the next number of numbers, or when the
 // engine's home path already holds arena/conf<N>.cfg, which the server would run in place
@@ -100,15 +113,14 @@ std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const Q
 // directory, which itself is left alone. A script that holds passwords is installed for its
 // owner alone to read. Returns the started server, or why nothing was started or the start
 // failed.
-// archived says what becomes of the values in the engine's archive.
-[[nodiscard]] std::variant<StartedServer, Problem> launchServer(const QString& typedGameDir,
-                                                                const QString& outputPath,
-                                                                int scriptNumber,
-                                                                Archived archived = Archived::Kept);
+// archived says what becomes of the values in the engine's archive; the server opens port,
+// with that port's home path.
+[[nodiscard]] std::variant<StartedServer, Problem>
+launchServer(const QString& typedGameDir, const QString& outputPath, int scriptNumber,
+             Archived archived = Archived::Kept, quint16 port = kServerPort);
 
 // Starts again, as it was started, the server that a record names: its program in its game
-// directory with its installed script, its output after what its log holds.
-[[nodiscard]] std::variant<StartedServer, Problem> relaunchServer(const QString& gameDir,
-                                                                  const QString& program,
-                                                                  const QString& installedPath,
-                                                                  const QString& logPath);
+// directory with its installed script on its port, its output after what its log holds.
+[[nodiscard]] std::variant<StartedServer, Problem>
+relaunchServer(const QString& gameDir, const QString& program, const QString& installedPath,
+               const QString& logPath, quint16 port = kServerPort);

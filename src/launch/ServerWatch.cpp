@@ -15,10 +15,10 @@ constexpr int kQueryEveryMs = 500;
 constexpr int kTailLines = 8;
 const QByteArray kPacketStart(4, '\xff');
 
-// The program on the game's port, named where the system tells who it is.
-QString gamePortHolder()
+// The program on the server's port, named where the system tells who it is.
+QString portHolder(quint16 port)
 {
-    const std::optional<QString> holder = udpPortHolder(kServerPort);
+    const std::optional<QString> holder = udpPortHolder(port);
     return holder ? QStringLiteral("Another program, %1,").arg(*holder)
                   : QStringLiteral("Another program");
 }
@@ -51,7 +51,7 @@ ServerWatch::ServerWatch(StartedServer server, QObject* parent)
     // Where something else held the game's port, that may be a server started earlier, whose
     // answers would pass for the new one's: only the port the new server names counts then.
     if (!m_server.portWasTaken)
-        m_port = kServerPort;
+        m_port = m_server.port;
     if (const std::optional<QString>& failure = m_socket.failure())
         QTimer::singleShot(0, this, [this, reason = *failure] {
             finish({{nullptr,
@@ -153,8 +153,8 @@ void ServerWatch::look()
                                     "may be a game server itself, whose answers would pass for "
                                     "the new one's. Stop the program that holds port %1, such "
                                     "as a server started earlier: %2.")
-                         .arg(kServerPort)
-                         .arg(udpPortHolder(kServerPort)
+                         .arg(m_server.port)
+                         .arg(udpPortHolder(m_server.port)
                                   .value_or(QStringLiteral("the system does not say which"))),
                      Retry::Run, logTail()}});
         else
@@ -250,18 +250,18 @@ void ServerWatch::finish(Problems problems)
     m_timer.stop();
     // A holder that let the port go before the server opened it leaves nothing to say, and
     // one that took it after the start moves the server as much.
-    if (m_port ? *m_port != kServerPort : m_server.portWasTaken)
+    if (m_port ? *m_port != m_server.port : m_server.portWasTaken)
         problems.prepend(Problem{
             nullptr,
             m_port ? QStringLiteral("%1 already uses UDP port %2, so the new server took port "
                                     "%3, and players who connect to port %2 will not reach it.")
-                         .arg(gamePortHolder())
-                         .arg(kServerPort)
+                         .arg(portHolder(m_server.port))
+                         .arg(m_server.port)
                          .arg(*m_port)
                    : QStringLiteral("%1 already uses UDP port %2, so the new server will take "
                                     "another port, and players who connect to port %2 will not "
                                     "reach it.")
-                         .arg(gamePortHolder())
-                         .arg(kServerPort)});
+                         .arg(portHolder(m_server.port))
+                         .arg(m_server.port)});
     emit finished(problems);
 }

@@ -464,10 +464,10 @@ std::optional<Ending> ending(const ServerRecord& server, ServerProcess& process)
     return Ending{*process.exitStatus(), *process.ended()};
 }
 
-std::optional<ServerRecord> holdingGamePort()
+std::optional<ServerRecord> holdingGamePort(quint16 port)
 {
     for (const ServerRecord& server : live()) {
-        if (server.currentPort() == kServerPort)
+        if (server.currentPort() == port)
             return server;
     }
     return std::nullopt;

@@ -3,6 +3,7 @@
 #include "ProcessControl.h"
 #include "ServerProcess.h"
 #include "config/ServerSettings.h"
+#include "launch/LaunchPlan.h"
 #include "network/ServerStatus.h"
 
 #include <QDateTime>
@@ -126,8 +127,9 @@ struct Ending {
 };
 std::optional<Ending> ending(const ServerRecord& server, ServerProcess& process);
 
-// The live server that holds the game's port, so that a new one would move to another.
-std::optional<ServerRecord> holdingGamePort();
+// The live server that holds the port, the game's own unless given, so that a new one would
+// move to another.
+std::optional<ServerRecord> holdingGamePort(quint16 port = kServerPort);
 
 // Stops the server once it is sure that the process is still the one started, never
 // another program that got its number: asks it to quit, forces it after the stop's time,

@@ -186,7 +186,7 @@ void frmQuorvexConfigCreator::Command3_Click()
 {
     // The start is confirmed, or its failure reported, while the window stays usable.
     const ServerSettings settings = currentSettings();
-    auto* run = new RunConfig(settings.gameDir, settings.outputPath, Archived::Kept, this);
+    auto* run = new RunConfig(settings.gameDir, settings.outputPath, Archived::Kept, {}, this);
     // What the run tells on its way is said with its end: a server that ended by itself, and
     // where the start fails, the one that it stopped, as the question named it before.
     auto told = std::make_shared<QStringList>();

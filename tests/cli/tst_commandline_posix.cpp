@@ -130,21 +130,21 @@ private slots:
                                             "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n"
                                             "  or:  quorvex-config-creator show [--json] SCRIPT\n"
                                             "  or:  quorvex-config-creator maps [--game-dir DIR] [--json]\n"
-                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--replace] [--fresh] [--wait]\n"
-                                            "  or:  quorvex-config-creator status [--game-dir DIR] [--json]\n"
-                                            "  or:  quorvex-config-creator stop [--game-dir DIR]\n"
-                                            "  or:  quorvex-config-creator rcon [--game-dir DIR] [--color WHEN] COMMAND...\n"
-                                            "  or:  quorvex-config-creator players [--game-dir DIR] [--color WHEN] [--json]\n"
-                                            "  or:  quorvex-config-creator say [--game-dir DIR] [--color WHEN] TEXT...\n"
-                                            "  or:  quorvex-config-creator kick [--game-dir DIR] [--color WHEN] PLAYER\n"
-                                            "  or:  quorvex-config-creator log [--game-dir DIR] [--lines N] [--follow] [--color WHEN]\n"
-                                            "  or:  quorvex-config-creator console [--game-dir DIR] [--color WHEN]\n"
+                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--port N] [--replace] [--fresh] [--wait]\n"
+                                            "  or:  quorvex-config-creator status [--game-dir DIR] [--port N] [--json]\n"
+                                            "  or:  quorvex-config-creator stop [--game-dir DIR] [--port N]\n"
+                                            "  or:  quorvex-config-creator rcon [--game-dir DIR] [--port N] [--color WHEN] COMMAND...\n"
+                                            "  or:  quorvex-config-creator players [--game-dir DIR] [--port N] [--color WHEN] [--json]\n"
+                                            "  or:  quorvex-config-creator say [--game-dir DIR] [--port N] [--color WHEN] TEXT...\n"
+                                            "  or:  quorvex-config-creator kick [--game-dir DIR] [--port N] [--color WHEN] PLAYER\n"
+                                            "  or:  quorvex-config-creator log [--game-dir DIR] [--port N] [--lines N] [--follow] [--color WHEN]\n"
+                                            "  or:  quorvex-config-creator console [--game-dir DIR] [--port N] [--color WHEN]\n"
                                             "  or:  quorvex-config-creator help [COMMAND]\n") << "";
         QTest::newRow("help of a command") << QStringList{"create", "--help"} << none << 0 << ""
                                            << QByteArray("Usage: quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n\n"
                                                          "Check the settings and write the config file, as Create Config does.\n\n") << "";
         QTest::newRow("help as a command") << QStringList{"help", "status"} << none << 0 << ""
-                                           << QByteArray("Usage: quorvex-config-creator status [--game-dir DIR] [--json]\n\n"
+                                           << QByteArray("Usage: quorvex-config-creator status [--game-dir DIR] [--port N] [--json]\n\n"
                                                          "Show the servers that this tool started and that still run.\n\n") << "";
         QTest::newRow("version") << QStringList{"-v"} << none << 0 << "" << QByteArray("quorvex-config-creator 1.0.0\n") << "";
         QTest::newRow("create") << QStringList{"create", "--server-name", "Arena", "--rcon-password=-x", "--output", "a.cfg"} << none << 0 << "a.cfg"
@@ -248,6 +248,8 @@ private slots:
                               << "The server passes over \"" + m_dir.filePath("game/arena/broken.pk3") + "\": it is no zip file";
         QTest::newRow("stop of no folder") << QStringList{"stop", "--game-dir", "/no/such/typo"} << none << 1 << "" << QByteArray()
                                            << "--game-dir: \"/no/such/typo\" is no folder, so no server is of it; nothing was stopped.";
+        QTest::newRow("a port of the system's") << QStringList{"rcon", "--port", "80", "status"} << none << 2 << "" << QByteArray()
+                                                << "--port takes a UDP port from 1024 to 65535, such as 27961, not '80'.";
         QTest::newRow("maps of no game tree") << QStringList{"maps", "--game-dir", "."} << none << 1 << "" << QByteArray()
                                               << "--game-dir: \"" + m_dir.path() + "/.\" is no game tree: it has neither an arena nor a baseq3 folder.";
         // clang-format on
@@ -756,8 +758,8 @@ private slots:
         writeBytes(archive, archived);
         QVERIFY(QFile::setPermissions(archive, QFile::ReadOwner | QFile::WriteOwner |
                                                    QFile::ReadGroup | QFile::ReadOther));
-        const auto needsPassword = [] {
-            const std::optional<QByteArray> answer = waitForAnswer("getstatus", 5000);
+        const auto needsPassword = [](quint16 port = kServerPort) {
+            const std::optional<QByteArray> answer = waitForAnswer("getstatus", 5000, port);
             return answer ? infoPairs(answer->split('\n').value(1)).value("g_needpass") : QString();
         };
         create("Fifth Arena", "quorvexmap1");
@@ -777,9 +779,44 @@ private slots:
         QTest::qWait(1100);
         QCOMPARE(needsPassword(), "0");
 
-        // A server that ends by itself is told once, by the next status.
+        // Another port: refused while another program holds it, which it names. On a free one,
+        // a second server, whose home path of its own the first one's archive does not reach;
+        // each is chosen, and stopped, by its port.
         const QList<int> fifth = running();
         QCOMPARE(fifth.size(), 1);
+        {
+            QUdpSocket holder;
+            QVERIFY(holder.bind(QHostAddress::LocalHost, 27962));
+            ran = run(QStringList{"run", "--port", "27962"} + paths);
+            QCOMPARE(ran.status, 1);
+            QVERIFY2(ran.err.startsWith("UDP port 27962 is held by ") &&
+                         ran.err.contains(QByteArray::number(QCoreApplication::applicationPid())) &&
+                         ran.err.contains("Nothing was started."),
+                     qPrintable(ran.err));
+            QCOMPARE(running(), fifth);
+        }
+        create("Sixth Arena", "quorvexmap1");
+        writeBytes(archive, archived);
+        ran = run(QStringList{"run", "--port", "27961"} + paths);
+        QCOMPARE(ran.status, 0);
+        QCOMPARE(ran.err, QByteArray());
+        QCOMPARE(needsPassword(27961), "0");
+        QCOMPARE(fileMode(m_dir.filePath(".q3a-27961")), 0700);
+        ran = run({"rcon", "sv_hostname"});
+        QCOMPARE(ran.status, 1);
+        QVERIFY2(ran.err.contains(" --port 27960: \"Fifth Arena\"") &&
+                     ran.err.contains(" --port 27961: \"Sixth Arena\""),
+                 qPrintable(ran.err));
+        ran = run({"rcon", "--port", "27961", "sv_hostname"});
+        QVERIFY2(ran.status == 0 && ran.out.contains("Sixth Arena"), ran.out.constData());
+        ran = run({"stop", "--port", "27961", "--game-dir", tree.gameDir});
+        QCOMPARE(ran.status, 0);
+        QVERIFY2(ran.out.startsWith("Stopped \"Sixth Arena\""), ran.out.constData());
+        QCOMPARE(running(), fifth);
+        QCOMPARE(serving(), "Fifth Arena");
+        QVERIFY(!udpPortTaken(27961));
+
+        // A server that ends by itself is told once, by the next status.
         ::kill(fifth[0], SIGKILL);
         QTRY_VERIFY(processGone(fifth[0]));
         QVERIFY(QFile::remove(archive));

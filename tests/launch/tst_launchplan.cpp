@@ -62,6 +62,11 @@ private slots:
         QCOMPARE(arguments.size(), 17);
         QCOMPARE(arguments.mid(13), (QStringList{"net_port", "27960", "+exec", "conf0"}));
         QCOMPARE(serverArguments(5001).last(), QStringLiteral("conf5001"));
+        // Another port gets its own home path; the game's own keeps the engine's.
+        QCOMPARE(serverArguments(3, 27961, "/home/a b/.q3a-27961").mid(13),
+                 (QStringList{"net_port", "27961", "+set", "fs_homepath", "/home/a b/.q3a-27961",
+                              "+exec", "conf3"}));
+        QCOMPARE(serverArguments(3, kServerPort, "/elsewhere"), serverArguments(3));
     }
 
     void numbersStayInRange()
