@@ -11,7 +11,7 @@ cd "$(dirname "$0")"
 
 case "${1:-}" in
 run) packages="cmake make g++ qt6-base-dev zlib1g-dev fonts-dejavu-core help2man" ;;
-test) packages="cmake make g++ qt6-base-dev zlib1g-dev fonts-dejavu-core help2man clang-14 libclang-rt-14-dev ioquake3-server dpkg-dev file desktop-file-utils appstream g++-mingw-w64-x86-64-posix wine64 ninja-build xvfb xdotool imagemagick procps" ;;
+test) packages="cmake make g++ qt6-base-dev zlib1g-dev fonts-dejavu-core help2man clang-14 libclang-rt-14-dev ioquake3-server dpkg-dev file desktop-file-utils appstream g++-mingw-w64-x86-64-posix wine64 ninja-build xvfb xdotool imagemagick procps systemd" ;;
 windows) packages="cmake qt6-base-dev dpkg-dev g++-mingw-w64-x86-64-posix ninja-build" ;;
 *)
     echo "usage: $0 run|test|windows" >&2

@@ -7,6 +7,7 @@
 #include "config/CreateConfig.h"
 #include "config/SettingsCheck.h"
 #include "gametree/GameTree.h"
+#include "launch/BootService.h"
 #include "launch/LaunchPlan.h"
 #include "launch/RunConfig.h"
 #include "launch/ServerLaunch.h"
@@ -479,6 +480,78 @@ int runCommand(const Invocation& invocation)
         return waitForServer(invocation, run.record(), *run.process(), interruptedSince);
     return *status;
 }
+
+#ifndef Q_OS_WIN
+namespace {
+
+// Says how to start the unit now and at boot, or with enable has systemd do it.
+int startService(const BootService& service, bool enable)
+{
+    if (geteuid() == 0)
+        print(stderr, QStringLiteral("This is root's own user unit. On a server, a system unit "
+                                     "in /etc/systemd/system with User= naming the account the "
+                                     "game server runs as is the usual choice: service --print "
+                                     "gives the unit to start from."));
+    const std::optional<QString> problem =
+        enable ? enableBootService(service) : std::optional<QString>();
+    if (!enable || problem) {
+        print(stdout, QStringLiteral("To start it now and at every boot:\n  ") +
+                          startSteps(service).join(QStringLiteral("\n  ")));
+        return enable ? failed(QStringList(*problem + QStringLiteral(" The unit was not "
+                                                                     "enabled.")))
+                      : Done;
+    }
+    print(stdout, QStringLiteral("systemd has enabled and started %1, and starts it at every "
+                                 "boot; journalctl --user -u %1 shows its lines.")
+                      .arg(service.name));
+    return Done;
+}
+
+int removeService(quint16 port)
+{
+    const std::variant<Removal, QString> removal = removeBootService(port);
+    if (const QString* problem = std::get_if<QString>(&removal))
+        return failed(QStringList(*problem));
+    const auto [removed, throughSystemd] = std::get<Removal>(removal);
+    print(stdout, (!removed         ? QStringLiteral("There is no unit quorvex-%1 of yours.")
+                   : throughSystemd ? QStringLiteral("Stopped, disabled and removed quorvex-%1.")
+                                    : QStringLiteral("Removed quorvex-%1; no service manager of "
+                                                     "yours answers, so none was running it."))
+                      .arg(port));
+    return Done;
+}
+
+} // namespace
+
+int serviceCommand(const Invocation& invocation)
+{
+    const std::variant<std::optional<quint16>, int> chosen = chosenPort(invocation);
+    if (const int* status = std::get_if<int>(&chosen))
+        return *status;
+    const quint16 port = std::get<std::optional<quint16>>(chosen).value_or(kServerPort);
+    if (invocation.isSet("remove"))
+        return removeService(port);
+    const SavedPaths saved = loadSavedPaths();
+    ServerSettings settings;
+    settings.gameDir = saved.gameDir;
+    settings.outputPath = saved.outputPath;
+    applyOptions(invocation, settings);
+    const std::variant<BootService, Problems> service = bootService(
+        QCoreApplication::applicationFilePath(), settings.gameDir, settings.outputPath, port);
+    if (const Problems* problems = std::get_if<Problems>(&service))
+        return failed(*problems, findCommand("service"));
+    const BootService& unit = std::get<BootService>(service);
+    if (invocation.isSet("print"))
+        return writeBytesToStandardOutput(unit.unit, QStringLiteral("the unit"));
+    const std::variant<bool, QString> written = writeBootService(unit);
+    if (const QString* problem = std::get_if<QString>(&written))
+        return failed(QStringList(*problem));
+    print(stdout, (std::get<bool>(written) ? QStringLiteral("The unit \"%1\" is written already.")
+                                           : QStringLiteral("Wrote the unit \"%1\"."))
+                      .arg(unit.unitPath));
+    return startService(unit, invocation.isSet("enable"));
+}
+#endif
 
 int statusCommand(const Invocation& invocation)
 {

@@ -480,7 +480,7 @@ std::optional<QString> homePathOf(quint16 port)
     return QStringLiteral("%1-%2").arg(*engines).arg(port);
 }
 
-std::optional<Problem> chosenPortProblem(quint16 port)
+std::optional<Problem> homePathProblem(quint16 port)
 {
     const std::optional<QString> home = homePathOf(port);
     if (!home)
@@ -501,6 +501,13 @@ std::optional<Problem> chosenPortProblem(quint16 port)
                                                "started.")
                                     .arg(port)
                                     .arg(*home)};
+    return std::nullopt;
+}
+
+std::optional<Problem> chosenPortProblem(quint16 port)
+{
+    if (std::optional<Problem> problem = homePathProblem(port))
+        return problem;
     if (!udpPortTaken(port) || StartedServers::holdingGamePort(port))
         return std::nullopt;
     return Problem{nullptr,

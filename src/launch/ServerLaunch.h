@@ -43,9 +43,12 @@ struct StartedServer {
 // and another port's server would have none of its own.
 std::optional<QString> homePathOf(quint16 port);
 
-// Why no server can start on port, chosen by the operator, or nothing: it has no home path
-// of its own, or one that the server's command line cannot carry, or a program other than a
-// server of the tool's, which a replace would stop, holds it.
+// Why the server on port can have no home path of its own, or nothing: it is unknown, or
+// the server's command line cannot carry it.
+std::optional<Problem> homePathProblem(quint16 port);
+
+// Why no server can start on port, chosen by the operator, or nothing: its home path, or a
+// program other than a server of the tool's, which a replace would stop, holds the port.
 std::optional<Problem> chosenPortProblem(quint16 port);
 
 // The script number for a "Run Config" click: the next number of numbers, or when the

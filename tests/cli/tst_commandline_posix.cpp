@@ -12,6 +12,8 @@
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 #include <csignal>
@@ -76,6 +78,67 @@ class TestCommandLine : public QObject {
         return configFileBytes(script.strCfg());
     }
 
+    // The words of a command line as systemd reads them (systemd.service, "Command lines"):
+    // apart at white space outside quotes, the quotes and C escapes undone, %% read as %
+    // and $$ as $; nothing for any other specifier or variable, which it would replace.
+    static std::optional<QStringList> systemdWords(const QString& line)
+    {
+        QStringList words;
+        std::optional<QString> word;
+        QChar quote;
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            const QChar c = line[i];
+            if (quote.isNull() && c.isSpace()) {
+                if (word)
+                    words << *std::exchange(word, std::nullopt);
+                continue;
+            }
+            word = word.value_or(QString());
+            if (c == u'"' || c == u'\'') {
+                if (quote.isNull())
+                    quote = c;
+                else if (quote == c)
+                    quote = QChar();
+                else
+                    *word += c;
+            } else if (c == u'\\' && i + 1 < line.size()) {
+                const QChar next = line[++i];
+                *word += next == u'n' ? QChar(u'\n') : next == u't' ? QChar(u'\t') : next;
+            } else if ((c == u'%' || c == u'$') && i + 1 < line.size() && line[i + 1] == c) {
+                *word += line[++i];
+            } else if (c == u'%' || c == u'$') {
+                return std::nullopt;
+            } else {
+                *word += c;
+            }
+        }
+        if (!quote.isNull())
+            return std::nullopt;
+        if (word)
+            words << *word;
+        return words;
+    }
+
+    // Has systemd's own check of units read the unit, as a user's, its command included.
+    void verifiedBySystemd(const QString& unit) const
+    {
+        const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
+        QVERIFY2(!analyze.isEmpty(), "systemd-analyze is missing: install systemd");
+        QTemporaryDir folder;
+        QVERIFY(QDir().mkdir(folder.filePath("run"),
+                             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        writeBytes(folder.filePath("quorvex-27960.service"), unit.toUtf8());
+        QProcess verify;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", folder.filePath("run"));
+        verify.setProcessEnvironment(environment);
+        verify.setProcessChannelMode(QProcess::MergedChannels);
+        verify.start(analyze,
+                     {"--user", "--man=no", "verify", folder.filePath("quorvex-27960.service")});
+        QVERIFY(verify.waitForFinished(30000));
+        QVERIFY2(verify.exitCode() == 0, verify.readAll().constData());
+    }
+
     // A script as an operator writes one by hand.
     static constexpr char kHandWritten[] = "// mine\nexec bans\nseta g_motd \"Old\" // note\n"
                                            "map q3dm1 ; bind x y\n";
@@ -107,6 +170,8 @@ private slots:
                       QFile::encodeName(m_dir.filePath("hard-link.cfg"))),
                  0);
         QDir().mkpath(m_dir.filePath("sub"));
+        QDir().mkpath(m_dir.filePath("systemd/user"));
+        writeBytes(m_dir.filePath("systemd/user/quorvex-27999.service"), "[Unit]\n");
         // A device node like /dev/null, which only root can make.
         if (geteuid() == 0)
             QCOMPARE(
@@ -131,6 +196,7 @@ private slots:
                                             "  or:  quorvex-config-creator show [--json] SCRIPT\n"
                                             "  or:  quorvex-config-creator maps [--game-dir DIR] [--json]\n"
                                             "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--port N] [--replace] [--fresh] [--wait]\n"
+                                            "  or:  quorvex-config-creator service [--game-dir DIR] [--output FILE] [--port N] [--print] [--enable] [--remove]\n"
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--port N] [--json]\n"
                                             "  or:  quorvex-config-creator stop [--game-dir DIR] [--port N]\n"
                                             "  or:  quorvex-config-creator rcon [--game-dir DIR] [--port N] [--color WHEN] COMMAND...\n"
@@ -250,6 +316,8 @@ private slots:
                                            << "--game-dir: \"/no/such/typo\" is no folder, so no server is of it; nothing was stopped.";
         QTest::newRow("a port of the system's") << QStringList{"rcon", "--port", "80", "status"} << none << 2 << "" << QByteArray()
                                                 << "--port takes a UDP port from 1024 to 65535, such as 27961, not '80'.";
+        QTest::newRow("a unit not the tool's") << QStringList{"service", "--remove", "--port", "27999"} << none << 1 << "" << QByteArray()
+                                               << "\"" + m_dir.filePath("systemd/user/quorvex-27999.service") + "\" is no unit that the tool wrote, and is left as it is.";
         QTest::newRow("maps of no game tree") << QStringList{"maps", "--game-dir", "."} << none << 1 << "" << QByteArray()
                                               << "--game-dir: \"" + m_dir.path() + "/.\" is no game tree: it has neither an arena nor a baseq3 folder.";
         // clang-format on
@@ -464,7 +532,14 @@ private slots:
     {
         FakeGameTree tree(FakeGameTree::RealEngine);
         QCOMPARE(run({"create", "--map", "quorvexmap1", "--output", tree.outputPath}).status, 0);
+        // The unit that service writes names the tree and the config file by their paths,
+        // as odd as they come.
+        const QString oddTree = m_dir.filePath("a \"tree\" of %h's, $HOME \\x");
+        const QString oddConfig = oddTree + "/100% my.cfg";
+        QVERIFY(QFile::link(tree.gameDir, oddTree));
+        QVERIFY(QFile::copy(tree.outputPath, oddConfig));
         for (const auto& [end, status] : {std::pair{"SIGTERM", 0},
+                                          {"the unit's command, SIGTERM", 0},
                                           {"stop", 0},
                                           {"SIGSEGV", 2},
                                           {"SIGSEGV told by status", 2},
@@ -473,8 +548,32 @@ private slots:
             QProcess waiting;
             if (how == "full output")
                 waiting.setStandardOutputFile("/dev/full");
-            start(waiting,
-                  {"run", "--wait", "--game-dir", tree.gameDir, "--output", tree.outputPath});
+            QStringList command{PROGRAM,      "run",      "--wait",       "--game-dir",
+                                tree.gameDir, "--output", tree.outputPath};
+            if (how.starts_with("the unit")) {
+                const Ran printed = run({"service", "--print", "--game-dir", oddTree, "--output",
+                                         oddConfig, "--port", "27960"});
+                QCOMPARE(printed.status, 0);
+                const QString unit = QString::fromUtf8(printed.out);
+                const QRegularExpression execStart("^ExecStart=(.*)$",
+                                                   QRegularExpression::MultilineOption);
+                command = systemdWords(execStart.match(unit).captured(1)).value_or(QStringList());
+                QCOMPARE(command, (QStringList{QFileInfo(PROGRAM).canonicalFilePath(), "run",
+                                               "--wait", "--game-dir", oddTree, "--output",
+                                               oddConfig, "--port", "27960"}));
+                verifiedBySystemd(unit);
+                // Written, the unit is kept once edited, until removed.
+                const QStringList service{"service", "--game-dir", oddTree, "--output", oddConfig};
+                const QString written = m_dir.filePath("systemd/user/quorvex-27960.service");
+                QCOMPARE(run(service).status, 0);
+                QCOMPARE(readAll(written), printed.out);
+                writeBytes(written, printed.out + "Nice=5\n");
+                QCOMPARE(run(service).status, 1);
+                QCOMPARE(readAll(written), printed.out + "Nice=5\n");
+                QCOMPARE(run({"service", "--remove"}).status, 0);
+                QVERIFY(!QFile::exists(written));
+            }
+            start(waiting, command.mid(1), command[0]);
             QTRY_VERIFY_WITH_TIMEOUT(how == "full output" ||
                                          waiting.peek(1 << 20).contains("Common Initialization"),
                                      15000);
@@ -486,8 +585,6 @@ private slots:
             const pid_t server = pid_t(servers[0].toObject()["pid"].toInteger());
             if (how == "stop") {
                 QCOMPARE(run({"stop"}).status, 0);
-            } else if (how == "SIGTERM") {
-                kill(pid_t(waiting.processId()), SIGTERM);
             } else if (how.starts_with("SIGSEGV")) {
                 if (how != "SIGSEGV")
                     kill(pid_t(waiting.processId()), SIGSTOP);
@@ -497,6 +594,8 @@ private slots:
                     QTRY_VERIFY((told += run({"status"}).err).contains("has ended by itself"));
                     kill(pid_t(waiting.processId()), SIGCONT);
                 }
+            } else if (how.ends_with("SIGTERM")) {
+                kill(pid_t(waiting.processId()), SIGTERM);
             }
             QVERIFY(waiting.waitForFinished(15000));
             QVERIFY2(waiting.exitCode() == status,
