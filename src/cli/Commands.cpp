@@ -175,28 +175,14 @@ std::variant<QList<ServerRecord>, int> chosenServers(const Invocation& invocatio
         return *status;
     if (const std::optional<QString> narrowed = StartedServers::narrowFolders())
         print(stderr, *narrowed);
-    if (const std::optional<Problem> problem = StartedServers::untrusted())
+    const std::variant<QList<ServerRecord>, Problem> servers = StartedServers::chosen(
+        invocation.isSet("game-dir")
+            ? std::optional(absoluteGameDir(invocation.value("game-dir"), nativePathStyle()))
+            : std::nullopt,
+        std::get<std::optional<quint16>>(port));
+    if (const Problem* problem = std::get_if<Problem>(&servers))
         return failed(Problems{*problem});
-    QList<ServerRecord> servers = StartedServers::live();
-    if (const std::optional<quint16> chosen = std::get<std::optional<quint16>>(port))
-        servers.removeIf([&](const ServerRecord& server) { return server.port != *chosen; });
-    if (!invocation.isSet("game-dir"))
-        return servers;
-    const QString chosen = absoluteGameDir(invocation.value("game-dir"), nativePathStyle());
-    if (!QFileInfo(chosen).isDir())
-        return failed(Problems{{&ServerSettings::gameDir,
-                                QStringLiteral("\"%1\" is no folder, so no server is of it; "
-                                               "nothing was stopped. Give the game directory as "
-                                               "it is now, or no --game-dir for every server.")
-                                    .arg(chosen)}});
-    // One folder by its cleaned path, or where both exist, by the path links lead to.
-    const auto same = [](const QString& a, const QString& b) {
-        const QString canonical = QFileInfo(a).canonicalFilePath();
-        return QDir::cleanPath(a) == QDir::cleanPath(b) ||
-               (!canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath());
-    };
-    servers.removeIf([&](const ServerRecord& server) { return !same(server.gameDir, chosen); });
-    return servers;
+    return std::get<QList<ServerRecord>>(servers);
 }
 
 // The one server that a command talks to: the one of --game-dir, or the only one running;
@@ -578,7 +564,6 @@ int statusCommand(const Invocation& invocation)
         const std::optional<ServerStatus> answer =
             answers.contains(port) ? std::optional(answers[port]) : std::nullopt;
         allWell = allWell && answer.has_value();
-        QJsonArray players;
         QStringList lines{
             QStringLiteral("Server of process %1, started %2")
                 .arg(server.pid)
@@ -602,39 +587,16 @@ int statusCommand(const Invocation& invocation)
                   << QStringLiteral("  players: %1 of %2")
                          .arg(answer->players.size())
                          .arg(answer->maxClients);
-            for (const ServerStatus::Player& player : answer->players) {
+            for (const ServerStatus::Player& player : answer->players)
                 lines << QStringLiteral("    %1  score %2  ping %3")
                              .arg(withoutColours(player.name))
                              .arg(player.score)
                              .arg(player.ping);
-                players.append(QJsonObject{
-                    {"name", player.name}, {"score", player.score}, {"ping", player.ping}});
-            }
         } else {
             lines << QStringLiteral("  answer: none");
         }
         texts << lines.join(u'\n');
-        QJsonObject entry{
-            {"gameDir", server.gameDir},
-            {"pid", server.pid},
-            {"port", port ? QJsonValue(port) : QJsonValue()},
-            {"startedAt", server.startedAt.toOffsetFromUtc(server.startedAt.offsetFromUtc())
-                              .toString(Qt::ISODate)},
-            {"script", server.script},
-            {"log", server.log},
-            {"configFile", server.configFile.isEmpty()
-                               ? QJsonValue()
-                               : QJsonValue(QDir::toNativeSeparators(server.configFile))},
-            {"configChanged", changed},
-            {"answering", answer.has_value()}};
-        if (answer) {
-            entry.insert("hostname", answer->hostname);
-            entry.insert("plainHostname", withoutColours(answer->hostname));
-            entry.insert("map", answer->map);
-            entry.insert("maxClients", answer->maxClients);
-            entry.insert("players", players);
-        }
-        list.append(entry);
+        list.append(server.statusJson(port, answer));
     }
     if (invocation.isSet("json"))
         print(stdout,

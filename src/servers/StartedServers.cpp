@@ -214,6 +214,33 @@ QString ServerRecord::described(const std::optional<ServerStatus>& status) const
         .arg(startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }
 
+QJsonObject ServerRecord::statusJson(quint16 port, const std::optional<ServerStatus>& answer) const
+{
+    QJsonObject entry{
+        {"gameDir", gameDir},
+        {"pid", pid},
+        {"port", port ? QJsonValue(port) : QJsonValue()},
+        {"startedAt", startedAt.toOffsetFromUtc(startedAt.offsetFromUtc()).toString(Qt::ISODate)},
+        {"script", script},
+        {"log", log},
+        {"configFile",
+         configFile.isEmpty() ? QJsonValue() : QJsonValue(QDir::toNativeSeparators(configFile))},
+        {"configChanged", configChanged()},
+        {"answering", answer.has_value()}};
+    if (answer) {
+        QJsonArray players;
+        for (const ServerStatus::Player& player : answer->players)
+            players.append(
+                QJsonObject{{"name", player.name}, {"score", player.score}, {"ping", player.ping}});
+        entry.insert("hostname", answer->hostname);
+        entry.insert("plainHostname", withoutColours(answer->hostname));
+        entry.insert("map", answer->map);
+        entry.insert("maxClients", answer->maxClients);
+        entry.insert("players", players);
+    }
+    return entry;
+}
+
 namespace StartedServers {
 
 std::optional<QString> narrowFolders()
@@ -295,6 +322,32 @@ QList<ServerRecord> live()
 QList<ServerRecord> untold()
 {
     return records(false);
+}
+
+std::variant<QList<ServerRecord>, Problem> chosen(const std::optional<QString>& gameDir,
+                                                  std::optional<quint16> port)
+{
+    if (const std::optional<Problem> problem = untrusted())
+        return *problem;
+    QList<ServerRecord> servers = live();
+    if (port)
+        servers.removeIf([&](const ServerRecord& server) { return server.port != *port; });
+    if (!gameDir)
+        return servers;
+    if (!QFileInfo(*gameDir).isDir())
+        return Problem{&ServerSettings::gameDir,
+                       QStringLiteral("\"%1\" is no folder, so no server is of it; nothing was "
+                                      "stopped. Give the game directory as it is now, or no "
+                                      "--game-dir for every server.")
+                           .arg(*gameDir)};
+    // One folder by its cleaned path, or where both exist, by the path links lead to.
+    const auto same = [](const QString& a, const QString& b) {
+        const QString canonical = QFileInfo(a).canonicalFilePath();
+        return QDir::cleanPath(a) == QDir::cleanPath(b) ||
+               (!canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath());
+    };
+    servers.removeIf([&](const ServerRecord& server) { return !same(server.gameDir, *gameDir); });
+    return servers;
 }
 
 QStringList takeEnded()

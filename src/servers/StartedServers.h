@@ -7,6 +7,7 @@
 #include "network/ServerStatus.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <functional>
@@ -54,6 +55,9 @@ struct ServerRecord {
     // The server in one line for the operator: its name, map and players as it answers,
     // its port, process and start.
     QString described(const std::optional<ServerStatus>& status) const;
+
+    // The server as status --json gives it, on the port the system gives, with its answer.
+    QJsonObject statusJson(quint16 port, const std::optional<ServerStatus>& answer) const;
 };
 
 // The records of the servers that the tool started, one small file each in the user's state
@@ -72,6 +76,12 @@ std::optional<Problem> untrusted();
 // The servers that still run, each still the process that was started. Records that
 // cannot be trusted are passed over.
 QList<ServerRecord> live();
+
+// The live servers of the game directory gameDir, however its path is written, and on port,
+// where either is given; or why they cannot be told: the records cannot be trusted, or
+// gameDir is no folder.
+std::variant<QList<ServerRecord>, Problem> chosen(const std::optional<QString>& gameDir,
+                                                  std::optional<quint16> port);
 
 // The servers that ended without the tool stopping them, or whose number now belongs to
 // another program, each said once with when it started and the last lines of its log; their
