@@ -139,6 +139,43 @@ class TestCommandLine : public QObject {
         QVERIFY2(verify.exitCode() == 0, verify.readAll().constData());
     }
 
+    // The README's container command, run as written without the container: in a mount
+    // namespace of its own, with the game tree and the config file bound where its volumes
+    // put the host's, and the program found on the path, as the image installs it.
+    static QStringList containerCommand(const FakeGameTree& tree)
+    {
+        const QString readme = QString::fromUtf8(readAll(README));
+        const qsizetype at = readme.indexOf("docker run", readme.indexOf("<!-- container -->"));
+        const QString line = readme.mid(at, readme.indexOf("\n    docker logs", at) - at)
+                                 .replace(QRegularExpression("\\\\\n\\s*"), " ");
+        const QStringList words = QProcess::splitCommand(line);
+        const auto quoted = [](QString path) { return '\'' + path.replace("'", "'\\''") + '\''; };
+        QString mounts = "mount -t tmpfs tmpfs /srv";
+        qsizetype i = 2;
+        for (; i < words.size() && words[i].startsWith('-'); ++i) {
+            if (words[i] == "-v") {
+                const QStringList volume = words[++i].split(':');
+                const bool file = volume[0].endsWith(".cfg");
+                mounts +=
+                    QStringLiteral(" && mkdir -p %1 && %2 && mount --bind %3 %4")
+                        .arg(quoted(QFileInfo(volume[1]).path()),
+                             (file ? ": >" : "mkdir ") + quoted(volume[1]),
+                             quoted(file ? tree.outputPath : tree.gameDir), quoted(volume[1]));
+            } else if (words[i] != "-d" && words[i] != "--init") {
+                ++i; // an option's value
+            }
+        }
+        return QStringList{"unshare",
+                           "--mount",
+                           "--propagation",
+                           "private",
+                           "sh",
+                           "-c",
+                           mounts + " && PATH=\"$0:$PATH\" exec \"$@\"",
+                           QFileInfo(PROGRAM).path()} +
+               words.mid(i + 1);
+    }
+
     // A script as an operator writes one by hand.
     static constexpr char kHandWritten[] = "// mine\nexec bans\nseta g_motd \"Old\" // note\n"
                                            "map q3dm1 ; bind x y\n";
@@ -540,6 +577,7 @@ private slots:
         QVERIFY(QFile::copy(tree.outputPath, oddConfig));
         for (const auto& [end, status] : {std::pair{"SIGTERM", 0},
                                           {"the unit's command, SIGTERM", 0},
+                                          {"the container's command, SIGTERM", 0},
                                           {"stop", 0},
                                           {"SIGSEGV", 2},
                                           {"SIGSEGV told by status", 2},
@@ -573,10 +611,18 @@ private slots:
                 QCOMPARE(run({"service", "--remove"}).status, 0);
                 QVERIFY(!QFile::exists(written));
             }
+            if (how.starts_with("the container")) {
+                if (geteuid() != 0)
+                    continue; // only root makes mounts
+                command = containerCommand(tree);
+                QCOMPARE(command.mid(command.size() - 7),
+                         (QStringList{"quorvex-config-creator", "run", "--wait", "--game-dir",
+                                      "/srv/quake3", "--output", "/srv/server.cfg"}));
+            }
             start(waiting, command.mid(1), command[0]);
-            QTRY_VERIFY_WITH_TIMEOUT(how == "full output" ||
-                                         waiting.peek(1 << 20).contains("Common Initialization"),
-                                     15000);
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                how == "full output" || waiting.peek(1 << 20).contains("Common Initialization"),
+                qPrintable(command.join(' ') + '\n' + waiting.readAllStandardError()), 15000);
             QTRY_VERIFY_WITH_TIMEOUT(how == "full output" ||
                                          waiting.peek(1 << 20).contains("answers as its script"),
                                      15000);
