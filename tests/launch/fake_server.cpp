@@ -4,7 +4,7 @@
 // process.<pid>: whether its output goes to a console, and how many handles it started with;
 // and commandline.<pid>: its command line exactly as Windows passed it. With a file named
 // silent in the records folder, it then runs on for a minute without answering, as a server
-// that never comes up; with one named answer, it answers getstatus on UDP port 27960 of
+// that never comes up; with one named answer, it answers getstatus on its net_port of
 // 127.0.0.1 with what the script it was started with sets, answers the remote console's
 // status with four clients and its echo as the engine does, and quits on its quit, writing
 // quit.<pid>, for up to a minute; with one named child, it first starts a copy
@@ -26,7 +26,7 @@
 namespace {
 
 // Answers as a server running the script arena/<name>.cfg of the working folder would.
-int answer(const QString& script, const QString& quitRecord)
+int answer(const QString& script, quint16 port, const QString& quitRecord)
 {
     QFile file(QStringLiteral("arena/%1.cfg").arg(script));
     if (!file.open(QIODevice::ReadOnly))
@@ -37,7 +37,7 @@ int answer(const QString& script, const QString& quitRecord)
     const SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(27960);
+    address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return 2;
@@ -135,6 +135,9 @@ int main(int argc, char* argv[])
     if (QFile::exists(records + QStringLiteral("/silent")))
         Sleep(60000);
     if (QFile::exists(records + QStringLiteral("/answer")))
-        return answer(app.arguments().constLast(), records + QStringLiteral("/quit.") + pid);
+        return answer(
+            app.arguments().constLast(),
+            quint16(app.arguments().value(app.arguments().indexOf("net_port") + 1).toUInt()),
+            records + QStringLiteral("/quit.") + pid);
     return 0;
 }

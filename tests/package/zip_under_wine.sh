@@ -204,7 +204,7 @@ companion status --json | grep -q "\"pid\": $second," || fail "a refused replace
 touch "$work/records/fail"
 said=$(companion run --replace "$@")
 printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
-    printf '%s\n' "$said" | grep -qF 'The game server stopped within a second of its start: it exited with status 3.' &&
+    printf '%s\n' "$said" | grep -qE 'The game server stopped within (a second|[0-9]+ seconds) of its start: it exited with status 3\.' &&
     printf '%s\n' "$said" | grep -qF ', runs again and answers as before.' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 1' || fail "a replace that failed said: $said"
 companion status | grep -qxF '  name: Zip Arena' || fail "the replaced server was not brought back"
@@ -216,13 +216,26 @@ printf '%s\n' "$said" | grep -qF ' 11     5    9 redfox  loopback 3000' &&
 said=$(companion players)
 printf '%s\n' "$said" | grep -qxF ' 1  A Name with spaces  score -3  ping CNCT  [::1]:27962  rate 90000' ||
     fail "players said: $said"
+# A second stand-in on a port of its own, in the foreground of a companion of its own: status
+# shows both, and a stop of that port alone ends the wait with 0.
+(cd "$work" && /usr/lib/wine/wine64 "$com" run --wait --port 27961 "$@" >"$work/wait.log" 2>&1
+    echo "status $?" >>"$work/wait.log") &
+waiting=$!
+wait_for 'companion status --port 27961 | grep -qxF "  port: UDP 27961"'
+companion status | grep -qxF '  port: UDP 27960' || fail "the server on port 27960 went"
+said=$(companion stop --port 27961)
+printf '%s\n' "$said" | grep -q 'on UDP port 27961' &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop --port said: $said"
+wait_for '! kill -0 $waiting 2>/dev/null'
+tr -d '\r' <"$work/wait.log" | tail -n 1 | grep -qx 'status 0' ||
+    fail "run --wait said: $(cat "$work/wait.log")"
 said=$(companion stop)
 printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop said: $said"
 said=$(companion status)
 [ "$said" = "$(printf 'No server that this tool started is running.\nstatus 3')" ] ||
     fail "status after stop said: $said"
-[ "$(ls "$work/records" | grep -c '^quit\.')" = 3 ] ||
+[ "$(ls "$work/records" | grep -c '^quit\.')" = 4 ] ||
     fail "the stand-ins were not stopped through the remote console: $(ls "$work/records")"
 rm "$work/records/answer"
 
