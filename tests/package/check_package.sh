@@ -40,7 +40,7 @@ touch "$work/games.cfg"
 { printf 'IBSP\056\000\000\000'; head -c 200 /dev/zero; } >"$work/game dir/baseq3/maps/q3dm17.bsp"
 expect "create|" cr
 expect "--server-name|" create --ser
-expect "--help|--game-dir|" stop --
+expect "--help|--game-dir|--port|" stop --
 expect "$work/game dir|$work/games|" run --game-dir "$work/gam"
 expect "$work/games.cfg|" show "$work/games."
 expect "$work/games.cfg|" create --output = "$work/games."
