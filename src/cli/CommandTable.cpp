@@ -58,8 +58,10 @@ constexpr std::array<OptionUse, 1> kShowOptions{{
     {"json", "Print one JSON object: the settings by option name, the maps of the rotation, "
              "and the commands that the settings cannot carry."},
 }};
-constexpr std::array<OptionUse, 2> kMapsOptions{{
+constexpr std::array<OptionUse, 3> kMapsOptions{{
     {"game-dir", "The game directory (default: the one the window saved)."},
+    {"port", "The maps of the server on this UDP port, which has a home path of its own but on "
+             "27960 (default: 27960)."},
     {"json", "Print one JSON object: the maps, each with its name, source and whether clients "
              "can download it, and the files that the server passes over."},
 }};

@@ -348,7 +348,12 @@ int mapsCommand(const Invocation& invocation)
         return refuse(QStringLiteral("\"%1\" is no folder; give the folder where Quake III "
                                      "Arena is installed.")
                           .arg(gameDir));
-    const GameTree tree(gameDir, engineHomePath().value_or(QString()));
+    const std::variant<std::optional<quint16>, int> port = chosenPort(invocation);
+    if (const int* status = std::get_if<int>(&port))
+        return *status;
+    const GameTree tree(gameDir,
+                        homePathOf(std::get<std::optional<quint16>>(port).value_or(kServerPort))
+                            .value_or(QString()));
     if (!tree.isGameTree())
         return refuse(QStringLiteral("\"%1\" is no game tree: it has neither an arena nor a "
                                      "baseq3 folder. Give the folder where Quake III Arena is "
@@ -581,6 +586,8 @@ int statusCommand(const Invocation& invocation)
                                       : QString());
         if (!server.log.isEmpty())
             lines << QStringLiteral("  log: %1").arg(server.log);
+        if (!server.home.isEmpty())
+            lines << QStringLiteral("  home path: %1").arg(server.home);
         if (answer) {
             lines << QStringLiteral("  name: %1").arg(withoutColours(answer->hostname))
                   << QStringLiteral("  map: %1").arg(answer->map)

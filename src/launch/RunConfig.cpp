@@ -174,6 +174,7 @@ std::optional<QString> RunConfig::watch(ServerRecord record, StartedServer serve
         record.script = server.installedPath;
         record.log = server.logPath;
         record.input = server.inputPath;
+        record.home = server.homePath;
         record.mark = server.mark;
         record.startedAt = QDateTime::currentDateTime();
         m_record = record;

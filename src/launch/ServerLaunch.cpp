@@ -200,6 +200,7 @@ std::variant<StartedServer, Problem> startInstalled(const QString& gameDir, cons
     if (serverReadsInput())
         server.inputPath = StartedServers::inputPath(server.mark);
     const QString home = port == kServerPort ? QString() : homePathOf(port).value_or(QString());
+    server.homePath = home;
     auto started =
         startServerProcess({program, settings + serverArguments(scriptNumber, port, home),
                             basePath(gameDir, nativePathStyle()), logPath, appendToLog,

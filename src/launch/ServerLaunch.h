@@ -28,6 +28,8 @@ struct StartedServer {
     // The port that it was started on, and whether something else already held it then.
     quint16 port = kServerPort;
     bool portWasTaken = false;
+    // The home path of its own that it was given on another port; empty for the engine's.
+    QString homePath;
     // What the installed script sets, for telling whether the server runs it.
     ScriptReading script;
     // The files that the script executes and that the tool cannot read as the server does,

@@ -30,6 +30,7 @@ struct ServerRecord {
     QString script;   // the installed script
     QString log;      // empty where the server keeps a console of its own
     QString input;    // the FIFO where it takes console commands; empty for none
+    QString home;     // the home path of its own that it was given; empty for the engine's
     QDateTime startedAt;
     // The config file that was installed as its script, and its bytes' digest then.
     QString configFile;

@@ -231,7 +231,7 @@ private slots:
                               << QByteArray("Usage: quorvex-config-creator [FILE]\n"
                                             "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n"
                                             "  or:  quorvex-config-creator show [--json] SCRIPT\n"
-                                            "  or:  quorvex-config-creator maps [--game-dir DIR] [--json]\n"
+                                            "  or:  quorvex-config-creator maps [--game-dir DIR] [--port N] [--json]\n"
                                             "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--port N] [--replace] [--fresh] [--wait]\n"
                                             "  or:  quorvex-config-creator service [--game-dir DIR] [--output FILE] [--port N] [--print] [--enable] [--remove]\n"
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--port N] [--json]\n"
@@ -947,6 +947,15 @@ private slots:
         QCOMPARE(ran.err, QByteArray());
         QCOMPARE(needsPassword(27961), "0");
         QCOMPARE(fileMode(m_dir.filePath(".q3a-27961")), 0700);
+        QVERIFY(
+            run({"status", "--port", "27961"})
+                .out.contains("  home path: " + QFile::encodeName(m_dir.filePath(".q3a-27961"))));
+        // The maps of that port's server are those of its home path.
+        QDir().mkpath(m_dir.filePath(".q3a-27961/arena/maps"));
+        writeBytes(m_dir.filePath(".q3a-27961/arena/maps/homeonly.bsp"), smallMap());
+        QVERIFY(
+            run({"maps", "--game-dir", tree.gameDir, "--port", "27961"}).out.contains("homeonly"));
+        QVERIFY(!run({"maps", "--game-dir", tree.gameDir}).out.contains("homeonly"));
         ran = run({"rcon", "sv_hostname"});
         QCOMPARE(ran.status, 1);
         QVERIFY2(ran.err.contains(" --port 27960: \"Fifth Arena\"") &&
