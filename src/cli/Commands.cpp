@@ -157,8 +157,10 @@ std::variant<std::optional<quint16>, int> chosenPort(const Invocation& invocatio
 {
     if (!invocation.isSet("port"))
         return std::nullopt;
+    // Digits alone, as a shell script gives them, with no sign, space or leading 0.
+    static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{3,4}$"));
     const uint port = invocation.value("port").toUInt();
-    if (port < 1024 || port > 65535)
+    if (!digits.match(invocation.value("port")).hasMatch() || port < 1024 || port > 65535)
         return usageError(QStringLiteral("--port takes a UDP port from 1024 to 65535, such as "
                                          "27961, not '%1'.")
                               .arg(invocation.value("port")));
@@ -185,6 +187,14 @@ std::variant<QList<ServerRecord>, int> chosenServers(const Invocation& invocatio
     return std::get<QList<ServerRecord>>(servers);
 }
 
+// That no server of the tool's runs, of the game directory and on the port chosen.
+QString noServerRunning(const Invocation& invocation)
+{
+    return QStringLiteral("No server that this tool started is running%1%2.")
+        .arg(invocation.isSet("game-dir") ? QStringLiteral(" in that game directory") : QString(),
+             invocation.isSet("port") ? QStringLiteral(" on that port") : QString());
+}
+
 // The one server that a command talks to: the one of --game-dir, or the only one running;
 // else the status the command ends with, the reason printed.
 std::variant<ServerRecord, int> oneServer(const Invocation& invocation)
@@ -196,11 +206,7 @@ std::variant<ServerRecord, int> oneServer(const Invocation& invocation)
     if (servers.size() == 1)
         return servers[0];
     if (servers.isEmpty()) {
-        print(stderr,
-              QStringLiteral("No server that this tool started is running%1%2.")
-                  .arg(invocation.isSet("game-dir") ? QStringLiteral(" in that game directory")
-                                                    : QString(),
-                       invocation.isSet("port") ? QStringLiteral(" on that port") : QString()));
+        print(stderr, noServerRunning(invocation));
         return NotRunning;
     }
     QStringList lines{QStringLiteral("%1 servers that this tool started are running; give "
@@ -209,7 +215,7 @@ std::variant<ServerRecord, int> oneServer(const Invocation& invocation)
     for (const ServerRecord& server : servers)
         lines << QStringLiteral("  --game-dir %1 --port %2: %3")
                      .arg(shellQuoted(server.gameDir))
-                     .arg(server.port)
+                     .arg(server.knownPort())
                      .arg(server.described(askStatus(server.currentPort(), 500)));
     return failed(QStringList(lines.join(u'\n')));
 }
@@ -520,6 +526,10 @@ int serviceCommand(const Invocation& invocation)
     if (const int* status = std::get_if<int>(&chosen))
         return *status;
     const quint16 port = std::get<std::optional<quint16>>(chosen).value_or(kServerPort);
+    if (int(invocation.isSet("print")) + invocation.isSet("enable") + invocation.isSet("remove") >
+        1)
+        return usageError(QStringLiteral("service takes one of --print, --enable and --remove."),
+                          findCommand("service"));
     if (invocation.isSet("remove"))
         return removeService(port);
     const SavedPaths saved = loadSavedPaths();
@@ -609,7 +619,7 @@ int statusCommand(const Invocation& invocation)
         print(stdout,
               QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)).trimmed());
     else if (servers.isEmpty())
-        print(stdout, QStringLiteral("No server that this tool started is running."));
+        print(stdout, noServerRunning(invocation));
     else
         print(stdout, texts.join(QStringLiteral("\n\n")));
     // As systemctl status and LSB's status actions: 3 when nothing runs.
@@ -637,7 +647,7 @@ int stopCommand(const Invocation& invocation)
         return *status;
     const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
     if (servers.isEmpty())
-        print(stdout, QStringLiteral("No server that this tool started is running."));
+        print(stdout, noServerRunning(invocation));
     int status = Done;
     for (const ServerRecord& server : servers) {
         if (stopAndSay(server, stdout) != Done)
@@ -703,7 +713,7 @@ std::variant<Talk, int> talkTo(const Invocation& invocation)
 std::variant<QString, int> ask(Talk& talk, const QByteArray& given)
 {
     const QByteArray command = ServerConsole::asTheEngineReads(given);
-    if (const std::optional<QString> problem = consoleCommandProblem(talk.server.gameDir, command))
+    if (const std::optional<QString> problem = consoleCommandProblem(talk.server, command))
         return failed(QStringList(*problem));
     const ServerConsole::Reply reply = talk.console->run(command);
     const int seconds = InputConsole::kReplyMs / 1000;
@@ -987,7 +997,7 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
             return;
         const auto successor = std::ranges::find_if(live, [&](const ServerRecord& each) {
             return QDir::cleanPath(each.gameDir) == QDir::cleanPath(server.gameDir) &&
-                   each.port == server.port && !each.log.isEmpty();
+                   each.knownPort() == server.knownPort() && !each.log.isEmpty();
         });
         // A replace stops the server before it starts the next, which may take the start's
         // whole wait to be recorded.

@@ -18,9 +18,9 @@ struct BootService {
 };
 
 // The word as systemd reads it in a command line such as ExecStart=: in double quotes, with
-// backslashes and quotes escaped, and % and $ doubled, so that neither a specifier nor a
-// variable is put in its place.
-QString systemdWord(const QString& word);
+// backslashes and quotes escaped, and % and, but in the program's path, $ doubled, so that
+// neither a specifier nor a variable is put in its place.
+QString systemdWord(const QString& word, bool program = false);
 
 // The unit that starts program's run --wait for the config file at outputPath in the game
 // directory on port, both named by their absolute paths; or what keeps it from starting a

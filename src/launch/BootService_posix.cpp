@@ -37,10 +37,10 @@ QString quotedValue(QString value)
 
 } // namespace
 
-QString systemdWord(const QString& word)
+QString systemdWord(const QString& word, bool program)
 {
     QString quoted = quotedValue(word);
-    return quoted.replace(u'$', QLatin1String("$$"));
+    return program ? quoted : quoted.replace(u'$', QLatin1String("$$"));
 }
 
 std::variant<BootService, Problems> bootService(const QString& program, const QString& typedGameDir,
@@ -62,15 +62,24 @@ std::variant<BootService, Problems> bootService(const QString& program, const QS
                               configFile,
                               QStringLiteral("--port"),
                               QString::number(port)};
-    for (const QString& word : command) {
+    // The tool's records are where its other runs look for them.
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    for (const QString& word : command + QStringList{state}) {
         if (std::any_of(word.begin(), word.end(), [](QChar c) { return c.unicode() < 0x20; }))
             return Problems{{nullptr, QStringLiteral("\"%1\" holds a line break or another "
                                                      "control character, which a unit file "
                                                      "cannot carry. Nothing was written.")
                                           .arg(word)}};
     }
-    QStringList words;
-    for (const QString& word : command)
+    // systemd takes the program's path as it stands, but for its specifiers.
+    if (program.contains(u'\\') || program.contains(u'"'))
+        return Problems{{nullptr, QStringLiteral("The program's own path \"%1\" holds a "
+                                                 "backslash or a quotation mark, which systemd "
+                                                 "refuses in the program of a unit. Install it "
+                                                 "elsewhere. Nothing was written.")
+                                      .arg(program)}};
+    QStringList words{systemdWord(program, true)};
+    for (const QString& word : command.mid(1))
         words << systemdWord(word);
     QString unit = QLatin1String(kWrittenBy) +
                    QStringLiteral("\n# It starts the Quorvex server of a game directory on its "
@@ -94,8 +103,7 @@ std::variant<BootService, Problems> bootService(const QString& program, const QS
                                   "TimeoutStopSec=30\n")
                        .arg(port)
                        .arg(words.join(u' '));
-    // The tool's records are where its other runs look for them.
-    if (const QString state = qEnvironmentVariable("XDG_STATE_HOME"); QDir::isAbsolutePath(state))
+    if (QDir::isAbsolutePath(state))
         unit += QStringLiteral("Environment=%1\n")
                     .arg(quotedValue(QStringLiteral("XDG_STATE_HOME=") + state));
     unit += QStringLiteral("\n[Install]\nWantedBy=default.target\n");
@@ -192,8 +200,11 @@ std::optional<QString> enableBootService(const BootService& service)
 std::variant<Removal, QString> removeBootService(quint16 port)
 {
     const QString path = unitFolder() + u'/' + unitName(port) + QStringLiteral(".service");
+    // systemctl enable links the unit into the target that wants it.
+    const QString wanted = unitFolder() + QStringLiteral("/default.target.wants/") +
+                           unitName(port) + QStringLiteral(".service");
     if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
-        return Removal{};
+        return Removal{QFileInfo(wanted).isSymLink() && QFile::remove(wanted)};
     QFile file;
     if (QFileInfo(path).isSymLink() || openRegularFile(file, path) ||
         !file.readLine().startsWith(kWrittenBy))
@@ -208,9 +219,6 @@ std::variant<Removal, QString> removeBootService(quint16 port)
             return QStringLiteral("systemd still runs %1, so its unit was left in place: %2")
                 .arg(unitName(port), disabled.value_or(QString()));
     }
-    // systemctl enable links the unit into the target that wants it.
-    const QString wanted = unitFolder() + QStringLiteral("/default.target.wants/") +
-                           unitName(port) + QStringLiteral(".service");
     if (QFileInfo(wanted).isSymLink() && !QFile::remove(wanted))
         return QStringLiteral("Could not remove the link \"%1\".").arg(wanted);
     if (QFile remover(path); !remover.remove())

@@ -171,6 +171,7 @@ std::optional<QString> RunConfig::watch(ServerRecord record, StartedServer serve
         record.identity = processIdentity(m_process->pid())
                               .value_or(ProcessIdentity{QStringLiteral("ended"), {}});
         record.port = 0;
+        record.startPort = server.port;
         record.script = server.installedPath;
         record.log = server.logPath;
         record.input = server.inputPath;
@@ -277,7 +278,7 @@ void RunConfig::bringBack(Problems problems)
     const QString couldNot = QStringLiteral("could not be started again: ");
     std::variant<StartedServer, Problem> again =
         relaunchServer(earlier.gameDir, earlier.program, earlier.script, earlier.log,
-                       earlier.port ? earlier.port : kServerPort);
+                       earlier.knownPort() ? earlier.knownPort() : kServerPort);
     if (const Problem* problem = std::get_if<Problem>(&again))
         return said(problems, couldNot + problem->text);
     // The watch that reported is the sender, and goes once the event loop has it back.

@@ -331,7 +331,7 @@ Problems checkBeforeStart(const QString& typedGameDir, const QString& outputPath
     return problems;
 }
 
-std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByteArray& command)
+std::optional<QString> consoleCommandProblem(const ServerRecord& server, const QByteArray& command)
 {
     // The words of the command as the engine's console takes one command: apart by white
     // space and comments, a quoted word whole, a quote ending a word; // ends the line, and
@@ -393,7 +393,7 @@ std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByte
     if (words.size() < 2)
         return std::nullopt; // the engine only prints its usage
     const QString map = QString::fromLatin1(words[1]);
-    const GameTree tree(gameDir, engineHomePath().value_or(QString()));
+    const GameTree tree(server.gameDir, server.homePath());
     if (tree.findMap(map).value_or(GameTree::Found{}).loadable)
         return std::nullopt;
     QStringList known;
@@ -478,11 +478,14 @@ std::optional<QString> homePathOf(quint16 port)
         return engines;
     if (engines->isEmpty())
         return std::nullopt;
-    return QStringLiteral("%1-%2").arg(*engines).arg(port);
+    return QDir::toNativeSeparators(
+        QDir::cleanPath(QStringLiteral("%1-%2").arg(*engines).arg(port)));
 }
 
 std::optional<Problem> homePathProblem(quint16 port)
 {
+    if (port == kServerPort)
+        return std::nullopt; // the engine's own, which the command line does not name
     const std::optional<QString> home = homePathOf(port);
     if (!home)
         return Problem{
@@ -491,17 +494,37 @@ std::optional<Problem> homePathProblem(quint16 port)
                                     "found%2. Nothing was started.")
                          .arg(port)
                          .arg(engineHomePath() ? QStringLiteral(": HOME is not set") : QString())};
-    // The engine splits its command line at + and reads " and // as the shell of its
-    // console does; only a path with a space in it reaches it quoted.
-    static const QRegularExpression unfit(QStringLiteral("[\\x00-\\x1f\"+]|//|/\\*"));
-    if (home->contains(unfit))
+    const auto unfit = [&](const QString& why) {
         return Problem{nullptr, QStringLiteral("The game server on UDP port %1 would keep its "
-                                               "files in \"%2\", which its command line cannot "
-                                               "carry, as it holds a quotation mark, a +, a "
-                                               "control character, // or /*. Nothing was "
-                                               "started.")
+                                               "files in \"%2\", %3. Nothing was started.")
                                     .arg(port)
-                                    .arg(*home)};
+                                    .arg(*home, why)};
+    };
+    // The engine splits its command line at + and reads " and // as its console does, only a
+    // path with a space in it reaching it quoted; it refuses to write under a path that
+    // holds .. or ::, on POSIX systems takes \ for /, and keeps a path in 256 bytes.
+    static const QRegularExpression unfitText(QString::fromLatin1(
+        nativePathStyle() == PathStyle::Posix ? "[\\x00-\\x1f\"+\\\\]|//|/\\*|\\.\\.|::"
+                                              : "[\\x00-\\x1f\"+]|//|/\\*|\\.\\.|::"));
+    if (home->contains(unfitText) || !QDir::isAbsolutePath(*home))
+        return unfit(QStringLiteral("which the engine's command line cannot carry as it is, as "
+                                    "it holds a quotation mark, a +, a backslash, a control "
+                                    "character, //, /*, .. or ::, or is no absolute path"));
+    if (home->toUtf8().size() > 200)
+        return unfit(QStringLiteral("longer than the engine's paths can be"));
+    // Its archive may hold passwords, and the server runs what it holds.
+    const QFileInfo folder(*home);
+    if (folder.isSymLink() || (folder.exists() && !folder.isDir()))
+        return unfit(
+            QStringLiteral("which is %1 rather than a folder; remove it, so that the "
+                           "tool makes that folder for you alone")
+                .arg(folder.isSymLink() ? QStringLiteral("a link") : QStringLiteral("a file")));
+    if (folder.exists() &&
+        (!ownedByUser(*home) || (nativePathStyle() == PathStyle::Posix &&
+                                 folder.permissions() & (QFile::WriteGroup | QFile::WriteOther))))
+        return unfit(QStringLiteral("a folder that another user may write, who could put "
+                                    "commands in the archive that the server runs; make it "
+                                    "yours alone, or remove it"));
     return std::nullopt;
 }
 

@@ -78,12 +78,12 @@ std::optional<Problem> chosenPortProblem(quint16 port);
 // stays, and a value that the script sets with seta is archived again.
 enum class Archived { Kept, Left };
 
-// Why a console command must not reach the running server of gameDir, or nothing: a map
-// command whose map the game tree lacks; quit or killserver, which end it behind the tool's
-// records; a change of the remote console password, which the tool reads from the server's
-// script; vstr, game_restart and cvar_restart, whose effects it cannot check; and wait, which
-// holds up the command buffer.
-std::optional<QString> consoleCommandProblem(const QString& gameDir, const QByteArray& command);
+// Why a console command must not reach the running server, or nothing: a map command whose
+// map its game tree, its home path's included, lacks; quit or killserver, which end it behind
+// the tool's records; a change of the remote console password, which the tool reads from the
+// server's script; vstr, game_restart and cvar_restart, whose effects it cannot check; and
+// wait, which holds up the command buffer.
+std::optional<QString> consoleCommandProblem(const ServerRecord& server, const QByteArray& command);
 
 // What the tool needs to talk to a server: the remote console's password, and every
 // password of its script, the longest first, which its replies must not show.

@@ -65,6 +65,7 @@ QJsonObject toJson(const ServerRecord& server)
             {"startTime", server.identity.startTime},
             {"boot", server.identity.boot},
             {"port", server.port},
+            {"startPort", server.startPort},
             {"script", server.script},
             {"log", server.log},
             {"input", server.input},
@@ -115,6 +116,7 @@ std::optional<ServerRecord> fromJson(const QByteArray& bytes)
         .identity = {json["startTime"].toString(), json["boot"].toString()},
         .group = qint64(json["group"].toDouble()),
         .port = quint16(json["port"].toInt()),
+        .startPort = quint16(json["startPort"].toInt()),
         .script = json["script"].toString(),
         .log = json["log"].toString(),
         .input = json["input"].toString(),
@@ -195,6 +197,11 @@ bool ServerRecord::configChanged() const
 {
     // A file that can no longer be read holds what the server runs no more.
     return !configFile.isEmpty() && !configDigest.isEmpty() && digestOf(configFile) != configDigest;
+}
+
+QString ServerRecord::homePath() const
+{
+    return home.isEmpty() ? engineHomePath().value_or(QString()) : home;
 }
 
 quint16 ServerRecord::currentPort() const
@@ -334,7 +341,7 @@ std::variant<QList<ServerRecord>, Problem> chosen(const std::optional<QString>& 
         return *problem;
     QList<ServerRecord> servers = live();
     if (port)
-        servers.removeIf([&](const ServerRecord& server) { return server.port != *port; });
+        servers.removeIf([&](const ServerRecord& server) { return server.knownPort() != *port; });
     if (!gameDir)
         return servers;
     if (!QFileInfo(*gameDir).isDir())

@@ -26,11 +26,12 @@ struct ServerRecord {
     // The process that the tool started, whose group the server is in: pid itself, or the
     // start script that forked the server and ended.
     qint64 group = 0;
-    quint16 port = 0; // the port it opened, once known
-    QString script;   // the installed script
-    QString log;      // empty where the server keeps a console of its own
-    QString input;    // the FIFO where it takes console commands; empty for none
-    QString home;     // the home path of its own that it was given; empty for the engine's
+    quint16 port = 0;      // the port it opened, once known
+    quint16 startPort = 0; // the port it was started on, where known
+    QString script;        // the installed script
+    QString log;           // empty where the server keeps a console of its own
+    QString input;         // the FIFO where it takes console commands; empty for none
+    QString home;          // the home path of its own that it was given; empty for the engine's
     QDateTime startedAt;
     // The config file that was installed as its script, and its bytes' digest then.
     QString configFile;
@@ -49,6 +50,13 @@ struct ServerRecord {
     bool configChanged() const;
     // The digest of a file's bytes that configDigest keeps; empty when it cannot be read.
     static QByteArray digestOf(const QString& path);
+
+    // The engine's home path that it uses: its own, or else the engine's; empty for none.
+    QString homePath() const;
+
+    // The port it opened, or while it starts, the one it was started on; 0 where neither is
+    // known.
+    quint16 knownPort() const { return port ? port : startPort; }
 
     // The port it holds now, as the system tells it, or else the one remembered.
     quint16 currentPort() const;

@@ -353,6 +353,10 @@ private slots:
                                            << "--game-dir: \"/no/such/typo\" is no folder, so no server is of it; nothing was stopped.";
         QTest::newRow("a port of the system's") << QStringList{"rcon", "--port", "80", "status"} << none << 2 << "" << QByteArray()
                                                 << "--port takes a UDP port from 1024 to 65535, such as 27961, not '80'.";
+        QTest::newRow("a port with a sign") << QStringList{"stop", "--port", "+27961"} << none << 2 << "" << QByteArray()
+                                            << "--port takes a UDP port from 1024 to 65535, such as 27961, not '+27961'.";
+        QTest::newRow("a unit printed and removed") << QStringList{"service", "--print", "--remove"} << none << 2 << "" << QByteArray()
+                                                    << "service takes one of --print, --enable and --remove.";
         QTest::newRow("a unit not the tool's") << QStringList{"service", "--remove", "--port", "27999"} << none << 1 << "" << QByteArray()
                                                << "\"" + m_dir.filePath("systemd/user/quorvex-27999.service") + "\" is no unit that the tool wrote, and is left as it is.";
         QTest::newRow("maps of no game tree") << QStringList{"maps", "--game-dir", "."} << none << 1 << "" << QByteArray()
@@ -941,6 +945,19 @@ private slots:
             QCOMPARE(running(), fifth);
         }
         create("Sixth Arena", "quorvexmap1");
+        // A home path of that port that another could have put there is refused.
+        const QString ownHome = m_dir.filePath(".q3a-27961");
+        for (const char* why :
+             {"which is a link rather than a folder", "a folder that another user may write"}) {
+            if (QFileInfo(ownHome).isSymLink())
+                QVERIFY(QFile::remove(ownHome) && QDir().mkdir(ownHome));
+            else
+                QVERIFY(QFile::link(m_dir.path(), ownHome));
+            QVERIFY(QFile::setPermissions(ownHome, QFileDevice::Permissions(0x7777)));
+            ran = run(QStringList{"run", "--port", "27961"} + paths);
+            QVERIFY2(ran.status == 1 && ran.err.contains(why), qPrintable(ran.err));
+        }
+        QVERIFY(QDir(ownHome).removeRecursively());
         writeBytes(archive, archived);
         ran = run(QStringList{"run", "--port", "27961"} + paths);
         QCOMPARE(ran.status, 0);
@@ -956,6 +973,7 @@ private slots:
         QVERIFY(
             run({"maps", "--game-dir", tree.gameDir, "--port", "27961"}).out.contains("homeonly"));
         QVERIFY(!run({"maps", "--game-dir", tree.gameDir}).out.contains("homeonly"));
+        QCOMPARE(run({"rcon", "--port", "27961", "map", "homeonly"}).status, 0);
         ran = run({"rcon", "sv_hostname"});
         QCOMPARE(ran.status, 1);
         QVERIFY2(ran.err.contains(" --port 27960: \"Fifth Arena\"") &&
@@ -1091,7 +1109,8 @@ private slots:
         if (fault == "stop") {
             QTRY_COMPARE_WITH_TIMEOUT(tree.launches().size(), 1, 5000);
             QTest::qWait(300);
-            const Ran stop = run({"stop"});
+            // Chosen by the port it is started on, before it has answered.
+            const Ran stop = run({"stop", "--port", "27960"});
             QCOMPARE(stop.status, 0);
             QVERIFY(stop.out.startsWith("Stopped a server that does not answer"));
         }
