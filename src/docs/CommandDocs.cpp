@@ -1,7 +1,7 @@
 #include "CommandDocs.h"
 
-#include "CommandLine.h"
-#include "CommandTable.h"
+#include "cli/CommandLine.h"
+#include "cli/CommandTable.h"
 
 #include <QStringList>
 #include <string_view>
