@@ -139,9 +139,10 @@ class TestCommandLine : public QObject {
         QVERIFY2(verify.exitCode() == 0, verify.readAll().constData());
     }
 
-    // The README's container command, run as written without the container: in a mount
-    // namespace of its own, with the game tree and the config file bound where its volumes
-    // put the host's, and the program found on the path, as the image installs it.
+    // The README's container command, run as written without the container: its words after
+    // the image, the paths under its volumes' container sides mapped to the test's tree and
+    // config file as the volumes map them to the host's, and the program found on the path,
+    // as the image installs it.
     static QStringList containerCommand(const FakeGameTree& tree)
     {
         const QString readme = QString::fromUtf8(readAll(README));
@@ -149,31 +150,26 @@ class TestCommandLine : public QObject {
         const QString line = readme.mid(at, readme.indexOf("\n    docker logs", at) - at)
                                  .replace(QRegularExpression("\\\\\n\\s*"), " ");
         const QStringList words = QProcess::splitCommand(line);
-        const auto quoted = [](QString path) { return '\'' + path.replace("'", "'\\''") + '\''; };
-        QString mounts = "mount -t tmpfs tmpfs /srv";
+        QList<std::pair<QString, QString>> volumes;
         qsizetype i = 2;
         for (; i < words.size() && words[i].startsWith('-'); ++i) {
             if (words[i] == "-v") {
                 const QStringList volume = words[++i].split(':');
-                const bool file = volume[0].endsWith(".cfg");
-                mounts +=
-                    QStringLiteral(" && mkdir -p %1 && %2 && mount --bind %3 %4")
-                        .arg(quoted(QFileInfo(volume[1]).path()),
-                             (file ? ": >" : "mkdir ") + quoted(volume[1]),
-                             quoted(file ? tree.outputPath : tree.gameDir), quoted(volume[1]));
+                volumes << std::pair{volume[1],
+                                     volume[0].endsWith(".cfg") ? tree.outputPath : tree.gameDir};
             } else if (words[i] != "-d" && words[i] != "--init") {
                 ++i; // an option's value
             }
         }
-        return QStringList{"unshare",
-                           "--mount",
-                           "--propagation",
-                           "private",
-                           "sh",
-                           "-c",
-                           mounts + " && PATH=\"$0:$PATH\" exec \"$@\"",
-                           QFileInfo(PROGRAM).path()} +
-               words.mid(i + 1);
+        QStringList command{"env", "PATH=" + QFileInfo(PROGRAM).path() + ':' + qgetenv("PATH")};
+        for (QString word : words.mid(i + 1)) {
+            for (const auto& [inside, host] : volumes) {
+                if (word == inside || word.startsWith(inside + '/'))
+                    word = host + word.mid(inside.size());
+            }
+            command << word;
+        }
+        return command;
     }
 
     // A script as an operator writes one by hand.
@@ -616,12 +612,10 @@ private slots:
                 QVERIFY(!QFile::exists(written));
             }
             if (how.starts_with("the container")) {
-                if (geteuid() != 0)
-                    continue; // only root makes mounts
                 command = containerCommand(tree);
-                QCOMPARE(command.mid(command.size() - 7),
+                QCOMPARE(command.mid(2),
                          (QStringList{"quorvex-config-creator", "run", "--wait", "--game-dir",
-                                      "/srv/quake3", "--output", "/srv/server.cfg"}));
+                                      tree.gameDir, "--output", tree.outputPath}));
             }
             start(waiting, command.mid(1), command[0]);
             QTRY_VERIFY2_WITH_TIMEOUT(
