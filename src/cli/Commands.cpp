@@ -152,6 +152,18 @@ std::variant<ScriptReading, QString> readSource(const QString& path)
     return readScriptText(scriptName(path), bytes);
 }
 
+// The game directory and the config file to run: those of --game-dir and --output, or else
+// the ones the window saved.
+ServerSettings pathsToRun(const Invocation& invocation)
+{
+    const SavedPaths saved = loadSavedPaths();
+    ServerSettings settings;
+    settings.gameDir = saved.gameDir;
+    settings.outputPath = saved.outputPath;
+    applyOptions(invocation, settings);
+    return settings;
+}
+
 // The port that --port names, nothing without it, or the status of the usage error.
 std::variant<std::optional<quint16>, int> chosenPort(const Invocation& invocation)
 {
@@ -408,11 +420,7 @@ int waitForServer(const Invocation& invocation, const ServerRecord& server, Serv
 
 int runCommand(const Invocation& invocation)
 {
-    const SavedPaths saved = loadSavedPaths();
-    ServerSettings settings;
-    settings.gameDir = saved.gameDir;
-    settings.outputPath = saved.outputPath;
-    applyOptions(invocation, settings);
+    const ServerSettings settings = pathsToRun(invocation);
     const std::variant<std::optional<quint16>, int> port = chosenPort(invocation);
     if (const int* status = std::get_if<int>(&port))
         return *status;
@@ -532,11 +540,7 @@ int serviceCommand(const Invocation& invocation)
                           findCommand("service"));
     if (invocation.isSet("remove"))
         return removeService(port);
-    const SavedPaths saved = loadSavedPaths();
-    ServerSettings settings;
-    settings.gameDir = saved.gameDir;
-    settings.outputPath = saved.outputPath;
-    applyOptions(invocation, settings);
+    const ServerSettings settings = pathsToRun(invocation);
     const std::variant<BootService, Problems> service = bootService(
         QCoreApplication::applicationFilePath(), settings.gameDir, settings.outputPath, port);
     if (const Problems* problems = std::get_if<Problems>(&service))

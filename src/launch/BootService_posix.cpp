@@ -25,6 +25,12 @@ QString unitName(quint16 port)
     return QStringLiteral("quorvex-%1").arg(port);
 }
 
+// The unit's file among the user's units, or in the folder of what a target wants.
+QString unitPath(quint16 port, const QString& folder = {})
+{
+    return unitFolder() + folder + u'/' + unitName(port) + QStringLiteral(".service");
+}
+
 // A value in double quotes, as systemd reads one: backslashes and quotes escaped, and % doubled
 // so that no specifier is put in its place.
 QString quotedValue(QString value)
@@ -107,9 +113,7 @@ std::variant<BootService, Problems> bootService(const QString& program, const QS
         unit += QStringLiteral("Environment=%1\n")
                     .arg(quotedValue(QStringLiteral("XDG_STATE_HOME=") + state));
     unit += QStringLiteral("\n[Install]\nWantedBy=default.target\n");
-    return BootService{unitName(port),
-                       unitFolder() + u'/' + unitName(port) + QStringLiteral(".service"),
-                       unit.toUtf8()};
+    return BootService{unitName(port), unitPath(port), unit.toUtf8()};
 }
 
 std::variant<bool, QString> writeBootService(const BootService& service)
@@ -199,10 +203,9 @@ std::optional<QString> enableBootService(const BootService& service)
 
 std::variant<Removal, QString> removeBootService(quint16 port)
 {
-    const QString path = unitFolder() + u'/' + unitName(port) + QStringLiteral(".service");
+    const QString path = unitPath(port);
     // systemctl enable links the unit into the target that wants it.
-    const QString wanted = unitFolder() + QStringLiteral("/default.target.wants/") +
-                           unitName(port) + QStringLiteral(".service");
+    const QString wanted = unitPath(port, QStringLiteral("/default.target.wants"));
     if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return Removal{QFileInfo(wanted).isSymLink() && QFile::remove(wanted)};
     QFile file;
