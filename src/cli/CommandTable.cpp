@@ -13,12 +13,13 @@ struct OwnOption {
     const char* valueName;           // nullptr for a switch
     const char* shortName = nullptr; // the one letter that also names it, as tail's
 };
-constexpr std::array<OwnOption, 13> kOwnOptions{{
+constexpr std::array<OwnOption, 14> kOwnOptions{{
     {"from", "SCRIPT"},
     {"rotation", "MAP,MAP"},
     {"replace", nullptr},
     {"fresh", nullptr},
     {"wait", nullptr},
+    {"restart", "WHEN"},
     {"port", "N"},
     {"print", nullptr},
     {"enable", nullptr},
@@ -65,7 +66,7 @@ constexpr std::array<OptionUse, 3> kMapsOptions{{
     {"json", "Print one JSON object: the maps, each with its name, source and whether clients "
              "can download it, and the files that the server passes over."},
 }};
-constexpr std::array<OptionUse, 6> kRunOptions{{
+constexpr std::array<OptionUse, 7> kRunOptions{{
     {"game-dir", "The game directory (default: the one the window saved)."},
     {"output", "The config file to install (default: the one the window saved)."},
     {"port", "Start the server on UDP port N, from 1024 to 65535, in place of 27960, which must "
@@ -83,6 +84,16 @@ constexpr std::array<OptionUse, 6> kRunOptions{{
              "SIGINT or SIGHUP stop it as stop does, and run then exits with 0, as it does when "
              "a stop given elsewhere ends it; a server that ends by itself gives its own exit "
              "status."},
+    {"restart", "Start the server again when it ends, as systemd's Restart= does: no (the "
+                "default), on-failure (after an end with a status other than 0 or by a signal, "
+                "or after 60 seconds in which it answered no status query while its process "
+                "ran) or always (after any end). The same installed script starts again on "
+                "the same port, its lines after its log's, after 1 second, then 2, 4 and so on "
+                "up to 60, back to 1 once a server has been up for 10 minutes; after 5 starts "
+                "within 5 minutes the tool starts it no more, and status tells why. Without "
+                "--wait, a process of the tool's of its own stays as the server's parent to "
+                "restart it; stop ends that first, and run --replace keeps the choice. A "
+                "changed config file is never started this way: run --replace starts it."},
 }};
 constexpr std::array<OptionUse, 6> kServiceOptions{{
     {"game-dir", "The game directory (default: the one the window saved)."},

@@ -8,9 +8,11 @@
 #include "config/SettingsCheck.h"
 #include "gametree/GameTree.h"
 #include "launch/BootService.h"
+#include "launch/DetachedRun.h"
 #include "launch/LaunchPlan.h"
 #include "launch/RunConfig.h"
 #include "launch/ServerLaunch.h"
+#include "launch/Supervisor.h"
 #include "network/InputConsole.h"
 #include "options/SavedPaths.h"
 #include "script/ScriptReader.h"
@@ -197,6 +199,18 @@ std::variant<QList<ServerRecord>, int> chosenServers(const Invocation& invocatio
     if (const Problem* problem = std::get_if<Problem>(&servers))
         return failed(Problems{*problem});
     return std::get<QList<ServerRecord>>(servers);
+}
+
+// The supervisions that keep servers up, of --game-dir and on --port where given, which
+// chosenServers has found sound.
+QList<Supervision> chosenSupervisions(const Invocation& invocation)
+{
+    return Supervisions::running(
+        invocation.isSet("game-dir")
+            ? std::optional(absoluteGameDir(invocation.value("game-dir"), nativePathStyle()))
+            : std::nullopt,
+        invocation.isSet("port") ? std::optional(quint16(invocation.value("port").toUInt()))
+                                 : std::nullopt);
 }
 
 // That no server of the tool's runs, of the game directory and on the port chosen.
@@ -414,19 +428,99 @@ int mapsCommand(const Invocation& invocation)
 
 // Run Config: starts the server and waits for the watch's verdict.
 namespace {
-int waitForServer(const Invocation& invocation, const ServerRecord& server, ServerProcess& process,
-                  const std::optional<int>& interruptedSince);
+int waitForServer(const Invocation& invocation, std::unique_ptr<RunConfig> run,
+                  RestartPolicy policy, bool showsLog, const std::optional<int>& interruptedSince);
+
+// When --restart has the server started again; without it, as the server that --replace
+// replaces has it, so that a replace keeps it; or the status of the usage error.
+std::variant<RestartPolicy, int> chosenRestart(const Invocation& invocation, quint16 port)
+{
+    if (invocation.isSet("restart")) {
+        if (const std::optional<RestartPolicy> policy =
+                restartPolicyOf(invocation.value("restart")))
+            return *policy;
+        return usageError(QStringLiteral("--restart takes no, on-failure or always, as "
+                                         "systemd's Restart= does, not '%1'.")
+                              .arg(invocation.value("restart")),
+                          findCommand(QStringLiteral("run")));
+    }
+    if (const std::optional<ServerRecord> running =
+            invocation.isSet("replace") ? StartedServers::holdingGamePort(port) : std::nullopt) {
+        if (const std::optional<Supervision> supervision = Supervisions::of(*running))
+            return supervision->policy;
+    }
+    return RestartPolicy::No;
 }
+
+#ifndef Q_OS_WIN
+// A run that restarts its server, without --wait: the tool's own process that keeps the
+// server up, this program's run --wait detached, starts it and stays its parent. This run
+// passes on what it says of the start, an interruption, and the status it reports.
+int runKeptUp(const Invocation& invocation, const ServerSettings& settings,
+              std::optional<quint16> port, RestartPolicy policy)
+{
+    QStringList arguments{QStringLiteral("run"),        QStringLiteral("--wait"),
+                          QStringLiteral("--restart"),  restartWord(policy),
+                          QStringLiteral("--game-dir"), settings.gameDir,
+                          QStringLiteral("--output"),   settings.outputPath};
+    if (port)
+        arguments << QStringLiteral("--port") << QString::number(*port);
+    for (const char* option : {"replace", "fresh"}) {
+        if (invocation.isSet(option))
+            arguments << QStringLiteral("--") + QLatin1String(option);
+    }
+    std::variant<DetachedRun, QString> started = startDetachedRun(arguments);
+    if (const QString* problem = std::get_if<QString>(&started))
+        return failed(QStringList(QStringLiteral("Could not start the tool's process that keeps "
+                                                 "the server up: %1. Nothing was started.")
+                                      .arg(*problem)));
+    DetachedRun& run = std::get<DetachedRun>(started);
+    QEventLoop loop;
+    std::optional<int> status;
+    std::optional<int> interrupted;
+    // It stops what it has started, and reports.
+    Console::onInterrupt(&loop, [&](int signalled) {
+        interrupted = signalled;
+        endProcess(run.pid, false);
+    });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if ((status = run.outcome()))
+            loop.quit();
+    });
+    poll.start(50);
+    loop.exec();
+    return interrupted && *status != Done ? *interrupted : *status;
+}
+#endif
+
+} // namespace
 
 int runCommand(const Invocation& invocation)
 {
+    takeStartReport();
+    const bool detached = reportsStart();
     const ServerSettings settings = pathsToRun(invocation);
     const std::variant<std::optional<quint16>, int> port = chosenPort(invocation);
     if (const int* status = std::get_if<int>(&port))
         return *status;
-    RunConfig run(settings.gameDir, settings.outputPath,
-                  invocation.isSet("fresh") ? Archived::Left : Archived::Kept,
-                  std::get<std::optional<quint16>>(port));
+    const std::optional<quint16> chosen = std::get<std::optional<quint16>>(port);
+    const std::variant<RestartPolicy, int> restart =
+        chosenRestart(invocation, chosen.value_or(kServerPort));
+    if (const int* status = std::get_if<int>(&restart))
+        return *status;
+    const RestartPolicy policy = std::get<RestartPolicy>(restart);
+    if (policy != RestartPolicy::No && !invocation.isSet("wait"))
+#ifdef Q_OS_WIN
+        return usageError(QStringLiteral("On Windows, --restart goes with --wait, whose console "
+                                         "stays with the server to start it again."),
+                          findCommand(QStringLiteral("run")));
+#else
+        return runKeptUp(invocation, settings, chosen, policy);
+#endif
+    auto run = std::make_unique<RunConfig>(
+        settings.gameDir, settings.outputPath,
+        invocation.isSet("fresh") ? Archived::Left : Archived::Kept, chosen);
     // Interrupting the command stops the server it started, once a replace has brought back
     // the server it stopped; interrupting it again ends it at once.
     QEventLoop loop;
@@ -441,7 +535,7 @@ int runCommand(const Invocation& invocation)
         if (status || interrupted)
             return;
         interruptedStatus = interruptedStatus.value_or(signalled);
-        interrupted = run.cancel();
+        interrupted = run->cancel();
         if (interrupted)
             loop.quit();
         else if (!status)
@@ -449,13 +543,13 @@ int runCommand(const Invocation& invocation)
                                          "replace is started again first; interrupt once more "
                                          "to end at once."));
     });
-    QObject::connect(&run, &RunConfig::notice, &loop,
+    QObject::connect(run.get(), &RunConfig::notice, &loop,
                      [](const QString& text) { print(stderr, text); });
-    QObject::connect(&run, &RunConfig::stoppedInTheWay, &loop, [](const QString& described) {
+    QObject::connect(run.get(), &RunConfig::stoppedInTheWay, &loop, [](const QString& described) {
         print(stdout, QStringLiteral("Stopped %1.").arg(described));
     });
     QObject::connect(
-        &run, &RunConfig::finished, &loop,
+        run.get(), &RunConfig::finished, &loop,
         [&](const Problems& problems, const QString& installed, const QString& program) {
             const QString started =
                 QStringLiteral("Installed the config file \"%1\" as \"%2\" and started \"%3\"")
@@ -473,16 +567,24 @@ int runCommand(const Invocation& invocation)
                 status = *interruptedStatus;
             loop.quit();
         });
-    run.start(invocation.isSet("replace") ? RunConfig::InTheWay::Replace
-                                          : RunConfig::InTheWay::Refuse);
+    run->start(invocation.isSet("replace") ? RunConfig::InTheWay::Replace
+                                           : RunConfig::InTheWay::Refuse);
     if (!status && !interrupted)
         loop.exec();
     if (interrupted) {
         print(stderr, QStringLiteral("Interrupted. ") + *interrupted);
+        reportStart(*interruptedStatus);
         return *interruptedStatus;
     }
+    if (*status == Done && policy != RestartPolicy::No)
+        print(stdout, QStringLiteral("The tool's process %1 stays with it and starts it again "
+                                     "%2; stop ends both.")
+                          .arg(QCoreApplication::applicationPid())
+                          .arg(policy == RestartPolicy::Always ? QStringLiteral("whenever it ends")
+                                                               : QStringLiteral("when it fails")));
+    reportStart(*status);
     if (*status == Done && invocation.isSet("wait"))
-        return waitForServer(invocation, run.record(), *run.process(), interruptedSince);
+        return waitForServer(invocation, std::move(run), policy, !detached, interruptedSince);
     return *status;
 }
 
@@ -564,6 +666,7 @@ int statusCommand(const Invocation& invocation)
     if (const int* status = std::get_if<int>(&chosen))
         return *status;
     const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
+    const QList<Supervision> supervisions = chosenSupervisions(invocation);
     const QStringList ended = StartedServers::takeEnded();
     for (const QString& text : ended)
         print(stderr, text);
@@ -616,18 +719,41 @@ int statusCommand(const Invocation& invocation)
         } else {
             lines << QStringLiteral("  answer: none");
         }
+        QJsonObject entry = server.statusJson(port, answer);
+        for (const Supervision& supervision : supervisions) {
+            if (supervision.keeps(server)) {
+                lines << supervision.described();
+                entry.insert("restart", supervision.json());
+            }
+        }
         texts << lines.join(u'\n');
-        list.append(server.statusJson(port, answer));
+        list.append(entry);
+    }
+    // A server that is down while the tool waits to start it again.
+    for (const Supervision& supervision : supervisions) {
+        if (supervision.serverPid != 0)
+            continue;
+        allWell = false;
+        texts << (QStringList{QStringLiteral("Server of \"%1\" on UDP port %2, down")
+                                  .arg(supervision.gameDir)
+                                  .arg(supervision.port)} +
+                  supervision.described())
+                     .join(u'\n');
+        list.append(QJsonObject{{"gameDir", supervision.gameDir},
+                                {"pid", QJsonValue()},
+                                {"port", supervision.port},
+                                {"answering", false},
+                                {"restart", supervision.json()}});
     }
     if (invocation.isSet("json"))
         print(stdout,
               QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)).trimmed());
-    else if (servers.isEmpty())
+    else if (texts.isEmpty())
         print(stdout, noServerRunning(invocation));
     else
         print(stdout, texts.join(QStringLiteral("\n\n")));
     // As systemctl status and LSB's status actions: 3 when nothing runs.
-    return !allWell ? Failed : servers.isEmpty() ? NotRunning : Done;
+    return !allWell ? Failed : texts.isEmpty() ? NotRunning : Done;
 }
 
 namespace {
@@ -650,11 +776,39 @@ int stopCommand(const Invocation& invocation)
     if (const int* status = std::get_if<int>(&chosen))
         return *status;
     const QList<ServerRecord>& servers = std::get<QList<ServerRecord>>(chosen);
-    if (servers.isEmpty())
+    const QList<Supervision> supervisions = chosenSupervisions(invocation);
+    if (servers.isEmpty() && supervisions.isEmpty())
         print(stdout, noServerRunning(invocation));
     int status = Done;
+    // What keeps a server up ends first, stopping it, so that no restart follows the stop.
+    QStringList stopped;
+    for (const Supervision& supervision : supervisions) {
+        const auto kept = std::ranges::find_if(
+            servers, [&](const ServerRecord& server) { return supervision.keeps(server); });
+        const QString described = kept != servers.end()
+                                      ? kept->described(askStatus(kept->currentPort(), 500))
+                                      : QString();
+        if (const std::optional<Problem> problem = Supervisions::end(supervision)) {
+            status = failed(Problems{*problem});
+            continue;
+        }
+        const bool gone = std::ranges::none_of(
+            StartedServers::live(), [&](const auto& server) { return supervision.keeps(server); });
+        if (kept == servers.end())
+            print(stdout, QStringLiteral("Ended the tool's process %1, which was to start the "
+                                         "server of \"%2\" on UDP port %3 again.")
+                              .arg(supervision.pid)
+                              .arg(supervision.gameDir)
+                              .arg(supervision.port));
+        else if (gone && !udpPortTaken(kept->knownPort())) {
+            print(stdout, QStringLiteral("Stopped %1, and the tool's process %2 that restarted it.")
+                              .arg(described)
+                              .arg(supervision.pid));
+            stopped << kept->mark;
+        }
+    }
     for (const ServerRecord& server : servers) {
-        if (stopAndSay(server, stdout) != Done)
+        if (!stopped.contains(server.mark) && stopAndSay(server, stdout) != Done)
             status = Failed;
     }
     return status;
@@ -991,7 +1145,8 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
     constexpr int kReplaceMs = 15000;
     std::optional<QDeadlineTimer> gone;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (!catchUp() || ++ticks % 4 != 0)
+        // A wait alongside stays with its own server, and starts it again where asked.
+        if (!catchUp() || alongside || ++ticks % 4 != 0)
             return;
         const QList<ServerRecord> live = StartedServers::live();
         const auto isServer = [&](const ServerRecord& each) {
@@ -1035,18 +1190,25 @@ int showLog(const Invocation& invocation, ServerRecord server, int count, bool f
     return result;
 }
 
-// Stays with the server that run started until it ends, its log shown as it grows, and
-// stops it when interrupted, or when its log cannot be shown: nothing that it started is
-// left behind. A server that ends by itself gives its exit status; one that a stop, given
-// here or elsewhere, ends gives 0.
-int waitForServer(const Invocation& invocation, const ServerRecord& server, ServerProcess& process,
-                  const std::optional<int>& interruptedSince)
+// Stays with the server that run started until it ends, its log shown as it grows where
+// showsLog, and stops it when interrupted, or when its log cannot be shown: nothing that it
+// started is left behind. As policy asks, a server that ends is started again meanwhile. A
+// server that ends by itself, not started again, gives its exit status; one that a stop,
+// given here or elsewhere, ends gives 0.
+int waitForServer(const Invocation& invocation, std::unique_ptr<RunConfig> run,
+                  RestartPolicy policy, bool showsLog, const std::optional<int>& interruptedSince)
 {
 #ifndef Q_OS_WIN
     std::signal(SIGPIPE, SIG_IGN); // an output that is gone fails its write, and is told
 #endif
+    const ServerRecord first = run->record();
+    Supervisor supervisor(policy, std::move(run));
     std::optional<int> ended;
-    const auto stop = [&] { return stopAndSay(server, stderr); };
+    const auto stop = [&] {
+        const auto [said, stopped] = supervisor.stop();
+        print(stderr, said);
+        return stopped ? Done : Failed;
+    };
     const auto alongside = [&](QEventLoop& loop, int&, const std::function<bool()>& catchUp) {
         // The server's last lines, of its shutdown, are shown before the wait ends.
         const auto end = [&ended, &loop, catchUp](int status) {
@@ -1059,28 +1221,25 @@ int waitForServer(const Invocation& invocation, const ServerRecord& server, Serv
             if (!ended)
                 end(stop());
         });
-        auto* poll = new QTimer(&loop);
-        QObject::connect(poll, &QTimer::timeout, &loop, [&, end] {
-            if (ended)
-                return;
-            if (interruptedSince)
-                return end(stop());
-            const std::optional<StartedServers::Ending> ending =
-                StartedServers::ending(server, process);
-            if (ending && !ending->how.isEmpty())
-                print(stderr, QStringLiteral("The server %1.").arg(ending->how));
-            if (ending)
-                end(ending->status);
+        QObject::connect(&supervisor, &Supervisor::told, &loop,
+                         [](const QString& text) { print(stderr, text); });
+        QObject::connect(&supervisor, &Supervisor::ended, &loop, [&, end](int status) {
+            if (!ended)
+                end(status);
         });
-        poll->start(100);
+        if (interruptedSince)
+            QTimer::singleShot(0, &loop, [&, end] {
+                if (!ended)
+                    end(stop());
+            });
     };
-    if (server.log.isEmpty()) {
+    if (first.log.isEmpty() || !showsLog) {
         QEventLoop loop;
         int result = Done;
         alongside(loop, result, {});
         loop.exec();
     } else {
-        showLog(invocation, server, std::numeric_limits<int>::max(), true, alongside);
+        showLog(invocation, first, std::numeric_limits<int>::max(), true, alongside);
     }
     // Otherwise the log could not be shown.
     if (!ended) {

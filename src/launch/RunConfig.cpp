@@ -2,6 +2,7 @@
 
 #include "LaunchPlan.h"
 #include "ServerLaunch.h"
+#include "servers/Supervisions.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -135,7 +136,14 @@ void RunConfig::start(InTheWay inTheWay)
                                                  "stopped or started. Stop that server first, "
                                                  "then start the new one.")
                                       .arg(*problem)});
-        if (const std::optional<Problem> problem = StartedServers::stop(*running))
+        // What keeps it up ends first, so that nothing starts it again, and stops it.
+        if (const std::optional<Supervision> supervision = Supervisions::of(*running)) {
+            if (const std::optional<Problem> problem = Supervisions::end(*supervision))
+                return fail(*problem);
+        }
+        if (const std::optional<Problem> problem = StartedServers::stoppedElsewhere(*running)
+                                                       ? std::nullopt
+                                                       : StartedServers::stop(*running))
             return fail(*problem);
         m_replaced = {*running, described};
         emit stoppedInTheWay(described);
@@ -267,44 +275,60 @@ void RunConfig::notStarted(Problems problems)
 void RunConfig::bringBack(Problems problems)
 {
     const std::pair<ServerRecord, QString> replaced = *std::exchange(m_replaced, std::nullopt);
-    const ServerRecord& earlier = replaced.first;
-    const auto said = [this, described = replaced.second](Problems problems, const QString& how) {
+    m_bringingBack = true;
+    startAgain(replaced.first, [this, problems, described = replaced.second](Problems answer) {
         m_bringingBack = false;
-        problems << Problem{nullptr, QStringLiteral("The server that the new one was to replace, "
-                                                    "%1, %2")
-                                         .arg(described, how)};
+        QStringList why;
+        for (const Problem& each : answer)
+            why << each.text;
+        const QString how = answer.isEmpty()
+                                ? QStringLiteral("runs again and answers as before.")
+                                : QStringLiteral("could not be started again: ") + why.join(u' ');
+        const Problem said{nullptr, QStringLiteral("The server that the new one was to replace, "
+                                                   "%1, %2")
+                                        .arg(described, how)};
+        emit finished(problems + Problems{said}, m_installed, m_program);
+    });
+}
+
+void RunConfig::restart(const ServerRecord& earlier)
+{
+    m_installed = earlier.script;
+    m_program = earlier.program;
+    startAgain(earlier, [this](const Problems& problems) {
         emit finished(problems, m_installed, m_program);
-    };
-    const QString couldNot = QStringLiteral("could not be started again: ");
+    });
+}
+
+void RunConfig::startAgain(const ServerRecord& earlier, const std::function<void(Problems)>& then)
+{
     std::variant<StartedServer, Problem> again =
         relaunchServer(earlier.gameDir, earlier.program, earlier.script, earlier.log,
                        earlier.knownPort() ? earlier.knownPort() : kServerPort);
     if (const Problem* problem = std::get_if<Problem>(&again))
-        return said(problems, couldNot + problem->text);
+        return then({*problem});
     // The watch that reported is the sender, and goes once the event loop has it back.
     if (m_watch)
         m_watch.release()->deleteLater();
-    m_bringingBack = true;
     if (const std::optional<QString> error =
             watch(earlier, std::move(std::get<StartedServer>(again))))
-        return said(problems, couldNot + *error);
-    connect(m_watch.get(), &ServerWatch::finished, this,
-            [this, problems, said, couldNot](Problems answer) {
-                if (answer.isEmpty()) {
-                    if (const std::optional<QString> error = confirm())
-                        answer << Problem{nullptr, *error};
-                }
-                if (answer.isEmpty())
-                    return said(problems, QStringLiteral("runs again and answers as before."));
-                if (stillRunning(*m_process, m_record.mark))
-                    stopped(*m_process, m_record.mark);
-                StartedServers::retire(m_record);
-                m_process = nullptr;
-                QStringList why;
-                for (const Problem& each : answer)
-                    why << each.text;
-                said(problems, couldNot + why.join(u' '));
-            });
+        return then({{nullptr, *error}});
+    connect(m_watch.get(), &ServerWatch::finished, this, [this, then](Problems answer) {
+        if (!answer.isEmpty() && m_record.pid != 0 && !stillRunning(*m_process, m_record.mark) &&
+            StartedServers::stoppedElsewhere(m_record))
+            m_stoppedElsewhere = true;
+        if (answer.isEmpty()) {
+            if (const std::optional<QString> error = confirm())
+                answer << Problem{nullptr, *error};
+        }
+        if (!answer.isEmpty()) {
+            if (stillRunning(*m_process, m_record.mark))
+                stopped(*m_process, m_record.mark);
+            StartedServers::retire(m_record);
+            m_process = nullptr;
+        }
+        then(answer);
+    });
 }
 
 std::optional<QString> RunConfig::cancel()

@@ -4,6 +4,7 @@
 #include "servers/StartedServers.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -34,6 +35,14 @@ public:
     // Runs up to the start and its watch, after the check unless it was made; finished
     // follows once, now or when the watch ends.
     void start(InTheWay inTheWay);
+
+    // Starts again, as it was started, the server of the record, which has ended, and watches
+    // its start; finished follows once, as for a start.
+    void restart(const ServerRecord& earlier);
+
+    // Whether a stop of the tool's, given elsewhere, ended the server while its start was
+    // watched.
+    bool stoppedElsewhere() const { return m_stoppedElsewhere; }
 
     // Ends the run as its user interrupted it: stops the server that it started and
     // watches, if any, and returns what became of the servers, to say. Where that would
@@ -76,6 +85,9 @@ private:
     void notStarted(Problems problems);
     // Starts again the server that the run stopped, and ends the run with how that went.
     void bringBack(Problems problems);
+    // Starts the server of the record again and watches it; then, with what kept it from
+    // answering, empty when it answers.
+    void startAgain(const ServerRecord& earlier, const std::function<void(Problems)>& then);
 
     QString m_typedGameDir;
     QString m_outputPath;
@@ -91,6 +103,7 @@ private:
     bool m_bringingBack = false;
     bool m_cancelled = false;
     bool m_checked = false;
+    bool m_stoppedElsewhere = false;
     QString m_installed;
     QString m_program;
 };

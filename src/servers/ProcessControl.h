@@ -32,6 +32,10 @@ bool askToQuit(qint64 pid, quint16 port, const QString& rconPassword);
 // Ends the process pid at once, and on POSIX systems with it every process of its group.
 void forceToEnd(qint64 pid);
 
+// Asks the process pid alone, not its group, to end, as SIGTERM asks, or with force ends it at
+// once; on Windows, where a console program cannot be asked, ends it either way.
+void endProcess(qint64 pid, bool force);
+
 // A process that still runs in a server's group.
 struct GroupMember {
     qint64 pid;

@@ -208,6 +208,11 @@ void forceToEnd(qint64 pid)
     signalServer(pid, SIGKILL);
 }
 
+void endProcess(qint64 pid, bool force)
+{
+    kill(pid_t(pid), force ? SIGKILL : SIGTERM);
+}
+
 QList<GroupMember> processGroup(qint64 pid)
 {
     QList<GroupMember> members;

@@ -165,6 +165,12 @@ void forceToEnd(qint64 pid)
         TerminateProcess(process.handle, 1);
 }
 
+void endProcess(qint64 pid, bool)
+{
+    if (const Handle process = openProcess(pid, PROCESS_TERMINATE); process.handle)
+        TerminateProcess(process.handle, 1);
+}
+
 QList<GroupMember> processGroup(qint64 pid)
 {
     const Handle job = openJob(pid, JOB_OBJECT_QUERY);

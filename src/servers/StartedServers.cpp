@@ -1,6 +1,7 @@
 #include "StartedServers.h"
 
 #include "ServerProcess.h"
+#include "Supervisions.h"
 #include "config/ConfigFile.h"
 #include "launch/LaunchPlan.h"
 #include "network/StatusSocket.h"
@@ -20,11 +21,6 @@
 #include <QThread>
 
 namespace {
-
-QString recordsFolder()
-{
-    return stateFolder() + QStringLiteral("/servers");
-}
 
 constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
@@ -46,11 +42,34 @@ bool makeOwnFolders(const QString& path)
     return QFileInfo(path).isDir();
 }
 
-// Makes the records folder, and the state folder that holds it; true when it is a folder.
-bool makeRecordsFolder()
+} // namespace
+
+QString StartedServers::recordsFolder()
+{
+    return stateFolder() + QStringLiteral("/servers");
+}
+
+bool StartedServers::makeRecordsFolder()
 {
     return makeOwnFolders(recordsFolder());
 }
+
+QString StartedServers::lastLines(const QString& log)
+{
+    QFile file;
+    if (log.isEmpty() || openRegularFile(file, log))
+        return {};
+    file.seek(std::max<qint64>(0, file.size() - 4096));
+    const QStringList lines =
+        QString::fromLocal8Bit(file.readAll())
+            .split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+    return lines.mid(std::max<qsizetype>(0, lines.size() - 8)).join(u'\n');
+}
+
+namespace {
+
+using StartedServers::makeRecordsFolder;
+using StartedServers::recordsFolder;
 
 QString recordPath(qint64 pid)
 {
@@ -369,20 +388,13 @@ QStringList takeEnded()
                            .arg(server.pid)
                            .arg(server.gameDir,
                                 server.startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        QFile log;
-        if (!server.log.isEmpty() && !openRegularFile(log, server.log)) {
-            log.seek(std::max<qint64>(0, log.size() - 4096));
-            const QStringList lines =
-                QString::fromLocal8Bit(log.readAll())
-                    .split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+        if (QFile log; !server.log.isEmpty() && !openRegularFile(log, server.log))
             text += QStringLiteral(" The last lines of its log \"%1\":\n%2")
-                        .arg(server.log,
-                             lines.mid(std::max<qsizetype>(0, lines.size() - 8)).join(u'\n'));
-        }
+                        .arg(server.log, lastLines(server.log));
         texts << text;
         retire(server);
     }
-    return texts;
+    return texts + Supervisions::takeUntold();
 }
 
 std::optional<QString> remember(const ServerRecord& server)

@@ -73,6 +73,17 @@ struct ServerRecord {
 // folder, shared by every run of the tool and by both faces.
 namespace StartedServers {
 
+// The folder of the records, in the state folder.
+QString recordsFolder();
+
+// Makes the records folder, and the state folder that holds it, each the user's alone; true
+// when it is a folder.
+bool makeRecordsFolder();
+
+// The last lines of the log, from at most its last 4 KiB, one per line; none where it cannot
+// be read.
+QString lastLines(const QString& log);
+
 // Narrows the state folder and its records folder, where they are the user's and an earlier
 // version left them writable by others, to the user alone; what it did, to say once.
 std::optional<QString> narrowFolders();
@@ -94,7 +105,8 @@ std::variant<QList<ServerRecord>, Problem> chosen(const std::optional<QString>& 
 
 // The servers that ended without the tool stopping them, or whose number now belongs to
 // another program, each said once with when it started and the last lines of its log; their
-// records go, and with them the hold on their script numbers.
+// records go, and with them the hold on their script numbers. Then what the supervisions
+// have to tell, each said once.
 QStringList takeEnded();
 
 // The servers that ended by themselves and have not been said yet, whose script numbers

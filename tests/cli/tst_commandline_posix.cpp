@@ -564,7 +564,10 @@ private slots:
     // run --wait stays with its server, whose console lines it prints as they come, until it
     // ends: stopped by SIGTERM, its shutdown shown, or by a stop given elsewhere, with 0; after
     // a crash, even one that status told first, with the server's own status, which the
-    // engine makes 2. An output that takes nothing stops the server.
+    // engine makes 2. An output that takes nothing stops the server. With --restart, a crash
+    // or a silence is followed by a restart, told once, and the log goes on; a server that
+    // cannot start again ends the wait after the start limit; a stop is followed by none. The
+    // same without --wait, through the tool's own process, which a replace keeps.
     void runWaitsForItsServer()
     {
         FakeGameTree tree(FakeGameTree::RealEngine);
@@ -575,7 +578,28 @@ private slots:
         const QString oddConfig = oddTree + "/100% my.cfg";
         QVERIFY(QFile::link(tree.gameDir, oddTree));
         QVERIFY(QFile::copy(tree.outputPath, oddConfig));
+        qputenv("QUORVEX_TEST_RESTART_MS", "100,3000");
+        // The server that runs in place of the one before, once status has told why, once.
+        const auto restarted = [&](pid_t before) {
+            QJsonObject now;
+            QString told;
+            const auto back = [&] {
+                const Ran status = run({"status", "--json"});
+                told += status.err;
+                now = QJsonDocument::fromJson(status.out)[0].toObject();
+                return now["pid"].toInteger(before) != before && now["answering"].toBool() &&
+                       now["restart"].toObject()["restarts"].toInt() == 1;
+            };
+            const bool toldOnce = QTest::qWaitFor(back, 20000) &&
+                                  told.contains("the tool starts it again") &&
+                                  !run({"status"}).err.contains("again");
+            return toldOnce ? now : QJsonObject();
+        };
+        const QString map = tree.gameDir + "/baseq3/maps/" + EngineTree::kMap + ".bsp";
         for (const auto& [end, status] : {std::pair{"SIGTERM", 0},
+                                          {"restarted after SIGSEGV, SIGTERM", 0},
+                                          {"restarted after silence, stop", 0},
+                                          {"restarted, a crash loop", 1},
                                           {"the unit's command, SIGTERM", 0},
                                           {"the container's command, SIGTERM", 0},
                                           {"stop", 0},
@@ -588,6 +612,8 @@ private slots:
                 waiting.setStandardOutputFile("/dev/full");
             QStringList command{PROGRAM,      "run",      "--wait",       "--game-dir",
                                 tree.gameDir, "--output", tree.outputPath};
+            if (how.starts_with("restarted"))
+                command << "--restart=on-failure";
             if (how.starts_with("the unit")) {
                 const Ran printed = run({"service", "--print", "--game-dir", oddTree, "--output",
                                          oddConfig, "--port", "27960"});
@@ -629,6 +655,20 @@ private slots:
             const pid_t server = pid_t(servers[0].toObject()["pid"].toInteger());
             if (how == "stop") {
                 QCOMPARE(run({"stop"}).status, 0);
+            } else if (how.starts_with("restarted after")) {
+                kill(server, how.find("SIGSEGV") != how.npos ? SIGSEGV : SIGSTOP);
+                const QJsonObject back = restarted(server);
+                QVERIFY(!back.isEmpty());
+                QVERIFY(back["restart"].toObject()["lastReason"].toString().contains(
+                    how.find("SIGSEGV") != how.npos ? "exited with status 2" : "no status query"));
+                if (how.ends_with("stop"))
+                    QCOMPARE(run({"stop"}).status, 0);
+                else
+                    kill(pid_t(waiting.processId()), SIGTERM);
+                QTRY_VERIFY_WITH_TIMEOUT(processGone(pid_t(back["pid"].toInteger())), 15000);
+            } else if (how.ends_with("crash loop")) {
+                QVERIFY(QFile::rename(map, map + ".away"));
+                kill(server, SIGSEGV);
             } else if (how.starts_with("SIGSEGV")) {
                 if (how != "SIGSEGV")
                     kill(pid_t(waiting.processId()), SIGSTOP);
@@ -641,16 +681,53 @@ private slots:
             } else if (how.ends_with("SIGTERM")) {
                 kill(pid_t(waiting.processId()), SIGTERM);
             }
-            QVERIFY(waiting.waitForFinished(15000));
+            QVERIFY(waiting.state() == QProcess::NotRunning || waiting.waitForFinished(15000));
             QVERIFY2(waiting.exitCode() == status,
                      qPrintable(QString::number(waiting.exitCode()) + u' ' + end + u' ' +
                                 waiting.readAllStandardError()));
-            QCOMPARE(waiting.readAllStandardOutput().contains("----- Server Shutdown"),
-                     how != "full output");
+            const QByteArray out = waiting.readAllStandardOutput();
+            QCOMPARE(out.contains("----- Server Shutdown"), how != "full output");
+            // The log goes on from the restarted server, never shown again from its start.
+            QCOMPARE(out.count("Common Initialization"), how.starts_with("restarted after") ? 2
+                                                         : how.ends_with("crash loop")      ? 5
+                                                         : how == "full output"             ? 0
+                                                                                            : 1);
+            if (how.ends_with("crash loop")) {
+                QVERIFY(QFile::rename(map + ".away", map));
+                const Ran told = run({"status"});
+                QVERIFY2(told.status == 1 && told.err.contains("started 5 times within 5 "
+                                                               "minutes, so the tool starts it no "
+                                                               "more"),
+                         qPrintable(told.err));
+            }
+            QTest::qWait(500); // for a restart, which none should follow
             QCOMPARE(run({"status"}).status, 3);
             QVERIFY(processGone(server));
         }
         QVERIFY(!udpPortTaken(kServerPort));
+        // Without --wait, the tool's own process stays with the server and restarts it; a
+        // replace keeps it, and stop ends it first.
+        const QStringList paths{"--game-dir", tree.gameDir, "--output", tree.outputPath};
+        const Ran kept = run(QStringList{"run", "--restart=on-failure"} + paths);
+        QVERIFY2(kept.status == 0 && kept.out.contains("starts it again when it fails"),
+                 qPrintable(kept.err));
+        QJsonObject server = QJsonDocument::fromJson(run({"status", "--json"}).out)[0].toObject();
+        kill(pid_t(server["pid"].toInteger()), SIGSEGV);
+        server = restarted(pid_t(server["pid"].toInteger()));
+        const qint64 keeper = server["restart"].toObject()["supervisor"].toInteger();
+        QVERIFY(!server.isEmpty() && processStatus(pid_t(keeper)));
+        QCOMPARE(run(QStringList{"run", "--replace"} + paths).status, 0);
+        server = QJsonDocument::fromJson(run({"status", "--json"}).out)[0].toObject();
+        QCOMPARE(server["restart"].toObject()["policy"].toString(), "on-failure");
+        QVERIFY(processGone(pid_t(keeper)));
+        const Ran stopped = run({"stop"});
+        QVERIFY2(stopped.status == 0 && stopped.out.contains("and the tool's process"),
+                 qPrintable(stopped.out + stopped.err));
+        QVERIFY(processGone(pid_t(server["restart"].toObject()["supervisor"].toInteger())));
+        QTest::qWait(500);
+        QCOMPARE(run({"status"}).status, 3);
+        QVERIFY(!udpPortTaken(kServerPort));
+        qunsetenv("QUORVEX_TEST_RESTART_MS");
     }
 
     // players and kick against a stand-in, a process of the test's remembered as a started
