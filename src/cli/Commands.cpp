@@ -731,7 +731,12 @@ int statusCommand(const Invocation& invocation)
     }
     // A server that is down while the tool waits to start it again.
     for (const Supervision& supervision : supervisions) {
-        if (supervision.serverPid != 0)
+        // Its restart, whose start is watched, is among the servers already.
+        if (supervision.serverPid != 0 ||
+            std::ranges::any_of(servers, [&](const ServerRecord& server) {
+                return server.knownPort() == supervision.port &&
+                       QDir::cleanPath(server.gameDir) == QDir::cleanPath(supervision.gameDir);
+            }))
             continue;
         allWell = false;
         texts << (QStringList{QStringLiteral("Server of \"%1\" on UDP port %2, down")

@@ -59,6 +59,12 @@ const ServerRecord* Supervisor::server() const
 
 void Supervisor::look()
 {
+    // A stop of the tool's asks through the record, and is answered as an interruption is.
+    if (m_policy != RestartPolicy::No && !m_over && Supervisions::stopAsked(m_record.pid)) {
+        const auto [said, stopped] = stop();
+        emit told(said);
+        return emit ended(stopped ? 0 : 1);
+    }
     if (!m_up || m_over)
         return;
     const std::optional<StartedServers::Ending> ending =

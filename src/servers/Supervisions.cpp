@@ -51,6 +51,7 @@ QJsonObject toJson(const Supervision& supervision, const QJsonArray& untold)
             {"restartAt", supervision.restartAt.toString(Qt::ISODateWithMs)},
             {"downReason", supervision.downReason},
             {"ended", supervision.ended},
+            {"stopping", supervision.stopping},
             {"untold", untold}};
 }
 
@@ -76,7 +77,8 @@ std::optional<std::pair<Supervision, QJsonArray>> readSupervision(const QString&
         .serverStartTime = json["serverStartTime"].toString(),
         .restartAt = QDateTime::fromString(json["restartAt"].toString(), Qt::ISODateWithMs),
         .downReason = json["downReason"].toString(),
-        .ended = json["ended"].toString()};
+        .ended = json["ended"].toString(),
+        .stopping = json["stopping"].toBool()};
     if (supervision.pid <= 0 || supervision.identity.startTime.isEmpty() || !policy)
         return std::nullopt;
     return std::pair{supervision, json["untold"].toArray()};
@@ -179,12 +181,15 @@ std::optional<QString> keep(const Supervision& supervision, const QString& tell)
         return QStringLiteral("Could not hold \"%1\" to keep the record of the restarts.")
             .arg(QDir::toNativeSeparators(StartedServers::recordsFolder()));
     QJsonArray untold;
-    if (const auto earlier = readSupervision(path))
+    Supervision kept = supervision;
+    if (const auto earlier = readSupervision(path)) {
         untold = earlier->second;
+        kept.stopping = kept.stopping || earlier->first.stopping;
+    }
     if (!tell.isEmpty())
         untold.append(tell);
     if (const std::optional<QString> reason = writeFileAtomically(
-            path, QJsonDocument(toJson(supervision, untold)).toJson(), Readers::OwnerOnly))
+            path, QJsonDocument(toJson(kept, untold)).toJson(), Readers::OwnerOnly))
         return QStringLiteral("Could not keep the record of the restarts as \"%1\": %2.")
             .arg(QDir::toNativeSeparators(path), *reason);
     return std::nullopt;
@@ -245,14 +250,23 @@ QStringList takeUntold()
     return texts;
 }
 
+bool stopAsked(qint64 pid)
+{
+    const auto kept = readSupervision(supervisionPath(pid));
+    return kept && kept->first.stopping;
+}
+
 std::optional<Problem> end(const Supervision& supervision)
 {
     if (!supervisorRuns(supervision))
         return std::nullopt;
-    // Its server's stop, or the stop of a start it watches, takes up to twice the stop's time;
-    // and the port's release as long again.
+    Supervision stopping = supervision;
+    stopping.stopping = true;
+    if (const std::optional<QString> error = keep(stopping))
+        return Problem{nullptr, *error};
+    // Its server's stop, or the stop of a start that it watches, takes up to twice the stop's
+    // time, and the port's release as long again.
     constexpr int kEndMs = 4 * ServerProcess::kStopMs;
-    endProcess(supervision.pid, false);
     for (const bool force : {false, true}) {
         const QDeadlineTimer deadline(force ? ServerProcess::kStopMs : kEndMs);
         while (supervisorRuns(supervision) && !deadline.hasExpired())

@@ -35,6 +35,8 @@ struct Supervision {
     QString downReason;
     // Why it gave up, once it has.
     QString ended;
+    // A stop of the tool's has asked it to end.
+    bool stopping = false;
 
     // Whether it keeps the server up: its process still runs, and it has not given up.
     bool running() const;
@@ -49,8 +51,8 @@ struct Supervision {
 // The supervisions' records, one small file each beside the servers' records.
 namespace Supervisions {
 
-// Keeps the supervision's record, and what to tell of it once, after what is still untold;
-// on failure, why.
+// Keeps the supervision's record, and what to tell of it once, after what is still untold,
+// and a stop's request; on failure, why.
 std::optional<QString> keep(const Supervision& supervision, const QString& tell = {});
 
 // Forgets the supervision, which has ended as asked, with what of it is untold.
@@ -69,9 +71,13 @@ std::optional<Supervision> of(const ServerRecord& server);
 // of supervisions that no longer run go with it.
 QStringList takeUntold();
 
-// Ends the supervision as stop does: has the supervisor stop its server and end, waits until
-// it has, and forces it after the stop's time; the supervision's server, if one is left, is
-// for the caller to stop. On failure, why.
+// Whether a stop of the tool's has asked the supervision to end.
+bool stopAsked(qint64 pid);
+
+// Ends the supervision as stop does: asks the supervisor, through its record, to stop its
+// server and end, which it sees within a tenth of a second, waits until it has, and forces it
+// after the time that a stop takes; the supervision's server, if one is left, is for the
+// caller to stop. On failure, why.
 std::optional<Problem> end(const Supervision& supervision);
 
 } // namespace Supervisions
