@@ -7,7 +7,8 @@
 // that never comes up; with one named answer, it answers getstatus on its net_port of
 // 127.0.0.1 with what the script it was started with sets, answers the remote console's
 // status with four clients and its echo as the engine does, and quits on its quit, writing
-// quit.<pid>, for up to a minute; with one named child, it first starts a copy
+// quit.<pid>, for up to a minute, or crashes with status 3 on the first query after a file
+// crash.<port> appears, taking it away; with one named child, it first starts a copy
 // of itself that runs on for a minute, as a start script's engine; and with one named fail,
 // it takes that file away and ends at once with status 3, as a server that cannot start.
 #include "script/ScriptReader.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 // clang-format off
@@ -26,7 +28,7 @@
 namespace {
 
 // Answers as a server running the script arena/<name>.cfg of the working folder would.
-int answer(const QString& script, quint16 port, const QString& quitRecord)
+int answer(const QString& script, quint16 port, const QString& records, const QString& quitRecord)
 {
     QFile file(QStringLiteral("arena/%1.cfg").arg(script));
     if (!file.open(QIODevice::ReadOnly))
@@ -55,6 +57,8 @@ int answer(const QString& script, quint16 port, const QString& quitRecord)
     for (int got; (got = recvfrom(socket, buffer, sizeof buffer, 0,
                                   reinterpret_cast<sockaddr*>(&from), &size)) > 0;
          size = sizeof from) {
+        if (QFile::remove(records + QStringLiteral("/crash.%1").arg(port)))
+            std::abort();
         const QByteArray query(buffer, got);
         QList<QByteArray> replies;
         if (query == start + "getstatus")
@@ -138,6 +142,6 @@ int main(int argc, char* argv[])
         return answer(
             app.arguments().constLast(),
             quint16(app.arguments().value(app.arguments().indexOf("net_port") + 1).toUInt()),
-            records + QStringLiteral("/quit.") + pid);
+            records, records + QStringLiteral("/quit.") + pid);
     return 0;
 }

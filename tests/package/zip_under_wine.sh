@@ -229,13 +229,33 @@ printf '%s\n' "$said" | grep -q 'on UDP port 27961' &&
 wait_for '! kill -0 $waiting 2>/dev/null'
 tr -d '\r' <"$work/wait.log" | tail -n 1 | grep -qx 'status 0' ||
     fail "run --wait said: $(cat "$work/wait.log")"
+# Kept up on 27961 by run --wait --restart=on-failure: the stand-in, once crashed, is started
+# again and answers, which status tells once; a stop ends both, and the wait with 0.
+(cd "$work" && /usr/lib/wine/wine64 "$com" run --wait --restart=on-failure --port 27961 "$@" \
+    >"$work/restart.log" 2>&1
+    echo "status $?" >>"$work/restart.log") &
+waiting=$!
+wait_for 'companion status --port 27961 --json | grep -q "\"restarts\": 0"'
+# Wine gives status 0 to a program that taskkill /F or SIGKILL ends, which on-failure rightly
+# leaves down, so the stand-in crashes instead, at the next status query.
+touch "$work/records/crash.27961"
+told=""
+wait_for 'told="$told$(companion status --port 27961 --json)"; printf "%s" "$told" | grep -q "\"restarts\": 1"'
+printf '%s\n' "$told" | grep -q 'the tool starts it again in 1 s, as --restart=on-failure asks' ||
+    fail "the restart was not told: $told"
+said=$(companion stop --port 27961)
+printf '%s\n' "$said" | grep -q "and the tool's process [0-9]* that restarted it" &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop of a kept server said: $said"
+wait_for '! kill -0 $waiting 2>/dev/null'
+tr -d '\r' <"$work/restart.log" | tail -n 1 | grep -qx 'status 0' ||
+    fail "run --wait --restart said: $(cat "$work/restart.log")"
 said=$(companion stop)
 printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop said: $said"
 said=$(companion status)
 [ "$said" = "$(printf 'No server that this tool started is running.\nstatus 3')" ] ||
     fail "status after stop said: $said"
-[ "$(ls "$work/records" | grep -c '^quit\.')" = 4 ] ||
+[ "$(ls "$work/records" | grep -c '^quit\.')" = 5 ] ||
     fail "the stand-ins were not stopped through the remote console: $(ls "$work/records")"
 rm "$work/records/answer"
 
