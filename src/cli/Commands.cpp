@@ -52,25 +52,10 @@ namespace {
 // cmd.exe and PowerShell have no common way to continue a line, so each stands alone.
 const QString kContinuation = QStringLiteral("\n");
 
-// A value after its option's "=", as CommandLineToArgvW, which Windows programs split
-// their command line with, takes it back: in double quotes where it holds white space or
-// quotes, with each quote and the backslashes before it escaped.
+// A value after its option's "=", as CommandLineToArgvW takes it back.
 QString shellQuoted(const QString& value)
 {
-    if (std::none_of(value.begin(), value.end(), [](QChar c) { return c.isSpace() || c == u'"'; }))
-        return value;
-    QString quoted = QStringLiteral("\"");
-    int backslashes = 0;
-    for (const QChar c : value) {
-        if (c == u'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted += QString(backslashes * (c == u'"' ? 2 : 1), u'\\');
-        backslashes = 0;
-        quoted += c == u'"' ? QStringLiteral("\\\"") : QString(c);
-    }
-    return quoted + QString(backslashes * 2, u'\\') + u'"';
+    return value.isEmpty() ? value : windowsArgument(value);
 }
 #else
 const QString kContinuation = QStringLiteral(" \\\n");
@@ -444,12 +429,11 @@ std::variant<RestartPolicy, int> chosenRestart(const Invocation& invocation, qui
                               .arg(invocation.value("restart")),
                           findCommand(QStringLiteral("run")));
     }
-    if (const std::optional<ServerRecord> running =
-            invocation.isSet("replace") ? StartedServers::holdingGamePort(port) : std::nullopt) {
-        if (const std::optional<Supervision> supervision = Supervisions::of(*running))
-            return supervision->policy;
-    }
-    return RestartPolicy::No;
+    // Whether the server that it keeps up runs or is down for now.
+    const QList<Supervision> kept = invocation.isSet("replace")
+                                        ? Supervisions::running(std::nullopt, port)
+                                        : QList<Supervision>();
+    return kept.isEmpty() ? RestartPolicy::No : kept[0].policy;
 }
 
 #ifndef Q_OS_WIN
@@ -459,10 +443,12 @@ std::variant<RestartPolicy, int> chosenRestart(const Invocation& invocation, qui
 int runKeptUp(const Invocation& invocation, const ServerSettings& settings,
               std::optional<quint16> port, RestartPolicy policy)
 {
-    QStringList arguments{QStringLiteral("run"),        QStringLiteral("--wait"),
-                          QStringLiteral("--restart"),  restartWord(policy),
-                          QStringLiteral("--game-dir"), settings.gameDir,
-                          QStringLiteral("--output"),   settings.outputPath};
+    // By their absolute paths, as it works from the root folder, so as to hold no other.
+    QStringList arguments{
+        QStringLiteral("run"),        QStringLiteral("--wait"),
+        QStringLiteral("--restart"),  restartWord(policy),
+        QStringLiteral("--game-dir"), absoluteGameDir(settings.gameDir, nativePathStyle()),
+        QStringLiteral("--output"),   QFileInfo(settings.outputPath).absoluteFilePath()};
     if (port)
         arguments << QStringLiteral("--port") << QString::number(*port);
     for (const char* option : {"replace", "fresh"}) {
@@ -500,6 +486,11 @@ int runCommand(const Invocation& invocation)
 {
     takeStartReport();
     const bool detached = reportsStart();
+#ifndef Q_OS_WIN
+    // An output that is gone fails its write, rather than end the run before its report.
+    if (detached)
+        std::signal(SIGPIPE, SIG_IGN);
+#endif
     const ServerSettings settings = pathsToRun(invocation);
     const std::variant<std::optional<quint16>, int> port = chosenPort(invocation);
     if (const int* status = std::get_if<int>(&port))
@@ -588,29 +579,37 @@ int runCommand(const Invocation& invocation)
     return *status;
 }
 
-#ifndef Q_OS_WIN
 namespace {
 
 // Says how to start the unit now and at boot, or with enable has systemd do it.
 int startService(const BootService& service, bool enable)
 {
+#ifndef Q_OS_WIN
     if (geteuid() == 0)
         print(stderr, QStringLiteral("This is root's own user unit. On a server, a system unit "
                                      "in /etc/systemd/system with User= naming the account the "
                                      "game server runs as is the usual choice: service --print "
                                      "gives the unit to start from."));
+#endif
     const std::optional<QString> problem =
         enable ? enableBootService(service) : std::optional<QString>();
     if (!enable || problem) {
         print(stdout, QStringLiteral("To start it now and at every boot:\n  ") +
                           startSteps(service).join(QStringLiteral("\n  ")));
-        return enable ? failed(QStringList(*problem + QStringLiteral(" The unit was not "
-                                                                     "enabled.")))
+        return enable ? failed(QStringList(*problem + QStringLiteral(" The %1 was not "
+                                                                     "enabled.")
+                                                          .arg(service.what)))
                       : Done;
     }
+#ifdef Q_OS_WIN
+    print(stdout, QStringLiteral("Task Scheduler holds the task %1, and starts the server at "
+                                 "every start-up of Windows; schtasks /Run /TN %1 starts it now.")
+                      .arg(service.name));
+#else
     print(stdout, QStringLiteral("systemd has enabled and started %1, and starts it at every "
                                  "boot; journalctl --user -u %1 shows its lines.")
                       .arg(service.name));
+#endif
     return Done;
 }
 
@@ -620,11 +619,22 @@ int removeService(quint16 port)
     if (const QString* problem = std::get_if<QString>(&removal))
         return failed(QStringList(*problem));
     const auto [removed, throughSystemd] = std::get<Removal>(removal);
+#ifdef Q_OS_WIN
+    print(stdout, (!removed ? QStringLiteral("There is no task definition quorvex-%1 of yours.")
+                   : throughSystemd
+                       ? QStringLiteral("Task Scheduler deleted the task quorvex-%1, and its "
+                                        "definition was removed; a server that it started runs "
+                                        "on until stop --port %1.")
+                       : QStringLiteral("Removed the definition of quorvex-%1, which Task "
+                                        "Scheduler did not hold."))
+                      .arg(port));
+#else
     print(stdout, (!removed         ? QStringLiteral("There is no unit quorvex-%1 of yours.")
                    : throughSystemd ? QStringLiteral("Stopped, disabled and removed quorvex-%1.")
                                     : QStringLiteral("Removed quorvex-%1; no service manager of "
                                                      "yours answers, so none was running it."))
                       .arg(port));
+#endif
     return Done;
 }
 
@@ -648,17 +658,27 @@ int serviceCommand(const Invocation& invocation)
     if (const Problems* problems = std::get_if<Problems>(&service))
         return failed(*problems, findCommand("service"));
     const BootService& unit = std::get<BootService>(service);
+#ifdef Q_OS_WIN
+    // Shown as text, in the console's characters, rather than as the file's UTF-16.
+    if (invocation.isSet("print")) {
+        print(stdout, QString::fromUtf16(reinterpret_cast<const char16_t*>(unit.unit.constData()),
+                                         unit.unit.size() / 2)
+                          .mid(1)
+                          .remove(u'\r'));
+        return Done;
+    }
+#else
     if (invocation.isSet("print"))
         return writeBytesToStandardOutput(unit.unit, QStringLiteral("the unit"));
+#endif
     const std::variant<bool, QString> written = writeBootService(unit);
     if (const QString* problem = std::get_if<QString>(&written))
         return failed(QStringList(*problem));
-    print(stdout, (std::get<bool>(written) ? QStringLiteral("The unit \"%1\" is written already.")
-                                           : QStringLiteral("Wrote the unit \"%1\"."))
-                      .arg(unit.unitPath));
+    print(stdout, (std::get<bool>(written) ? QStringLiteral("The %1 \"%2\" is written already.")
+                                           : QStringLiteral("Wrote the %1 \"%2\"."))
+                      .arg(unit.what, unit.unitPath));
     return startService(unit, invocation.isSet("enable"));
 }
-#endif
 
 int statusCommand(const Invocation& invocation)
 {
@@ -788,8 +808,12 @@ int stopCommand(const Invocation& invocation)
     // What keeps a server up ends first, stopping it, so that no restart follows the stop.
     QStringList stopped;
     for (const Supervision& supervision : supervisions) {
-        const auto kept = std::ranges::find_if(
-            servers, [&](const ServerRecord& server) { return supervision.keeps(server); });
+        // Its server, or the restart whose start it watches.
+        const auto kept = std::ranges::find_if(servers, [&](const ServerRecord& server) {
+            return supervision.keeps(server) ||
+                   (supervision.serverPid == 0 && server.knownPort() == supervision.port &&
+                    QDir::cleanPath(server.gameDir) == QDir::cleanPath(supervision.gameDir));
+        });
         const QString described = kept != servers.end()
                                       ? kept->described(askStatus(kept->currentPort(), 500))
                                       : QString();
@@ -797,8 +821,11 @@ int stopCommand(const Invocation& invocation)
             status = failed(Problems{*problem});
             continue;
         }
-        const bool gone = std::ranges::none_of(
-            StartedServers::live(), [&](const auto& server) { return supervision.keeps(server); });
+        const bool gone =
+            kept == servers.end() ||
+            std::ranges::none_of(StartedServers::live(), [&](const ServerRecord& server) {
+                return server.pid == kept->pid && server.identity == kept->identity;
+            });
         if (kept == servers.end())
             print(stdout, QStringLiteral("Ended the tool's process %1, which was to start the "
                                          "server of \"%2\" on UDP port %3 again.")
@@ -1207,7 +1234,8 @@ int waitForServer(const Invocation& invocation, std::unique_ptr<RunConfig> run,
     std::signal(SIGPIPE, SIG_IGN); // an output that is gone fails its write, and is told
 #endif
     const ServerRecord first = run->record();
-    Supervisor supervisor(policy, std::move(run));
+    Supervisor supervisor(policy, std::move(run),
+                          showsLog ? Supervisor::Telling::Here : Supervisor::Telling::Later);
     std::optional<int> ended;
     const auto stop = [&] {
         const auto [said, stopped] = supervisor.stop();

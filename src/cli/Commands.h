@@ -7,9 +7,7 @@ int createCommand(const Invocation& invocation);
 int showCommand(const Invocation& invocation);
 int mapsCommand(const Invocation& invocation);
 int runCommand(const Invocation& invocation);
-#ifndef Q_OS_WIN
 int serviceCommand(const Invocation& invocation);
-#endif
 int statusCommand(const Invocation& invocation);
 int stopCommand(const Invocation& invocation);
 int rconCommand(const Invocation& invocation);

@@ -113,52 +113,10 @@ std::variant<BootService, Problems> bootService(const QString& program, const QS
         unit += QStringLiteral("Environment=%1\n")
                     .arg(quotedValue(QStringLiteral("XDG_STATE_HOME=") + state));
     unit += QStringLiteral("\n[Install]\nWantedBy=default.target\n");
-    return BootService{unitName(port), unitPath(port), unit.toUtf8()};
-}
-
-std::variant<bool, QString> writeBootService(const BootService& service)
-{
-    QFile file;
-    if (QFileInfo(service.unitPath).isSymLink())
-        return QStringLiteral("\"%1\" is a link; the tool writes no unit through it. Remove it, "
-                              "or leave it as your own.")
-            .arg(service.unitPath);
-    if (QFileInfo::exists(service.unitPath)) {
-        if (const std::optional<QString> problem = openRegularFile(file, service.unitPath))
-            return QStringLiteral("\"%1\" cannot be read: %2.").arg(service.unitPath, *problem);
-        if (file.readAll() == service.unit)
-            return true;
-        return QStringLiteral("\"%1\" holds another unit than the one that service would write, "
-                              "such as one that was edited since, and is left as it is. Compare "
-                              "it with service --print, or take it away with service --remove "
-                              "and write it again.")
-            .arg(service.unitPath);
-    }
-    if (!QDir().mkpath(unitFolder()))
-        return QStringLiteral("The folder \"%1\" cannot be made.").arg(unitFolder());
-    if (std::optional<QString> problem = writeFileAtomically(service.unitPath, service.unit))
-        return QStringLiteral("Could not write \"%1\": %2.").arg(service.unitPath, *problem);
-    return false;
+    return BootService{unitName(port), unitPath(port), unit.toUtf8(), QStringLiteral("unit")};
 }
 
 namespace {
-
-// Runs program, such as systemctl, with arguments; nothing once it has done so, else what it
-// said, or why it could not run.
-std::optional<QString> runForService(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return QStringLiteral("%1 could not be run: %2").arg(program, process.errorString());
-    }
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
-        return std::nullopt;
-    return QString::fromLocal8Bit(process.readAll()).trimmed();
-}
 
 std::optional<QString> systemctl(const QStringList& arguments)
 {

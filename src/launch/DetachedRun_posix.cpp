@@ -39,6 +39,8 @@ std::optional<int> DetachedRun::outcome()
     return WIFEXITED(ended) ? WEXITSTATUS(ended) : 128 + WTERMSIG(ended);
 }
 
+// In a session and the root folder of its own, with the starter's standard input, output and
+// error and its report pipe, and no other descriptor of the starter's, as a daemon would be.
 std::variant<DetachedRun, QString> startDetachedRun(const QStringList& arguments)
 {
     int ends[2];
@@ -72,6 +74,8 @@ std::variant<DetachedRun, QString> startDetachedRun(const QStringList& arguments
     int error = 0;
     for (const int step :
          {posix_spawn_file_actions_adddup2(&actions, ends[1], kReportFd),
+          posix_spawn_file_actions_addclosefrom_np(&actions, kReportFd + 1),
+          posix_spawn_file_actions_addchdir_np(&actions, "/"),
           posix_spawnattr_setsigmask(&attributes, &none),
           posix_spawnattr_setsigdefault(&attributes, &defaults),
           posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |

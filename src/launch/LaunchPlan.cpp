@@ -77,3 +77,22 @@ QString serverCommandLine(const QString& program, int scriptNumber, quint16 port
 {
     return program + u' ' + serverArguments(scriptNumber, port, homePath).join(u' ');
 }
+
+QString windowsArgument(const QString& word)
+{
+    if (!word.isEmpty() &&
+        std::none_of(word.begin(), word.end(), [](QChar c) { return c.isSpace() || c == u'"'; }))
+        return word;
+    QString quoted = QStringLiteral("\"");
+    int backslashes = 0;
+    for (const QChar c : word) {
+        if (c == u'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted += QString(backslashes * (c == u'"' ? 2 : 1), u'\\');
+        backslashes = 0;
+        quoted += c == u'"' ? QStringLiteral("\\\"") : QString(c);
+    }
+    return quoted + QString(backslashes * 2, u'\\') + u'"';
+}

@@ -48,3 +48,8 @@ QStringList serverArguments(int scriptNumber, quint16 port = kServerPort,
 // The whole command line as one string, for messages.
 QString serverCommandLine(const QString& program, int scriptNumber, quint16 port = kServerPort,
                           const QString& homePath = {});
+
+// A word of a Windows command line as CommandLineToArgvW, which Windows programs split their
+// command line with, takes it back: in double quotes where it holds white space or quotes,
+// with each quote and the backslashes before it escaped.
+QString windowsArgument(const QString& word);

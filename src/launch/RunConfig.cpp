@@ -114,6 +114,27 @@ void RunConfig::start(InTheWay inTheWay)
         drawScriptNumber(processScriptNumbers(), m_typedGameDir, homePathOf(m_port), liveFiles);
     if (const Problem* problem = std::get_if<Problem>(&number))
         return fail(*problem);
+    // A server that the tool keeps up holds its port while it is down, until its restart.
+    for (const Supervision& down : Supervisions::running(std::nullopt, m_port)) {
+        if (down.serverPid != 0)
+            continue;
+        const QString described =
+            QStringLiteral("the tool's process %1, which was to start the server of \"%2\" "
+                           "again at %3")
+                .arg(down.pid)
+                .arg(down.gameDir, down.restartAt.toString(QStringLiteral("HH:mm:ss")));
+        if (inTheWay == InTheWay::Refuse)
+            return fail({nullptr,
+                         QStringLiteral("The server that this tool keeps up on UDP port %1 is "
+                                        "down for now, and %2, so a new one would take another "
+                                        "port, where players do not look. Nothing was started.")
+                             .arg(m_port)
+                             .arg(described),
+                         Retry::Replace});
+        if (const std::optional<Problem> problem = Supervisions::end(down))
+            return fail(*problem);
+        emit stoppedInTheWay(described);
+    }
     if (const std::optional<ServerRecord> running = StartedServers::holdingGamePort(m_port)) {
         const QString described = running->described(askStatus(running->currentPort()));
         // Asking it took a moment, in which the run may have been interrupted.

@@ -457,6 +457,20 @@ std::variant<ServerLine, QString> serverLine(const ServerRecord& server)
                       secrets};
 }
 
+bool answersRemoteConsole(const ServerRecord& server)
+{
+    const std::variant<ConsoleAccess, QString> access = consoleAccess(server.script, true);
+    const ConsoleAccess* given = std::get_if<ConsoleAccess>(&access);
+    if (!given)
+        return false;
+    const QString pace = QStringLiteral("%1/pace.%2").arg(stateFolder()).arg(server.currentPort());
+    RemoteConsole console(server.currentPort(), given->password, pace);
+    const ServerConsole::Reply::Kind answer = console.run("echo").kind;
+    return answer != ServerConsole::Reply::Kind::NoAnswer &&
+           answer != ServerConsole::Reply::Kind::Unfit &&
+           answer != ServerConsole::Reply::Kind::Unwritten;
+}
+
 std::optional<QString> archivedValuesNotice(const QString& typedGameDir, const QString& outputPath,
                                             const std::optional<QString>& homePath)
 {

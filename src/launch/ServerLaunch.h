@@ -97,6 +97,11 @@ struct ConsoleAccess {
 std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScript,
                                                    bool remoteConsole);
 
+// Whether the server answers its remote console with the password of its script. A flood of
+// status queries from elsewhere keeps the engine from answering any, as it means to, but not
+// from answering its remote console, which it no longer answers once it has no map.
+bool answersRemoteConsole(const ServerRecord& server);
+
 // The way in to a running server of the tool's: its console input while it has one, or else
 // its remote console with the password of its script; with every password of the script,
 // the longest first, which what it prints must not show.

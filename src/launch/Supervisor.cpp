@@ -27,8 +27,9 @@ Supervisor::Timings Supervisor::Timings::fromEnvironment()
     return timings;
 }
 
-Supervisor::Supervisor(RestartPolicy policy, std::unique_ptr<RunConfig> run, QObject* parent)
-    : QObject(parent), m_policy(policy), m_timings(Timings::fromEnvironment()),
+Supervisor::Supervisor(RestartPolicy policy, std::unique_ptr<RunConfig> run, Telling telling,
+                       QObject* parent)
+    : QObject(parent), m_policy(policy), m_telling(telling), m_timings(Timings::fromEnvironment()),
       m_run(std::move(run)), m_server(m_run->record())
 {
     m_record.pid = QCoreApplication::applicationPid();
@@ -90,13 +91,17 @@ void Supervisor::checkAnswer()
     }
     if (m_lastAnswer.elapsed() < m_timings.silenceMs)
         return;
+    // Status queries that a flood keeps unanswered are no silence of the server's own.
+    if (answersRemoteConsole(m_server)) {
+        m_lastAnswer.restart();
+        return;
+    }
     const QString how = QStringLiteral("answered no status query for %1 while its process ran")
                             .arg(duration(m_timings.silenceMs));
-    if (const std::optional<Problem> problem = StartedServers::stop(m_server)) {
-        emit told(QStringLiteral("The server %1, and could not be stopped to start it again: %2")
-                      .arg(how, problem->text));
-        return finish(1);
-    }
+    if (const std::optional<Problem> problem = StartedServers::stop(m_server))
+        return finish(1, QStringLiteral("The server %1, and could not be stopped to start it "
+                                        "again: %2")
+                             .arg(how, problem->text));
     lost(m_run->process()->exitStatus().value_or(1), how);
 }
 
@@ -111,10 +116,12 @@ void Supervisor::lost(int status, const QString& how)
     m_up = false;
     const bool again =
         m_policy == RestartPolicy::Always || (m_policy == RestartPolicy::OnFailure && status != 0);
-    if (!again) {
-        emit told(QStringLiteral("The server %1.").arg(how));
-        return finish(status);
-    }
+    if (!again)
+        return finish(status, m_telling == Telling::Here
+                                  ? QStringLiteral("The server %1.").arg(how)
+                                  : QStringLiteral("%1 %2, and is not started again, as "
+                                                   "--restart=%3 asks.")
+                                        .arg(subject, how, restartWord(m_policy)));
     const QDateTime now = QDateTime::currentDateTime();
     m_starts.removeIf(
         [&](const QDateTime& start) { return start.msecsTo(now) >= m_timings.startIntervalMs; });
@@ -130,14 +137,17 @@ void Supervisor::lost(int status, const QString& how)
     const int wait = int(
         std::min<qint64>(qint64(m_timings.firstWaitMs) << m_doublings, m_timings.longestWaitMs));
     m_doublings = std::min(m_doublings + 1, 16);
-    m_record.downReason = how;
+    // The first reason of a restart that took more than one start.
+    if (m_record.downReason.isEmpty())
+        m_record.downReason = how;
     m_record.restartAt = now.addMSecs(wait);
     const QString text = QStringLiteral("%1 %2; the tool starts it again in %3, as --restart=%4 "
                                         "asks.")
                              .arg(subject, how, duration(wait), restartWord(m_policy));
-    emit told(text);
-    const QString tail = StartedServers::lastLines(m_server.log);
-    keepRecord(
+    // Its lines went by as they came where the operator waits with it.
+    const QString tail =
+        m_telling == Telling::Later ? StartedServers::lastLines(m_server.log) : QString();
+    tell(
         tail.isEmpty()
             ? text
             : text +
@@ -147,6 +157,15 @@ void Supervisor::lost(int status, const QString& how)
 
 void Supervisor::restart()
 {
+    // A server that another run of the tool's started since holds the port.
+    if (const std::optional<ServerRecord> holder = StartedServers::holdingGamePort(m_record.port)) {
+        m_record.downReason.clear();
+        return finish(1, QStringLiteral("The server of \"%1\" on UDP port %2 is started no more: "
+                                        "the server of process %3 holds that port now.")
+                             .arg(m_server.gameDir)
+                             .arg(m_record.port)
+                             .arg(holder->pid));
+    }
     m_starts << QDateTime::currentDateTime();
     m_run = std::make_unique<RunConfig>(m_server.gameDir, m_server.configFile, Archived::Kept,
                                         m_record.port);
@@ -194,19 +213,27 @@ void Supervisor::keepRecord(const QString& tell)
         emit told(*error);
 }
 
+void Supervisor::tell(const QString& text)
+{
+    if (m_telling == Telling::Here)
+        emit told(text);
+    keepRecord(m_telling == Telling::Later ? text : QString());
+}
+
 void Supervisor::finish(int status, const QString& why)
 {
     m_over = true;
     m_up = false;
     m_poll.stop();
     m_restartTimer.stop();
-    if (!why.isEmpty()) {
+    // What a supervision that runs alone ends with stays in its record, to be told later.
+    if (!why.isEmpty() && m_telling == Telling::Later && m_policy != RestartPolicy::No) {
         m_record.ended = why;
         m_record.restartAt = {};
         m_record.downReason.clear();
-        keepRecord(why);
-        emit told(why);
     }
+    if (!why.isEmpty())
+        tell(why);
     emit ended(status);
 }
 

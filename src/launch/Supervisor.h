@@ -32,8 +32,13 @@ public:
         static Timings fromEnvironment();
     };
 
+    // Where what the supervision has to say goes: to the operator who waits with it, as told
+    // says it; or, for one that runs alone, to its record, for the next status to tell once.
+    enum class Telling { Here, Later };
+
     // Takes over the server that the run started and saw answer, and the run with it.
-    Supervisor(RestartPolicy policy, std::unique_ptr<RunConfig> run, QObject* parent = nullptr);
+    Supervisor(RestartPolicy policy, std::unique_ptr<RunConfig> run, Telling telling,
+               QObject* parent = nullptr);
     ~Supervisor() override;
 
     // The server that it stays with now; none while it waits to start it again.
@@ -44,7 +49,8 @@ public:
     std::pair<QString, bool> stop();
 
 signals:
-    // What the operator should know: a restart and why, or why the supervision ends.
+    // What the operator who waits with it should know: a restart and why, or why the
+    // supervision ends.
     void told(const QString& text);
     // The supervision is over by itself, with the status to end with: 0 after a stop of the
     // tool's given elsewhere, otherwise the last server's.
@@ -57,10 +63,14 @@ private:
     void lost(int status, const QString& how);
     void restart();
     void restarted(const Problems& problems);
+    // Keeps the record, with what to tell later, if anything, where it is told later.
     void keepRecord(const QString& tell = {});
+    // Says what the operator should know, here or later.
+    void tell(const QString& text);
     void finish(int status, const QString& why = {});
 
     RestartPolicy m_policy;
+    Telling m_telling;
     Timings m_timings;
     std::unique_ptr<RunConfig> m_run;
     ServerRecord m_server;

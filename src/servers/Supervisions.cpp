@@ -101,7 +101,9 @@ QList<std::pair<Supervision, QJsonArray>> allSupervisions()
     for (const QString& name : folder.entryList({kPrefix + u'*'}, QDir::Files | QDir::System)) {
         if (name.endsWith(QLatin1String(".lock")))
             continue;
-        if (auto read = readSupervision(folder.filePath(name)))
+        // Each is named after the process that it names.
+        if (auto read = readSupervision(folder.filePath(name));
+            read && name == kPrefix + QString::number(read->first.pid))
             all << *read;
     }
     return all;

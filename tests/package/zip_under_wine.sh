@@ -249,13 +249,40 @@ printf '%s\n' "$said" | grep -q "and the tool's process [0-9]* that restarted it
 wait_for '! kill -0 $waiting 2>/dev/null'
 tr -d '\r' <"$work/restart.log" | tail -n 1 | grep -qx 'status 0' ||
     fail "run --wait --restart said: $(cat "$work/restart.log")"
+# service writes a Task Scheduler definition, in UTF-16; its action, run as written from a
+# batch file, starts the server on its port in the foreground, kept up, which stop ends with
+# 0; --remove takes the definition away. Wine's schtasks fails now and then when its service
+# is new, so the task itself is not created here.
+said=$(companion service --port 27962 "$@")
+printf '%s\n' "$said" | grep -q '^  schtasks /Create /F /TN quorvex-27962 /XML ' &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "service said: $said"
+definition=$(/usr/lib/wine/wine64 winepath -u "$(printf '%s\n' "$said" |
+    sed -n 's/^Wrote the task definition "\(.*\)"\.$/\1/p')" 2>/dev/null | tr -d '\r')
+xml=$(iconv -f UTF-16 -t UTF-8 "$definition" | tr -d '\r')
+field() { printf '%s\n' "$xml" | sed -n "s:.*<$1>\(.*\)</$1>.*:\1:p" | sed 's/&quot;/"/g; s/&amp;/\&/g'; }
+[ "$(field Arguments)" = "run --wait --restart=on-failure --game-dir \"$(windows "$game")\" --output $(windows "$work/zip.cfg") --port 27962" ] &&
+    [ "$(field Command)" = "$(windows "${com%/*}")\\quorvex-config-creator.com" ] ||
+    fail "the task definition holds: $xml"
+printf '"%s" %s\r\n' "$(field Command)" "$(field Arguments)" >"$work/task.bat"
+(cd "$work" && /usr/lib/wine/wine64 cmd /c "$(windows "$work/task.bat")" >"$work/task.log" 2>&1
+    echo "status $?" >>"$work/task.log") &
+waiting=$!
+wait_for 'companion status --port 27962 --json | grep -q "\"policy\": \"on-failure\""'
+said=$(companion stop --port 27962)
+printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop of the task's server said: $said"
+wait_for '! kill -0 $waiting 2>/dev/null'
+tr -d '\r' <"$work/task.log" | tail -n 1 | grep -qx 'status 0' ||
+    fail "the task's command said: $(cat "$work/task.log")"
+said=$(companion service --remove --port 27962)
+printf '%s\n' "$said" | grep -q '^Removed the definition of quorvex-27962' && [ ! -e "$definition" ] ||
+    fail "service --remove said: $said"
 said=$(companion stop)
 printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
     printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop said: $said"
 said=$(companion status)
 [ "$said" = "$(printf 'No server that this tool started is running.\nstatus 3')" ] ||
     fail "status after stop said: $said"
-[ "$(ls "$work/records" | grep -c '^quit\.')" = 5 ] ||
+[ "$(ls "$work/records" | grep -c '^quit\.')" = 6 ] ||
     fail "the stand-ins were not stopped through the remote console: $(ls "$work/records")"
 rm "$work/records/answer"
 
