@@ -444,11 +444,14 @@ int runKeptUp(const Invocation& invocation, const ServerSettings& settings,
               std::optional<quint16> port, RestartPolicy policy)
 {
     // By their absolute paths, as it works from the root folder, so as to hold no other.
-    QStringList arguments{
-        QStringLiteral("run"),        QStringLiteral("--wait"),
-        QStringLiteral("--restart"),  restartWord(policy),
-        QStringLiteral("--game-dir"), absoluteGameDir(settings.gameDir, nativePathStyle()),
-        QStringLiteral("--output"),   QFileInfo(settings.outputPath).absoluteFilePath()};
+    QStringList arguments{QStringLiteral("run"),
+                          QStringLiteral("--wait"),
+                          QStringLiteral("--restart"),
+                          restartWord(policy),
+                          QStringLiteral("--game-dir"),
+                          QDir::cleanPath(absoluteGameDir(settings.gameDir, nativePathStyle())),
+                          QStringLiteral("--output"),
+                          QFileInfo(settings.outputPath).absoluteFilePath()};
     if (port)
         arguments << QStringLiteral("--port") << QString::number(*port);
     for (const char* option : {"replace", "fresh"}) {
