@@ -228,7 +228,7 @@ private slots:
                                             "  or:  quorvex-config-creator create [--from SCRIPT] [SETTINGS] [--rotation MAP,MAP] [--output FILE]\n"
                                             "  or:  quorvex-config-creator show [--json] SCRIPT\n"
                                             "  or:  quorvex-config-creator maps [--game-dir DIR] [--port N] [--json]\n"
-                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--port N] [--replace] [--fresh] [--wait]\n"
+                                            "  or:  quorvex-config-creator run [--game-dir DIR] [--output FILE] [--port N] [--replace] [--fresh] [--wait] [--restart WHEN]\n"
                                             "  or:  quorvex-config-creator service [--game-dir DIR] [--output FILE] [--port N] [--print] [--enable] [--remove]\n"
                                             "  or:  quorvex-config-creator status [--game-dir DIR] [--port N] [--json]\n"
                                             "  or:  quorvex-config-creator stop [--game-dir DIR] [--port N]\n"
@@ -351,6 +351,8 @@ private slots:
                                                 << "--port takes a UDP port from 1024 to 65535, such as 27961, not '80'.";
         QTest::newRow("a port with a sign") << QStringList{"stop", "--port", "+27961"} << none << 2 << "" << QByteArray()
                                             << "--port takes a UDP port from 1024 to 65535, such as 27961, not '+27961'.";
+        QTest::newRow("a restart of its own") << QStringList{"run", "--restart=sometimes"} << none << 2 << "" << QByteArray()
+                                              << "--restart takes no, on-failure or always, as systemd's Restart= does, not 'sometimes'.";
         QTest::newRow("a unit printed and removed") << QStringList{"service", "--print", "--remove"} << none << 2 << "" << QByteArray()
                                                     << "service takes one of --print, --enable and --remove.";
         QTest::newRow("a unit not the tool's") << QStringList{"service", "--remove", "--port", "27999"} << none << 1 << "" << QByteArray()
