@@ -436,7 +436,6 @@ std::variant<RestartPolicy, int> chosenRestart(const Invocation& invocation, qui
     return kept.isEmpty() ? RestartPolicy::No : kept[0].policy;
 }
 
-#ifndef Q_OS_WIN
 // A run that restarts its server, without --wait: the tool's own process that keeps the
 // server up, this program's run --wait detached, starts it and stays its parent. This run
 // passes on what it says of the start, an interruption, and the status it reports.
@@ -467,10 +466,13 @@ int runKeptUp(const Invocation& invocation, const ServerSettings& settings,
     QEventLoop loop;
     std::optional<int> status;
     std::optional<int> interrupted;
-    // It stops what it has started, and reports.
+    // It stops what it has started, and reports. On Windows, where it has no console to be
+    // interrupted through, its start goes on, and then its supervision ends.
     Console::onInterrupt(&loop, [&](int signalled) {
         interrupted = signalled;
+#ifndef Q_OS_WIN
         endProcess(run.pid, false);
+#endif
     });
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
@@ -479,9 +481,21 @@ int runKeptUp(const Invocation& invocation, const ServerSettings& settings,
     });
     poll.start(50);
     loop.exec();
+#ifdef Q_OS_WIN
+    if (interrupted && *status == Done) {
+        for (const Supervision& supervision : Supervisions::running()) {
+            if (supervision.pid != run.pid)
+                continue;
+            const std::optional<Problem> problem = Supervisions::end(supervision);
+            print(stderr, QStringLiteral("Interrupted. ") +
+                              (problem ? problem->text
+                                       : QStringLiteral("The tool stopped the new server.")));
+        }
+        return *interrupted;
+    }
+#endif
     return interrupted && *status != Done ? *interrupted : *status;
 }
-#endif
 
 } // namespace
 
@@ -505,13 +519,7 @@ int runCommand(const Invocation& invocation)
         return *status;
     const RestartPolicy policy = std::get<RestartPolicy>(restart);
     if (policy != RestartPolicy::No && !invocation.isSet("wait"))
-#ifdef Q_OS_WIN
-        return usageError(QStringLiteral("On Windows, --restart goes with --wait, whose console "
-                                         "stays with the server to start it again."),
-                          findCommand(QStringLiteral("run")));
-#else
         return runKeptUp(invocation, settings, chosen, policy);
-#endif
     auto run = std::make_unique<RunConfig>(
         settings.gameDir, settings.outputPath,
         invocation.isSet("fresh") ? Archived::Left : Archived::Kept, chosen);

@@ -1,4 +1,5 @@
 #include "Console.h"
+#include "launch/DetachedRun.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -9,9 +10,12 @@
 namespace Console {
 
 // The windowed program gets the console of quorvex-config-creator.com, which started it
-// with that console's handles; joining it keeps those handles, redirected or not.
+// with that console's handles; joining it keeps those handles, redirected or not. A run
+// started detached joins none, so that the console's end is not its own.
 int attach()
 {
+    if (startedDetached())
+        return 0;
     const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     HANDLE handles[3];
     for (int i = 0; i < 3; ++i)

@@ -5,13 +5,14 @@
 #include <optional>
 #include <variant>
 
-#ifndef Q_OS_WIN
 // A run of this program that goes on alone, detached from the one that started it, such as
-// the tool's own supervisor of a server: in a session of its own, it writes to the starter's
-// output and error until it reports how its start went, through a pipe that the starter reads.
+// the tool's own supervisor of a server: in a session of its own (on Windows, a process with
+// no console), it writes to the starter's output and error until it reports how its start
+// went, through a pipe that the starter reads.
 struct DetachedRun {
     qint64 pid = 0;
-    int report = -1; // the starter's end of the pipe
+    qintptr report = -1;  // the starter's end of the pipe
+    qintptr process = -1; // on Windows, the starter's hold on the run
 
     // The status that the run reported, once it has, or else the one it ended with; nothing
     // while it has neither.
@@ -32,12 +33,7 @@ bool reportsStart();
 // device in place of the standard input, output and error, which the starter's caller may be
 // reading to their end.
 void reportStart(int status);
-#else
-// No run is started detached on Windows, so none has a start to report.
-inline void takeStartReport() {}
-inline bool reportsStart()
-{
-    return false;
-}
-inline void reportStart(int) {}
-#endif
+
+// Whether this run was started detached, which on Windows joins no console: read before the
+// report is taken over.
+bool startedDetached();

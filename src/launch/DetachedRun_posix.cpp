@@ -24,7 +24,7 @@ int g_report = -1;
 std::optional<int> DetachedRun::outcome()
 {
     unsigned char status = 0;
-    const ssize_t read = ::read(report, &status, 1);
+    const ssize_t read = ::read(int(report), &status, 1);
     if (read < 0 && (errno == EAGAIN || errno == EINTR))
         return std::nullopt;
     // One that failed ends, and is waited for, so that nothing of it is left.
@@ -102,6 +102,11 @@ void takeStartReport()
     qunsetenv(kReportVariable);
     if (value.toInt() == kReportFd && fcntl(kReportFd, F_SETFD, FD_CLOEXEC) == 0)
         g_report = kReportFd;
+}
+
+bool startedDetached()
+{
+    return !qgetenv(kReportVariable).isEmpty();
 }
 
 bool reportsStart()

@@ -250,6 +250,19 @@ wait_for '! kill -0 $waiting 2>/dev/null'
 tr -d '\r' <"$work/restart.log" | tail -n 1 | grep -qx 'status 0' &&
     grep -q 'the tool starts it again in 1 s, as --restart=on-failure asks' "$work/restart.log" ||
     fail "run --wait --restart said: $(cat "$work/restart.log")"
+# Without --wait, a process of the tool's own, with no console, keeps it up: the crash is
+# told once by status, and stop ends that process first.
+said=$(companion run --restart=on-failure --port 27961 "$@")
+printf '%s\n' "$said" | grep -q "^The tool's process [0-9]* stays with it" &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "run --restart said: $said"
+touch "$work/records/crash.27961"
+told=""
+wait_for 'told="$told$(companion status --port 27961 --json)"; printf "%s" "$told" | grep -q "\"restarts\": 1"'
+[ "$(printf '%s\n' "$told" | grep -c 'the tool starts it again in 1 s')" = 1 ] ||
+    fail "the kept server's restart was told as: $told"
+said=$(companion stop --port 27961)
+printf '%s\n' "$said" | grep -q "and the tool's process [0-9]* that restarted it" &&
+    printf '%s\n' "$said" | tail -n 1 | grep -qx 'status 0' || fail "stop of a kept server said: $said"
 # service writes a Task Scheduler definition, in UTF-16; its action, run as written from a
 # batch file, starts the server on its port in the foreground, kept up, which stop ends with
 # 0; --remove takes the definition away. Wine's schtasks fails now and then when its service
@@ -283,7 +296,7 @@ printf '%s\n' "$said" | grep -q '^Stopped "Zip Arena" on ' &&
 said=$(companion status)
 [ "$said" = "$(printf 'No server that this tool started is running.\nstatus 3')" ] ||
     fail "status after stop said: $said"
-[ "$(ls "$work/records" | grep -c '^quit\.')" = 6 ] ||
+[ "$(ls "$work/records" | grep -c '^quit\.')" = 7 ] ||
     fail "the stand-ins were not stopped through the remote console: $(ls "$work/records")"
 rm "$work/records/answer"
 
