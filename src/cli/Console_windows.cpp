@@ -1,5 +1,5 @@
 #include "Console.h"
-#include "launch/DetachedRun.h"
+#include "supervision/DetachedRun.h"
 
 #include <QMetaObject>
 #include <QObject>

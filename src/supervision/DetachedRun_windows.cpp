@@ -1,5 +1,5 @@
 #include "DetachedRun.h"
-#include "LaunchPlan.h"
+#include "launch/LaunchPlan.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "BootService.h"
-#include "LaunchPlan.h"
-#include "ServerLaunch.h"
 #include "config/ConfigFile.h"
+#include "launch/LaunchPlan.h"
+#include "launch/ServerLaunch.h"
 #include "servers/ProcessControl.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "BootService.h"
-#include "ServerLaunch.h"
 #include "config/ConfigFile.h"
+#include "launch/ServerLaunch.h"
 
 #include <QDir>
 #include <QFileInfo>

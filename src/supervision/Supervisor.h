@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RunConfig.h"
+#include "launch/RunConfig.h"
 #include "servers/Supervisions.h"
 
 #include <QElapsedTimer>
