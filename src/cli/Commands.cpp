@@ -7,15 +7,15 @@
 #include "config/CreateConfig.h"
 #include "config/SettingsCheck.h"
 #include "gametree/GameTree.h"
-#include "supervision/BootService.h"
-#include "supervision/DetachedRun.h"
 #include "launch/LaunchPlan.h"
 #include "launch/RunConfig.h"
 #include "launch/ServerLaunch.h"
-#include "supervision/Supervisor.h"
 #include "network/InputConsole.h"
 #include "options/SavedPaths.h"
 #include "script/ScriptReader.h"
+#include "supervision/BootService.h"
+#include "supervision/DetachedRun.h"
+#include "supervision/Supervisor.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -706,8 +706,9 @@ int statusCommand(const Invocation& invocation)
     QStringList texts;
     // Each port as the system gives it once, so that the answer shown is the one asked for.
     QList<quint16> ports;
+    // While its start is watched, the port that it was started on.
     for (const ServerRecord& server : servers)
-        ports << server.currentPort();
+        ports << (server.currentPort() ? server.currentPort() : server.startPort);
     QList<quint16> known = ports;
     known.removeAll(0);
     const QHash<quint16, ServerStatus> answers = askStatuses(known);
@@ -752,7 +753,7 @@ int statusCommand(const Invocation& invocation)
         }
         QJsonObject entry = server.statusJson(port, answer);
         for (const Supervision& supervision : supervisions) {
-            if (supervision.keeps(server)) {
+            if (supervision.keepsOrStarts(server)) {
                 lines << supervision.described();
                 entry.insert("restart", supervision.json());
             }
@@ -765,8 +766,7 @@ int statusCommand(const Invocation& invocation)
         // Its restart, whose start is watched, is among the servers already.
         if (supervision.serverPid != 0 ||
             std::ranges::any_of(servers, [&](const ServerRecord& server) {
-                return server.knownPort() == supervision.port &&
-                       QDir::cleanPath(server.gameDir) == QDir::cleanPath(supervision.gameDir);
+                return supervision.keepsOrStarts(server);
             }))
             continue;
         allWell = false;
@@ -820,11 +820,8 @@ int stopCommand(const Invocation& invocation)
     QStringList stopped;
     for (const Supervision& supervision : supervisions) {
         // Its server, or the restart whose start it watches.
-        const auto kept = std::ranges::find_if(servers, [&](const ServerRecord& server) {
-            return supervision.keeps(server) ||
-                   (supervision.serverPid == 0 && server.knownPort() == supervision.port &&
-                    QDir::cleanPath(server.gameDir) == QDir::cleanPath(supervision.gameDir));
-        });
+        const auto kept = std::ranges::find_if(
+            servers, [&](const ServerRecord& server) { return supervision.keepsOrStarts(server); });
         const QString described = kept != servers.end()
                                       ? kept->described(askStatus(kept->currentPort(), 500))
                                       : QString();

@@ -114,15 +114,20 @@ void RunConfig::start(InTheWay inTheWay)
         drawScriptNumber(processScriptNumbers(), m_typedGameDir, homePathOf(m_port), liveFiles);
     if (const Problem* problem = std::get_if<Problem>(&number))
         return fail(*problem);
-    // A server that the tool keeps up holds its port while it is down, until its restart.
+    // A server that the tool keeps up holds its port while it is down, until its restart, from
+    // the moment that it ends, before its supervision has seen it.
+    const QList<ServerRecord> live = StartedServers::live();
     for (const Supervision& down : Supervisions::running(std::nullopt, m_port)) {
-        if (down.serverPid != 0)
+        if (std::ranges::any_of(
+                live, [&](const ServerRecord& server) { return down.keepsOrStarts(server); }))
             continue;
         const QString described =
             QStringLiteral("the tool's process %1, which was to start the server of \"%2\" "
-                           "again at %3")
+                           "again%3")
                 .arg(down.pid)
-                .arg(down.gameDir, down.restartAt.toString(QStringLiteral("HH:mm:ss")));
+                .arg(down.gameDir, down.restartAt.isValid()
+                                       ? down.restartAt.toString(QStringLiteral(" 'at' HH:mm:ss"))
+                                       : QString());
         if (inTheWay == InTheWay::Refuse)
             return fail({nullptr,
                          QStringLiteral("The server that this tool keeps up on UDP port %1 is "

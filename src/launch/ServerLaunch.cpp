@@ -459,12 +459,12 @@ std::variant<ServerLine, QString> serverLine(const ServerRecord& server)
 
 bool answersRemoteConsole(const ServerRecord& server)
 {
+    // A server that holds no password, or another, says so: that is an answer too.
     const std::variant<ConsoleAccess, QString> access = consoleAccess(server.script, true);
     const ConsoleAccess* given = std::get_if<ConsoleAccess>(&access);
-    if (!given)
-        return false;
     const QString pace = QStringLiteral("%1/pace.%2").arg(stateFolder()).arg(server.currentPort());
-    RemoteConsole console(server.currentPort(), given->password, pace);
+    RemoteConsole console(server.currentPort(),
+                          given ? given->password : QByteArrayLiteral("quorvex-probe"), pace);
     const ServerConsole::Reply::Kind answer = console.run("echo").kind;
     return answer != ServerConsole::Reply::Kind::NoAnswer &&
            answer != ServerConsole::Reply::Kind::Unfit &&

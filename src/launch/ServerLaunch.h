@@ -97,7 +97,8 @@ struct ConsoleAccess {
 std::variant<ConsoleAccess, QString> consoleAccess(const QString& installedScript,
                                                    bool remoteConsole);
 
-// Whether the server answers its remote console with the password of its script. A flood of
+// Whether the server answers its remote console, as it does with the password of its script,
+// another or none, which it refuses. A flood of
 // status queries from elsewhere keeps the engine from answering any, as it means to, but not
 // from answering its remote console, which it no longer answers once it has no map.
 bool answersRemoteConsole(const ServerRecord& server);

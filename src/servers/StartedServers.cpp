@@ -235,7 +235,8 @@ QString ServerRecord::described(const std::optional<ServerStatus>& status) const
                                         .arg(status->players.size())
                                         .arg(status->maxClients)
                                   : QStringLiteral("a server that does not answer");
-    const quint16 on = currentPort();
+    // While its start is watched, the port that it was started on.
+    const quint16 on = currentPort() ? currentPort() : startPort;
     return QStringLiteral("%1, on UDP port %2, process %3, started %4")
         .arg(answer, on ? QString::number(on) : QStringLiteral("unknown"))
         .arg(pid)

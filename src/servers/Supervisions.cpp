@@ -145,6 +145,12 @@ bool Supervision::keeps(const ServerRecord& server) const
     return serverPid == server.pid && serverStartTime == server.identity.startTime;
 }
 
+bool Supervision::keepsOrStarts(const ServerRecord& server) const
+{
+    return keeps(server) || (serverPid == 0 && server.knownPort() == port &&
+                             QDir::cleanPath(server.gameDir) == QDir::cleanPath(gameDir));
+}
+
 QJsonObject Supervision::json() const
 {
     return {{"policy", restartWord(policy)},

@@ -42,6 +42,9 @@ struct Supervision {
     bool running() const;
     // Whether it is the supervision of the server.
     bool keeps(const ServerRecord& server) const;
+    // Whether it keeps the server up, or is starting it again: a server of its game directory
+    // on its port while it has none.
+    bool keepsOrStarts(const ServerRecord& server) const;
     // As status gives it: "restart", in the server's entry.
     QJsonObject json() const;
     // Its lines for status, indented as the server's.

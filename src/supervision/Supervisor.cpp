@@ -80,8 +80,10 @@ void Supervisor::look()
 
 void Supervisor::checkAnswer()
 {
-    // Asked as often as six times within the silence that it takes to restart the server.
-    const int every = std::min(10000, m_timings.silenceMs / 6);
+    // Asked as often as six times within the silence that it takes to restart the server, and
+    // at most every other second: the engine answers one address once a second after a burst,
+    // its remote console and other runs of the tool included.
+    const int every = std::clamp(m_timings.silenceMs / 6, 2000, 10000);
     if (m_lastQuery >= 0 && m_upFor.elapsed() - m_lastQuery < every)
         return;
     m_lastQuery = m_upFor.elapsed();
