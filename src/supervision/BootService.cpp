@@ -1,10 +1,18 @@
 #include "BootService.h"
 
 #include "config/ConfigFile.h"
+#include "launch/ServerLaunch.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+
+Problems bootServiceProblems(const QString& typedGameDir, const QString& outputPath, quint16 port)
+{
+    if (std::optional<Problem> problem = homePathProblem(port))
+        return Problems{*problem};
+    return checkBeforeStart(typedGameDir, outputPath, homePathOf(port));
+}
 
 std::variant<bool, QString> writeBootService(const BootService& service)
 {

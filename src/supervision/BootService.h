@@ -34,6 +34,11 @@ QString systemdWord(const QString& word, bool program = false);
 std::variant<BootService, Problems> bootService(const QString& program, const QString& typedGameDir,
                                                 const QString& outputPath, quint16 port);
 
+// What keeps a boot service of the config file at outputPath in the game directory on port
+// from starting a server: the checks that run makes before a start, the port's home path
+// first, so that none is written that would fail at every boot.
+Problems bootServiceProblems(const QString& typedGameDir, const QString& outputPath, quint16 port);
+
 // Writes the unit, unless a file of that name holds other text, such as a unit that the
 // operator has since edited, which it keeps; true when the file already held the unit. On
 // failure, why.

@@ -52,9 +52,7 @@ QString systemdWord(const QString& word, bool program)
 std::variant<BootService, Problems> bootService(const QString& program, const QString& typedGameDir,
                                                 const QString& outputPath, quint16 port)
 {
-    if (std::optional<Problem> problem = homePathProblem(port))
-        return Problems{*problem};
-    if (Problems problems = checkBeforeStart(typedGameDir, outputPath, homePathOf(port));
+    if (Problems problems = bootServiceProblems(typedGameDir, outputPath, port);
         !problems.isEmpty())
         return problems;
     const QString gameDir = QDir::cleanPath(absoluteGameDir(typedGameDir, nativePathStyle()));

@@ -87,6 +87,36 @@ private slots:
         QCOMPARE(highest, 5001);
     }
 
+    // A word of a Windows command line, as a task's action and a detached run take it, comes
+    // back whole through CommandLineToArgvW's rules: quotes escaped, the backslashes before a
+    // quote doubled, and those before the closing quote too.
+    void windowsWords_data()
+    {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("quoted");
+        QTest::newRow("plain") << "--restart=on-failure"
+                               << "--restart=on-failure";
+        QTest::newRow("backslashes alone") << "C:\\Games\\q3"
+                                           << "C:\\Games\\q3";
+        QTest::newRow("a space") << "Z:\\Quake III Arena"
+                                 << "\"Z:\\Quake III Arena\"";
+        QTest::newRow("a folder's last backslash") << "C:\\My Games\\"
+                                                   << "\"C:\\My Games\\\\\"";
+        QTest::newRow("quotes") << "say \"hi\""
+                                << "\"say \\\"hi\\\"\"";
+        QTest::newRow("a backslash before a quote") << "a\\\"b"
+                                                    << "\"a\\\\\\\"b\"";
+        QTest::newRow("empty") << ""
+                               << "\"\"";
+    }
+
+    void windowsWords()
+    {
+        QFETCH(QString, word);
+        QFETCH(QString, quoted);
+        QCOMPARE(windowsArgument(word), quoted);
+    }
+
     void everySequenceIsTheSame()
     {
         ScriptNumberSequence a;
