@@ -2,9 +2,11 @@
 
 #include "ServerSettings.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QThread>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -137,12 +139,13 @@ std::optional<QString> openRegularFile(QFile& file, const QString& path)
     return std::nullopt;
 }
 
-std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes,
-                                           Readers readers)
+namespace {
+
+// One attempt of writeFileAtomically; committed tells whether a failure came at the rename.
+std::optional<QString> saveOnce(const QString& path, const QByteArray& bytes, Readers readers,
+                                bool& committed)
 {
-    // Saving would replace a device or a pipe with a regular file.
-    if (specialFileKind(path))
-        return writeFailure(path, {});
+    committed = false;
     QSaveFile file(path);
     // Unbuffered, so that a short write (a full disk) shows here instead of being lost in
     // the buffer's flush at commit, which would then rename a truncated file into place.
@@ -167,9 +170,33 @@ std::optional<QString> writeFileAtomically(const QString& path, const QByteArray
         }
         written += count;
     }
+    committed = true;
     if (!file.commit())
         return writeFailure(path, file.errorString());
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes,
+                                           Readers readers)
+{
+    // Saving would replace a device or a pipe with a regular file.
+    if (specialFileKind(path))
+        return writeFailure(path, {});
+    bool committed = false;
+    std::optional<QString> failure = saveOnce(path, bytes, readers, committed);
+#ifdef Q_OS_WIN
+    // Windows refuses to replace a file that another program has open, be it only for the
+    // moment of a read: another run of the tool reading a record, or a virus scanner. Such a
+    // hold ends soon, so the save is tried again for a while before it counts as failed.
+    const QDeadlineTimer patience(2000);
+    while (failure && committed && !patience.hasExpired()) {
+        QThread::msleep(20);
+        failure = saveOnce(path, bytes, readers, committed);
+    }
+#endif
+    return failure;
 }
 
 namespace {

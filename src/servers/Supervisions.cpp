@@ -242,7 +242,8 @@ QStringList takeUntold()
             texts << text.toString();
         const QString path = supervisionPath(supervision.pid);
         if (!supervision.running()) {
-            if (supervision.ended.isEmpty())
+            // One that was asked to stop ended as asked, though its record outlived it.
+            if (supervision.ended.isEmpty() && !supervision.stopping)
                 texts << QStringLiteral("The tool's process %1, which kept the server of \"%2\" "
                                         "on port %3 up, has ended without being stopped; "
                                         "the server is restarted no more.")
