@@ -817,7 +817,8 @@ int stopCommand(const Invocation& invocation)
         print(stdout, noServerRunning(invocation));
     int status = Done;
     // What keeps a server up ends first, stopping it, so that no restart follows the stop.
-    QStringList stopped;
+    // The servers dealt with so: stopped, or left running as what keeps them up did not end.
+    QStringList handled;
     for (const Supervision& supervision : supervisions) {
         // Its server, or the restart whose start it watches.
         const auto kept = std::ranges::find_if(
@@ -826,7 +827,14 @@ int stopCommand(const Invocation& invocation)
                                       ? kept->described(askStatus(kept->currentPort(), 500))
                                       : QString();
         if (const std::optional<Problem> problem = Supervisions::end(supervision)) {
-            status = failed(Problems{*problem});
+            // Stopped while that process goes on, its server would be started again.
+            QString text = problem->text;
+            if (kept != servers.end()) {
+                text += QStringLiteral(" The tool left the server that it keeps up as it was, "
+                                       "as that process would start it again; try stop again.");
+                handled << kept->mark;
+            }
+            status = failed(Problems{{nullptr, text}});
             continue;
         }
         const bool gone =
@@ -844,11 +852,11 @@ int stopCommand(const Invocation& invocation)
             print(stdout, QStringLiteral("Stopped %1, and the tool's process %2 that restarted it.")
                               .arg(described)
                               .arg(supervision.pid));
-            stopped << kept->mark;
+            handled << kept->mark;
         }
     }
     for (const ServerRecord& server : servers) {
-        if (!stopped.contains(server.mark) && stopAndSay(server, stdout) != Done)
+        if (!handled.contains(server.mark) && stopAndSay(server, stdout) != Done)
             status = Failed;
     }
     return status;

@@ -46,7 +46,8 @@ QString writeFailure(const QString& path, const QString& systemReason)
                               "as a new file beside the old one that then takes its place; "
                               "choose a folder you may write to")
             .arg(folder.filePath());
-    return systemReason;
+    // A clause like the others, though Windows ends its reasons with a full stop.
+    return systemReason.endsWith(u'.') ? systemReason.chopped(1) : systemReason;
 }
 
 } // namespace

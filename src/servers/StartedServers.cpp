@@ -105,8 +105,8 @@ bool namedAsInput(const QFileInfo& entry)
 }
 
 // Why a record or its folder, or a server's console input, is not surely the user's own, or
-// nothing.
-std::optional<QString> foreign(const QFileInfo& entry, bool folder)
+// nothing, at one look.
+std::optional<QString> foreignNow(const QFileInfo& entry, bool folder)
 {
     if (entry.isSymLink())
         return QStringLiteral("it is a link");
@@ -123,6 +123,21 @@ std::optional<QString> foreign(const QFileInfo& entry, bool folder)
         return QStringLiteral("other users may write to it");
 #endif
     return std::nullopt;
+}
+
+// The same, for what holds at a second look too: another run's lock or temporary file can go,
+// or come anew, while it is looked at, and what has gone is no concern.
+std::optional<QString> foreign(const QFileInfo& listed, bool folder)
+{
+    std::optional<QString> why;
+    for (int look = 0; look < 2; ++look) {
+        const QFileInfo entry(listed.filePath());
+        if (!entry.exists() && !entry.isSymLink())
+            return std::nullopt;
+        if (!(why = foreignNow(entry, folder)))
+            return std::nullopt;
+    }
+    return why;
 }
 
 std::optional<ServerRecord> fromJson(const QByteArray& bytes)

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
@@ -722,6 +723,16 @@ private slots:
         server = QJsonDocument::fromJson(run({"status", "--json"}).out)[0].toObject();
         QCOMPARE(server["restart"].toObject()["policy"].toString(), "on-failure");
         QVERIFY(processGone(pid_t(keeper)));
+        // A stop that cannot ask the tool's process to end, while another run holds its
+        // record, stops nothing, as that process would start the server again.
+        QLockFile held(
+            m_dir.filePath(".local/state/quorvex-config-creator/servers/supervisions.lock"));
+        QVERIFY(held.tryLock(0));
+        const Ran refused = run({"stop"});
+        QVERIFY2(refused.status == 1 && refused.err.contains("left the server"),
+                 qPrintable(refused.err));
+        QVERIFY(processStatus(pid_t(server["pid"].toInteger())));
+        held.unlock();
         const Ran stopped = run({"stop"});
         QVERIFY2(stopped.status == 0 && stopped.out.contains("and the tool's process"),
                  qPrintable(stopped.out + stopped.err));
