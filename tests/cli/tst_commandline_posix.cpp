@@ -723,8 +723,7 @@ private slots:
         server = QJsonDocument::fromJson(run({"status", "--json"}).out)[0].toObject();
         QCOMPARE(server["restart"].toObject()["policy"].toString(), "on-failure");
         QVERIFY(processGone(pid_t(keeper)));
-        // A stop that cannot ask the tool's process to end, while another run holds its
-        // record, stops nothing, as that process would start the server again.
+        // A stop that cannot reach the tool's process stops nothing, as it would restart it.
         QLockFile held(
             m_dir.filePath(".local/state/quorvex-config-creator/servers/supervisions.lock"));
         QVERIFY(held.tryLock(0));

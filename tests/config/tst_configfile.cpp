@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <thread>
 
 #ifndef Q_OS_WIN
@@ -71,8 +70,7 @@ private slots:
         QCOMPARE(entries(dir.path()), QStringList{"server.cfg"});
     }
 
-    // Windows refuses to replace a file that another program reads at that moment, as another
-    // run of the tool reading a record, or a virus scanner, does.
+    // Windows refuses to replace a file while another program reads it, as a virus scanner does.
     void replacesALongerFileEntirely()
     {
         QTemporaryDir dir;
@@ -81,7 +79,7 @@ private slots:
         QFile reader(path);
         QVERIFY(reader.open(QIODevice::ReadOnly));
         std::thread release([&] {
-            QThread::msleep(300);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
             reader.close();
         });
         ConfigScript script;
